@@ -1,0 +1,156 @@
+#include "app/driver.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/help.h"
+#include "pathstr/pathstr.h"
+#include "platform/platform.h"
+
+namespace {
+
+/// Compares without regard to the case of A to Z only.
+bool same_ascii_nocase(const char* a, const char* b) {
+    for (; *a && *b; ++a, ++b) {
+        char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 'a' + 'A') : *a;
+        char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 'a' + 'A') : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
+const char* const known_switches[] = {"/?",       "/H",       "/Q",       "/HEX",     "/FORMAT1",
+                                      "/FORMAT2", "/FORMAT3", "/FORMAT4", "/DEBUG"};
+
+bool is_known_switch(const char* arg) {
+    for (const char* s : known_switches) {
+        if (same_ascii_nocase(arg, s)) return true;
+    }
+    return false;
+}
+
+/// Where absolute paths begin with '/', such an argument is a switch only when it is one of
+/// ours; an argument that began with '-' always is.
+bool is_switch(const char* arg, bool was_dash) {
+    if (arg[0] != '/') return false;
+    if (PLATFORM_SEPARATOR == '/' && !was_dash) return is_known_switch(arg);
+    return true;
+}
+
+/// True when the user pressed Esc; any other key waiting is consumed.
+bool cancel_requested() { return key_available() && read_key() == KEY_ESC; }
+
+/// The names of the entries that are not directories, gathered before anything is renamed,
+/// so that the backups this run makes are never found and renamed again.
+std::vector<std::string> list_files(const char* pattern) {
+    std::vector<std::string> names;
+    std::unique_ptr<DirSearch> search = platform().find_first(pattern);
+    if (!search) return names;
+    FindEntry entry;
+    while (search->next(entry)) {
+        if (entry.is_directory) continue;
+        // A name holding '\' could not be written back as the one entry it is.
+        if (std::strchr(entry.name.c_str(), '\\')) continue;
+        names.push_back(entry.name);
+    }
+    return names;
+}
+
+}  // namespace
+
+ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
+    for (int i = 1; i < argc; ++i) {
+        char* arg = argv[i];
+        bool was_dash = arg[0] == '-';
+        if (was_dash) arg[0] = '/';
+        if (!is_switch(arg, was_dash)) {
+            if (options.spec) return ParseResult::TOO_MANY;
+            options.spec = arg;
+            continue;
+        }
+        if (same_ascii_nocase(arg, "/?") || same_ascii_nocase(arg, "/H")) return ParseResult::HELP;
+        if (same_ascii_nocase(arg, "/Q")) options.verbose = false;
+        if (same_ascii_nocase(arg, "/HEX")) options.hex = true;
+        if (same_ascii_nocase(arg, "/DEBUG")) options.debug = true;
+        if (same_ascii_nocase(arg, "/FORMAT1")) options.format = 0;
+        if (same_ascii_nocase(arg, "/FORMAT2")) options.format = 1;
+        if (same_ascii_nocase(arg, "/FORMAT3")) options.format = 2;
+        if (same_ascii_nocase(arg, "/FORMAT4")) options.format = 3;
+    }
+    return ParseResult::RUN;
+}
+
+int run_backup(const RunOptions& options) {
+    const char* spec = options.spec;
+    char search_path[MAX_PATH + 1] = {0};
+    // The pattern as announced; it differs from search_path only when it is too long to search.
+    std::string pattern;
+
+    const char* dir = path_directory(spec);
+    if (spec && std::strlen(spec) >= static_cast<size_t>(MAX_PATH)) {
+        pattern = spec;
+    } else if (!dir || !*dir) {
+        char cwd[MAX_PATH + 1] = {0};
+        size_t len = platform().current_directory(cwd, MAX_PATH);
+        if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) cwd[0] = '\0';
+        path_add_separator(cwd, PLATFORM_SEPARATOR);
+        pattern = std::string(cwd) + path_file_name(spec);
+    } else {
+        pattern = spec;
+    }
+    // A pattern that does not fit is refused, never cut: a cut one could match other files.
+    bool searchable = pattern.size() < static_cast<size_t>(MAX_PATH);
+    if (searchable) str_copy_max(search_path, pattern.c_str(), MAX_PATH);
+    // Each found name goes after the last separator of either kind.
+    const size_t name_slot = path_last_separator(search_path);
+
+    if (options.verbose) console_printf(" \xFE Renaming \"%s\"\n", pattern.c_str());
+
+    int renamed = 0;
+    bool cancelled = false;
+    std::vector<std::string> names;
+    if (searchable) names = list_files(search_path);
+    for (const std::string& name : names) {
+        if (cancel_requested()) {
+            cancelled = true;
+            break;
+        }
+        if (name_slot + name.size() < static_cast<size_t>(MAX_PATH)) {
+            str_copy_max(search_path + name_slot, name.c_str(), MAX_PATH - name_slot);
+            renamed += backup_file(search_path, options.format, options.hex);
+        }
+        if (cancel_requested()) {
+            cancelled = true;
+            break;
+        }
+    }
+
+    if (cancelled) {
+        console_set_fore(ATTR_NOTICE);
+        console_printf(" * Cancelled *");
+        console_set_fore(ATTR_NORMAL);
+        console_printf("\n");
+    }
+    if (options.verbose) console_printf("\t\t%i file(s) renamed\n", renamed);
+    return 0;
+}
+
+int tavrix_main(int argc, char** argv) {
+    console_set_attr(ATTR_NORMAL);
+    const uint16_t title_back = BACKGROUND_BLUE_BIT;
+    if (argc < 2) show_help(title_back, ATTR_NORMAL, 0);
+    RunOptions options;
+    switch (parse_command_line(argc, argv, options)) {
+        case ParseResult::HELP:
+            show_help(title_back, ATTR_NORMAL, 0);
+        case ParseResult::TOO_MANY:
+            console_printf("Too many parameters");
+            console_printf("%s", ": use Tavrix /? for help\n");
+            return 1;
+        case ParseResult::RUN:
+            break;
+    }
+    return run_backup(options);
+}

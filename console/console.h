@@ -1,0 +1,56 @@
+// Console services: formatted output, colour, cursor, screen and keys. No routine reports a
+// failure: where the console cannot be read each returns its fallback (0) and the caller
+// carries on.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint16_t FOREGROUND_BLUE_BIT = 0x01;
+constexpr uint16_t FOREGROUND_GREEN_BIT = 0x02;
+constexpr uint16_t FOREGROUND_RED_BIT = 0x04;
+constexpr uint16_t FOREGROUND_INTENSITY_BIT = 0x08;
+constexpr uint16_t BACKGROUND_BLUE_BIT = 0x10;
+constexpr uint16_t BACKGROUND_MASK_BITS = 0xF0;
+
+constexpr uint16_t ATTR_NORMAL = 0x07;  // light grey on black
+constexpr uint16_t ATTR_NOTICE = 0x0E;  // yellow
+
+constexpr int KEY_ESC = 27;
+constexpr int KEY_EXT_PREFIX = 224;
+constexpr int SCAN_PGUP = 73;
+constexpr int KEY_POLL_MS = 50;
+
+/// printf-style output to standard output; fmt is the program's own text, the arguments
+/// pass through as bytes. On the console it has arrived when the call returns.
+void console_printf(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+/// Blanks the whole screen buffer in the current attribute and puts the cursor top left.
+void console_clear();
+/// Rows of the visible window; 0 if unreadable.
+int16_t console_rows();
+void console_set_attr(uint16_t attr);
+/// The current text attribute; 0 if unreadable.
+uint16_t console_get_attr();
+/// Keeps the current background, ORs fore's background bits onto it, takes fore's foreground.
+void console_set_fore(uint16_t fore);
+/// Cursor column and row counted from 1; 0 if unreadable.
+int console_cursor_col();
+int console_cursor_row();
+/// Moves the cursor to col and row counted from 1 (values below 1 become 1).
+void console_goto(int col, int row);
+
+/// Nonzero when read_key would return at once.
+int key_available();
+/// Waits for a key without echo: its character, or the prefix of an extended key whose
+/// second code the next call returns; -1 with no console input or when reading fails.
+int read_key();
+/// Drops waiting keys, writes prompt (if any), waits for a key, writes a line end and returns
+/// the key's first code; -1 at once with no console input.
+int prompt_key(const char* prompt);
+
+/// Forgets a pending second code; for tests.
+void console_reset_keys();

@@ -1,0 +1,195 @@
+#include "platform/keys.h"
+
+namespace {
+
+constexpr unsigned char ESC = 27;
+
+struct CodeRow {
+    int plain, shift, ctrl, alt;
+};
+
+// Second codes of the navigation keys, Home to Del in ExtKey order.
+constexpr CodeRow navigation_codes[] = {
+    {71, 71, 119, 151}, {72, 72, 141, 152}, {73, 73, 134, 153}, {75, 75, 115, 155},
+    {77, 77, 116, 157}, {79, 79, 117, 159}, {80, 80, 145, 160}, {81, 81, 118, 161},
+    {82, 82, 146, 162}, {83, 83, 147, 163},
+};
+
+KeyPress key(int code1, int code2 = -1) {
+    KeyPress k;
+    k.code1 = code1;
+    k.code2 = code2;
+    return k;
+}
+
+VtDecoded found(size_t consumed, KeyPress k) {
+    VtDecoded d;
+    d.consumed = consumed;
+    d.is_key = true;
+    d.key = k;
+    return d;
+}
+
+VtDecoded passed_over(size_t consumed) {
+    VtDecoded d;
+    d.consumed = consumed;
+    return d;
+}
+
+VtDecoded incomplete() { return VtDecoded(); }
+
+VtDecoded ext(size_t consumed, ExtKey k, int mods) {
+    return found(consumed, ext_key_code(k, mods));
+}
+
+ExtKey function_key(int n) { return static_cast<ExtKey>(static_cast<int>(ExtKey::F1) + n - 1); }
+
+/// The modifier bits of an xterm modifier parameter (2 = Shift, 3 = Alt, 5 = Ctrl, ...).
+int modifiers(int param) {
+    if (param < 2) return 0;
+    int bits = param - 1;
+    int mods = 0;
+    if (bits & 1) mods |= MOD_SHIFT;
+    if (bits & (2 | 8)) mods |= MOD_ALT;
+    if (bits & 4) mods |= MOD_CTRL;
+    return mods;
+}
+
+/// The key of a "CSI number ~" sequence; false for numbers that name no key.
+bool tilde_key(int number, ExtKey& k) {
+    switch (number) {
+        case 1: case 7: k = ExtKey::HOME; return true;
+        case 2: k = ExtKey::INS; return true;
+        case 3: k = ExtKey::DEL; return true;
+        case 4: case 8: k = ExtKey::END; return true;
+        case 5: k = ExtKey::PGUP; return true;
+        case 6: k = ExtKey::PGDN; return true;
+        case 23: k = ExtKey::F11; return true;
+        case 24: k = ExtKey::F12; return true;
+        default: break;
+    }
+    if (number >= 11 && number <= 15) {
+        k = function_key(number - 10);
+        return true;
+    }
+    if (number >= 17 && number <= 21) {
+        k = function_key(number - 11);
+        return true;
+    }
+    return false;
+}
+
+/// The key named by a final letter (cursor keys, Home, End, F1 to F4); false for others.
+bool letter_key(unsigned char c, ExtKey& k) {
+    switch (c) {
+        case 'A': k = ExtKey::UP; return true;
+        case 'B': k = ExtKey::DOWN; return true;
+        case 'C': k = ExtKey::RIGHT; return true;
+        case 'D': k = ExtKey::LEFT; return true;
+        case 'H': k = ExtKey::HOME; return true;
+        case 'F': k = ExtKey::END; return true;
+        case 'P': case 'Q': case 'R': case 'S': k = function_key(c - 'P' + 1); return true;
+        default: return false;
+    }
+}
+
+constexpr size_t LONGEST_SEQUENCE = 32;
+
+/// s[0..n) begins with ESC '['.
+VtDecoded decode_csi(const unsigned char* s, size_t n, bool timed_out) {
+    if (n < 3) return timed_out ? found(1, key(ESC)) : incomplete();
+    if (s[2] == '[') {  // the Linux console's F1 to F5: ESC [ [ A to E
+        if (n < 4) return timed_out ? found(1, key(ESC)) : incomplete();
+        if (s[3] >= 'A' && s[3] <= 'E') return ext(4, function_key(s[3] - 'A' + 1), 0);
+        return passed_over(4);
+    }
+    if (s[2] == 'M') {  // a mouse report: three bytes follow
+        if (n < 6) return timed_out ? found(1, key(ESC)) : incomplete();
+        return passed_over(6);
+    }
+    int params[2] = {0, 0};
+    int count = 0;
+    bool private_marker = false;
+    size_t i = 2;
+    for (; i < n && i < LONGEST_SEQUENCE; ++i) {
+        unsigned char c = s[i];
+        if (c >= '0' && c <= '9') {
+            if (count == 0) count = 1;
+            if (count <= 2 && params[count - 1] < 10000) params[count - 1] = params[count - 1] * 10 + (c - '0');
+        } else if (c == ';') {
+            count = (count == 0 ? 1 : count) + 1;
+        } else if (c >= 0x3C && c <= 0x3F) {
+            private_marker = true;
+        } else if (c >= 0x20 && c <= 0x2F) {
+            // intermediate bytes: no key of ours has them
+            private_marker = true;
+        } else {
+            break;
+        }
+    }
+    if (i >= LONGEST_SEQUENCE) return passed_over(i);
+    if (i >= n) return timed_out ? found(1, key(ESC)) : incomplete();
+    unsigned char final_byte = s[i];
+    size_t consumed = i + 1;
+    if (final_byte < 0x40 || final_byte > 0x7E) return passed_over(i);  // broken: drop it
+    if (private_marker) return passed_over(consumed);
+    int mods = count >= 2 ? modifiers(params[1]) : 0;
+    ExtKey k;
+    if (final_byte == '~') {
+        if (tilde_key(params[0], k)) return ext(consumed, k, mods);
+        return passed_over(consumed);
+    }
+    if (final_byte == 'Z') return found(consumed, key('\t'));  // Shift+Tab
+    if (letter_key(final_byte, k)) return ext(consumed, k, mods);
+    return passed_over(consumed);
+}
+
+/// s[0..n) begins with ESC 'O'.
+VtDecoded decode_ss3(const unsigned char* s, size_t n, bool timed_out) {
+    if (n < 3) return timed_out ? found(2, key('O')) : incomplete();  // Alt+O
+    unsigned char c = s[2];
+    size_t consumed = 3;
+    int mods = 0;
+    if (c >= '2' && c <= '8') {  // a modifier before the final letter
+        if (n < 4) return timed_out ? found(1, key(ESC)) : incomplete();
+        mods = modifiers(c - '0');
+        c = s[3];
+        consumed = 4;
+    }
+    ExtKey k;
+    if (letter_key(c, k)) return ext(consumed, k, mods);
+    if (c >= 'p' && c <= 'y') return found(consumed, key('0' + (c - 'p')));  // keypad digits
+    if (c == 'M') return found(consumed, key('\r'));                           // keypad Enter
+    return passed_over(consumed);
+}
+
+}  // namespace
+
+KeyPress ext_key_code(ExtKey k, int mods, bool keypad) {
+    int index = static_cast<int>(k);
+    if (k >= ExtKey::F1) {
+        int n = index - static_cast<int>(ExtKey::F1);  // 0 for F1
+        if (k >= ExtKey::F11) {
+            int base = k == ExtKey::F11 ? 133 : 134;
+            int step = (mods & MOD_ALT) ? 6 : (mods & MOD_CTRL) ? 4 : (mods & MOD_SHIFT) ? 2 : 0;
+            return key(KEY_PREFIX_NAV, base + step);
+        }
+        int base = (mods & MOD_ALT) ? 104 : (mods & MOD_CTRL) ? 94 : (mods & MOD_SHIFT) ? 84 : 59;
+        return key(0, base + n);
+    }
+    const CodeRow& row = navigation_codes[index];
+    if (mods & MOD_ALT) return key(0, row.alt);
+    int code = (mods & MOD_CTRL) ? row.ctrl : (mods & MOD_SHIFT) ? row.shift : row.plain;
+    return key(keypad ? 0 : KEY_PREFIX_NAV, code);
+}
+
+VtDecoded vt_decode(const unsigned char* s, size_t n, bool timed_out) {
+    if (n == 0) return incomplete();
+    if (s[0] == 0) return found(1, key(0, 3));  // Ctrl+@ is the extended code 3
+    if (s[0] != ESC) return found(1, key(s[0]));
+    if (n == 1) return timed_out ? found(1, key(ESC)) : incomplete();
+    if (s[1] == '[') return decode_csi(s, n, timed_out);
+    if (s[1] == 'O') return decode_ss3(s, n, timed_out);
+    if (s[1] == ESC || s[1] == 0) return found(1, key(ESC));
+    return found(2, key(s[1]));  // Alt with a character key sends ESC and the character
+}

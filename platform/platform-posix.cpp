@@ -1,0 +1,403 @@
+// The platform layer on POSIX: files through the system calls, the console as a VT terminal
+// on standard output, keys from the controlling terminal (/dev/tty).
+#include <dirent.h>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/keys.h"
+#include "platform/platform.h"
+#include "platform/posix_util.h"
+
+namespace {
+
+/// How long an Esc waits for the rest of an escape sequence before it counts as Esc.
+constexpr int ESC_WAIT_MS = 30;
+/// How long the terminal may take to answer a cursor position query.
+constexpr int CURSOR_REPLY_MS = 300;
+
+std::string backslash_to_slash(const char* path) {
+    std::string s = path;
+    for (char& c : s) {
+        if (c == '\\') c = '/';
+    }
+    return s;
+}
+
+/// Copies s into out under the Windows convention: its length, or the size it needs.
+size_t give_back(const std::string& s, char* out, size_t out_size) {
+    if (s.size() + 1 > out_size) return s.size() + 1;
+    std::memcpy(out, s.c_str(), s.size() + 1);
+    return s.size();
+}
+
+bool read_cwd(std::string& cwd) {
+    char buffer[4096];
+    if (!getcwd(buffer, sizeof buffer)) return false;
+    cwd = buffer;
+    return true;
+}
+
+long long now_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// ---- Directory search ----
+
+class PosixSearch : public DirSearch {
+public:
+    PosixSearch(DIR* dir, std::string name_pattern) : dir_(dir), pattern_(std::move(name_pattern)) {}
+    ~PosixSearch() override { closedir(dir_); }
+
+    bool next(FindEntry& e) override {
+        while (dirent* d = readdir(dir_)) {
+            if (!wildcard_match(pattern_.c_str(), d->d_name)) continue;
+            e.name = d->d_name;
+            if (!classify(d, e.is_directory)) continue;  // vanished meanwhile
+            return true;
+        }
+        return false;
+    }
+
+private:
+    /// Whether the entry is a directory; a link counts as what it points to.
+    bool classify(const dirent* d, bool& is_directory) {
+        if (d->d_type == DT_DIR || d->d_type == DT_REG) {
+            is_directory = d->d_type == DT_DIR;
+            return true;
+        }
+        struct stat st;
+        if (fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+        if (S_ISLNK(st.st_mode)) {
+            struct stat target;
+            is_directory = fstatat(dirfd(dir_), d->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+        } else {
+            is_directory = S_ISDIR(st.st_mode);
+        }
+        return true;
+    }
+
+    DIR* dir_;
+    std::string pattern_;
+};
+
+// ---- The terminal: key input and its settings ----
+
+int tty_fd = -1;
+bool tty_tried = false;
+struct termios tty_saved;
+struct termios tty_raw;
+std::string tty_bytes;        // read from the terminal, not yet delivered
+long long tty_last_byte = 0;  // when the last byte arrived
+
+void restore_tty() {
+    if (tty_fd >= 0) tcsetattr(tty_fd, TCSANOW, &tty_saved);
+}
+
+extern "C" void on_fatal_signal(int sig) {
+    restore_tty();
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+extern "C" void on_stop_signal(int sig) {
+    int saved_errno = errno;
+    restore_tty();
+    signal(sig, SIG_DFL);
+    raise(sig);  // stops here until continued
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_stop_signal;
+    sa.sa_flags = SA_NODEFER;
+    sigaction(sig, &sa, nullptr);
+    if (tty_fd >= 0) tcsetattr(tty_fd, TCSANOW, &tty_raw);
+    errno = saved_errno;
+}
+
+void install_handlers() {
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_fatal_signal;
+    sa.sa_flags = SA_NODEFER | SA_RESETHAND;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        struct sigaction old;
+        // A signal the caller chose to ignore stays ignored.
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &sa, nullptr);
+    }
+    sa.sa_handler = on_stop_signal;
+    sa.sa_flags = SA_NODEFER;
+    sigaction(SIGTSTP, &sa, nullptr);
+}
+
+/// Opens the terminal on first use and puts it in non-canonical, no-echo mode until exit;
+/// false when there is none.
+bool tty_open() {
+    if (tty_tried) return tty_fd >= 0;
+    tty_tried = true;
+    int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (tcgetattr(fd, &tty_saved) != 0) {
+        close(fd);
+        return false;
+    }
+    tty_raw = tty_saved;
+    tty_raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    tty_raw.c_cc[VMIN] = 1;
+    tty_raw.c_cc[VTIME] = 0;
+    tty_fd = fd;
+    std::atexit(restore_tty);
+    install_handlers();
+    tcsetattr(tty_fd, TCSANOW, &tty_raw);
+    return true;
+}
+
+/// Reads what the terminal has sent, waiting at most timeout_ms (-1: until something comes);
+/// false when the terminal is gone.
+bool tty_fill(int timeout_ms) {
+    pollfd p{tty_fd, POLLIN, 0};
+    int r = poll(&p, 1, timeout_ms);
+    if (r < 0) return errno == EINTR;
+    if (r == 0) return true;
+    if (!(p.revents & POLLIN)) return false;
+    char buffer[256];
+    ssize_t n = read(tty_fd, buffer, sizeof buffer);
+    if (n < 0) return errno == EINTR || errno == EAGAIN;
+    if (n == 0) return false;
+    tty_bytes.append(buffer, static_cast<size_t>(n));
+    tty_last_byte = now_ms();
+    return true;
+}
+
+/// Decodes the next key press among the bytes read, dropping what is no key.
+bool tty_decode(KeyPress& k, bool& need_more) {
+    need_more = false;
+    for (;;) {
+        bool timed_out = now_ms() - tty_last_byte >= ESC_WAIT_MS;
+        VtDecoded d = vt_decode(reinterpret_cast<const unsigned char*>(tty_bytes.data()),
+                                tty_bytes.size(), timed_out);
+        if (d.consumed == 0) {
+            need_more = true;
+            return false;
+        }
+        tty_bytes.erase(0, d.consumed);
+        if (d.is_key) {
+            k = d.key;
+            return true;
+        }
+    }
+}
+
+/// Takes a cursor position report (ESC [ row ; col R) out of the bytes read.
+bool take_cursor_report(int& x, int& y) {
+    size_t at = 0;
+    while ((at = tty_bytes.find("\x1b[", at)) != std::string::npos) {
+        size_t i = at + 2;
+        int row = 0, col = 0;
+        size_t digits = 0;
+        while (i < tty_bytes.size() && tty_bytes[i] >= '0' && tty_bytes[i] <= '9' && digits < 6) {
+            row = row * 10 + (tty_bytes[i++] - '0');
+            ++digits;
+        }
+        if (digits > 0 && i < tty_bytes.size() && tty_bytes[i] == ';') {
+            ++i;
+            digits = 0;
+            while (i < tty_bytes.size() && tty_bytes[i] >= '0' && tty_bytes[i] <= '9' && digits < 6) {
+                col = col * 10 + (tty_bytes[i++] - '0');
+                ++digits;
+            }
+            if (digits > 0 && i < tty_bytes.size() && tty_bytes[i] == 'R') {
+                tty_bytes.erase(at, i + 1 - at);
+                x = col - 1;
+                y = row - 1;
+                return true;
+            }
+        }
+        at += 2;
+    }
+    return false;
+}
+
+// ---- The platform ----
+
+class PosixPlatform : public Platform {
+public:
+    PosixPlatform() {
+        const char* term = std::getenv("TERM");
+        out_is_tty_ = isatty(STDOUT_FILENO);
+        vt_ = out_is_tty_ && term && *term && std::strcmp(term, "dumb") != 0;
+        if (std::setlocale(LC_CTYPE, "")) {
+            utf8_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+        }
+        std::setlocale(LC_CTYPE, "C");
+    }
+
+    size_t full_path(const char* path, char* out, size_t out_size) override {
+        std::string cwd;
+        if (path[0] != '/' && path[0] != '\\' && !read_cwd(cwd)) return 0;
+        return give_back(absolute_path(cwd, path), out, out_size);
+    }
+
+    size_t current_directory(char* out, size_t out_size) override {
+        std::string cwd;
+        if (!read_cwd(cwd)) return 0;
+        // A '\' in the directory's own name would read as a separator in the pattern.
+        if (cwd.find('\\') != std::string::npos) return 0;
+        return give_back(cwd, out, out_size);
+    }
+
+    std::unique_ptr<DirSearch> find_first(const char* pattern) override {
+        std::string p = backslash_to_slash(pattern);
+        size_t slash = p.rfind('/');
+        std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+        std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+        if (name.empty()) return nullptr;
+        DIR* d = opendir(dir.c_str());
+        if (!d) return nullptr;
+        return std::unique_ptr<DirSearch>(new PosixSearch(d, name));
+    }
+
+    bool exists(const char* path) override {
+        struct stat st;
+        return lstat(backslash_to_slash(path).c_str(), &st) == 0;
+    }
+
+    bool move_file(const char* from_path, const char* to_path) override {
+        std::string from = backslash_to_slash(from_path);
+        std::string to = backslash_to_slash(to_path);
+        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+        // The file system cannot rename without replacing: a new link refuses a taken name.
+        if (linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0) return false;
+        if (unlink(from.c_str()) == 0) return true;
+        unlink(to.c_str());
+        return false;
+    }
+
+    void write_out(const char* text, size_t len) override {
+        std::fwrite(text, 1, len, stdout);
+        if (out_is_tty_) std::fflush(stdout);
+    }
+
+    std::string own_text(const char* text) override {
+        std::string s = text;
+        if (!utf8_) return s;
+        for (size_t at = 0; (at = s.find('\xFE', at)) != std::string::npos; at += 3) {
+            s.replace(at, 1, "\xE2\x96\xA0");  // the small filled square
+        }
+        return s;
+    }
+
+    bool screen_info(ScreenInfo& info) override {
+        winsize ws;
+        if (!vt_ || ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_row == 0 || ws.ws_col == 0) {
+            return false;
+        }
+        info.width = ws.ws_col;
+        info.height = ws.ws_row;
+        info.window_top = 0;
+        info.window_bottom = ws.ws_row - 1;
+        info.attributes = attr_;
+        return true;
+    }
+
+    void set_attr(uint16_t attr) override {
+        if (!vt_) return;
+        attr_ = attr;
+        emit(sgr_for_attr(attr));
+    }
+
+    bool cursor_position(int& x, int& y) override {
+        if (!vt_ || !tty_open()) return false;
+        emit("\x1b[6n");
+        long long deadline = now_ms() + CURSOR_REPLY_MS;
+        while (!take_cursor_report(x, y)) {
+            long long left = deadline - now_ms();
+            if (left <= 0 || !tty_fill(static_cast<int>(left))) return false;
+        }
+        return true;
+    }
+
+    void set_cursor(int x, int y) override {
+        ScreenInfo info;
+        if (!screen_info(info) || x < 0 || y < 0 || x >= info.width || y >= info.height) return;
+        emit("\x1b[" + std::to_string(y + 1) + ";" + std::to_string(x + 1) + "H");
+    }
+
+    void blank_screen(uint16_t attr) override {
+        if (!vt_) return;
+        emit(sgr_for_attr(attr) + "\x1b[2J\x1b[3J" + sgr_for_attr(attr_));
+    }
+
+    void sleep_ms(int ms) override {
+        if (tty_fd >= 0) {
+            tty_fill(ms);  // wakes early when a key arrives
+        } else {
+            poll(nullptr, 0, ms);
+        }
+    }
+
+    bool key_input() override { return tty_open(); }
+
+    bool key_waiting() override {
+        if (has_pending_) return true;
+        if (!tty_open()) return false;
+        if (!tty_fill(0)) return false;
+        KeyPress k;
+        bool need_more;
+        if (!tty_decode(k, need_more)) return false;
+        // Put the key back in front for key_next: decoding it again gives the same press.
+        pending_ = k;
+        has_pending_ = true;
+        return true;
+    }
+
+    bool key_next(KeyPress& k) override {
+        if (has_pending_) {
+            k = pending_;
+            has_pending_ = false;
+            return true;
+        }
+        if (!tty_open()) return false;
+        for (;;) {
+            bool need_more;
+            if (tty_decode(k, need_more)) return true;
+            int wait = tty_bytes.empty() ? -1 : ESC_WAIT_MS;
+            if (!tty_fill(wait)) return false;
+        }
+    }
+
+private:
+    void emit(const std::string& seq) {
+        std::fwrite(seq.data(), 1, seq.size(), stdout);
+        std::fflush(stdout);
+    }
+
+    bool out_is_tty_ = false;
+    bool vt_ = false;
+    bool utf8_ = false;
+    uint16_t attr_ = 0x07;
+    KeyPress pending_;
+    bool has_pending_ = false;
+};
+
+}  // namespace
+
+Platform& platform_native() {
+    static PosixPlatform p;
+    return p;
+}

@@ -1,0 +1,109 @@
+// The operating system as Tavrix sees it: files, the directory search, the console's output
+// side and its key input. Everything above this header is written once for every platform;
+// platform-posix.cpp (and, on Windows, platform-win32.cpp) implement it, and tests install a
+// fake of their own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+/// Longest path buffer: MAX_PATH characters and a terminator. A path fits when it is shorter
+/// than MAX_PATH, leaving room for the terminator as the Windows calls require.
+#ifndef MAX_PATH
+constexpr int MAX_PATH = 260;
+#endif
+
+#ifdef _WIN32
+constexpr char PLATFORM_SEPARATOR = '\\';
+/// Drive letters with a colon are part of a path ("C:", "C:\").
+constexpr bool PLATFORM_DRIVES = true;
+/// Full paths may hold '/' as a separator.
+constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = false;
+#else
+constexpr char PLATFORM_SEPARATOR = '/';
+constexpr bool PLATFORM_DRIVES = false;
+constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = true;
+#endif
+
+/// One entry of a directory search: its name without a directory, and whether it is a
+/// directory (a link to a directory counts as one).
+struct FindEntry {
+    std::string name;
+    bool is_directory = false;
+};
+
+/// An open directory search; entries come in the order the system gives them.
+class DirSearch {
+public:
+    virtual ~DirSearch() = default;
+    /// Fills e with the next entry; false when there is none left or the search failed.
+    virtual bool next(FindEntry& e) = 0;
+};
+
+/// What the console's screen buffer reports, in cells counted from 0.
+struct ScreenInfo {
+    int width = 0, height = 0;          // the whole buffer
+    int window_top = 0, window_bottom = 0;  // rows of the visible window, inclusive
+    uint16_t attributes = 0;
+};
+
+/// One key press as the key contract delivers it: a character (code2 < 0), or an
+/// extended key as a prefix (0 or 224) in code1 and its second code in code2.
+struct KeyPress {
+    int code1 = 0;
+    int code2 = -1;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Files.
+    /// Writes the absolute form of path into out (out_size bytes with the terminator); returns
+    /// its length, the size it needs (terminator included) when that exceeds out_size, or 0
+    /// when it fails.
+    virtual size_t full_path(const char* path, char* out, size_t out_size) = 0;
+    /// Same convention as full_path, for the current directory.
+    virtual size_t current_directory(char* out, size_t out_size) = 0;
+    /// Opens a search for the wildcard pattern (a directory part and a name with * and ?);
+    /// null when nothing can be found.
+    virtual std::unique_ptr<DirSearch> find_first(const char* pattern) = 0;
+    /// True when an entry of that name exists (a file, a directory, a link).
+    virtual bool exists(const char* path) = 0;
+    /// Renames from to to, never replacing an existing to; true on success.
+    virtual bool move_file(const char* from, const char* to) = 0;
+
+    // Output.
+    /// Writes bytes to standard output; when it is the console they reach it before return.
+    virtual void write_out(const char* text, size_t len) = 0;
+    /// The program's own text (code page 437) as this console should receive it.
+    virtual std::string own_text(const char* text) { return text; }
+
+    // The console's output side; each fails without effect when output is not a console.
+    virtual bool screen_info(ScreenInfo& info) = 0;
+    virtual void set_attr(uint16_t attr) = 0;
+    /// The cursor's cell; false when it cannot be read.
+    virtual bool cursor_position(int& x, int& y) = 0;
+    /// Moves the cursor; a cell outside the buffer is refused and the cursor stays.
+    virtual void set_cursor(int x, int y) = 0;
+    /// Blanks every cell of the buffer in attribute attr (the cursor is left alone).
+    virtual void blank_screen(uint16_t attr) = 0;
+    virtual void sleep_ms(int ms) = 0;
+
+    // The console's key input, opened on first use.
+    /// True when there is console input to read keys from.
+    virtual bool key_input() = 0;
+    /// True when key_next would deliver a key at once; never waits.
+    virtual bool key_waiting() = 0;
+    /// Waits for the next key press and fills k; false with no console input or on failure.
+    virtual bool key_next(KeyPress& k) = 0;
+};
+
+/// The platform in use: the real one unless a test installed another.
+Platform& platform();
+/// Installs p (null restores the real platform); for tests.
+void platform_install(Platform* p);
+/// The real platform of this build.
+Platform& platform_native();
