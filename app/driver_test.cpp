@@ -1,0 +1,197 @@
+#include "app/driver.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "tests/fake_platform.h"
+
+namespace {
+
+/// Parses a command line given as words (the program name first is added).
+struct Args {
+    std::vector<std::string> words;
+    std::vector<char*> argv;
+    explicit Args(std::vector<std::string> w) : words(std::move(w)) {
+        words.insert(words.begin(), "tavrix");
+        for (std::string& s : words) argv.push_back(&s[0]);
+    }
+    ParseResult parse(RunOptions& o) { return parse_command_line(static_cast<int>(argv.size()), argv.data(), o); }
+};
+
+ParseResult parse(std::vector<std::string> words, RunOptions& o) { return Args(words).parse(o); }
+
+struct Driver : ::testing::Test {
+    FakePlatform fs;
+    void SetUp() override {
+        fs.add_dir("/work");
+        fs.cwd = "/work";
+    }
+    std::string run(const char* spec, bool verbose = true) {
+        RunOptions o;
+        o.spec = spec;
+        o.verbose = verbose;
+        EXPECT_EQ(0, run_backup(o));
+        return fs.out;
+    }
+};
+
+}  // namespace
+
+TEST(Switches, DashSlashAndCaseAllWork) {
+    RunOptions o;
+    EXPECT_EQ(ParseResult::RUN, parse({"-q", "-hex", "/format3", "x"}, o));
+    EXPECT_FALSE(o.verbose);
+    EXPECT_TRUE(o.hex);
+    EXPECT_EQ(2, o.format);
+    EXPECT_STREQ("x", o.spec);
+
+    RunOptions later;
+    EXPECT_EQ(ParseResult::RUN, parse({"/FORMAT2", "-Format1", "-X", "-nonsense", "/debug"}, later));
+    EXPECT_EQ(0, later.format);
+    EXPECT_TRUE(later.verbose);
+    EXPECT_EQ(nullptr, later.spec);  // unknown switches are ignored, not taken as the file
+}
+
+TEST(Switches, HelpAndTooManyDependOnWhichComesFirst) {
+    RunOptions o;
+    EXPECT_EQ(ParseResult::TOO_MANY, parse({"a", "b", "/?"}, o));
+    RunOptions h;
+    EXPECT_EQ(ParseResult::HELP, parse({"/?", "a", "b"}, h));
+    RunOptions dash;
+    EXPECT_EQ(ParseResult::HELP, parse({"a", "-H"}, dash));
+}
+
+TEST(Switches, SlashPathsOnPosix) {
+    if (PLATFORM_SEPARATOR != '/') GTEST_SKIP() << "absolute paths begin with '/' only on POSIX";
+    RunOptions o;
+    EXPECT_EQ(ParseResult::RUN, parse({"/tmp/*.doc", "/Q"}, o));
+    EXPECT_STREQ("/tmp/*.doc", o.spec);
+    EXPECT_FALSE(o.verbose);
+    RunOptions two;
+    EXPECT_EQ(ParseResult::TOO_MANY, parse({"/tmp/a", "/x"}, two));
+    RunOptions dash;
+    EXPECT_EQ(ParseResult::RUN, parse({"-tmp/a"}, dash));  // a dash always makes a switch
+    EXPECT_EQ(nullptr, dash.spec);
+}
+
+TEST_F(Driver, BarePatternSearchesTheCurrentDirectoryAndAnnouncesItAbsolute) {
+    fs.add_file("/work/Example.doc");
+    fs.add_file("/work/Example.doc.000.bak");
+    EXPECT_EQ(" \xFE Renaming \"/work/Example.doc\"\n\t\t1 file(s) renamed\n", run("Example.doc"));
+    EXPECT_TRUE(fs.has("/work/Example.doc.001.bak"));
+}
+
+TEST_F(Driver, BackupsMadeByTheRunAreNotRenamedAgain) {
+    fs.add_file("/work/a");
+    fs.add_file("/work/b.doc");
+    fs.add_dir("/work/sub");
+    EXPECT_EQ(" \xFE Renaming \"/work/*\"\n\t\t2 file(s) renamed\n", run("*"));
+    EXPECT_EQ((std::vector<std::string>{"a.000.bak", "b.doc.000.bak", "sub"}), fs.list("/work"));
+}
+
+TEST_F(Driver, RelativeAbsoluteAndRootDirectories) {
+    fs.add_dir("/work/docs");
+    fs.add_file("/work/docs/x.txt");
+    fs.add_file("/work/x.txt");
+    fs.add_file("/top.txt");
+    EXPECT_EQ(" \xFE Renaming \"docs\\*.txt\"\n\t\t1 file(s) renamed\n", run("docs\\*.txt"));
+    EXPECT_TRUE(fs.has("/work/docs/x.txt.000.bak"));
+    EXPECT_TRUE(fs.has("/work/x.txt"));
+
+    fs.out.clear();
+    EXPECT_EQ(" \xFE Renaming \"//top*\"\n\t\t1 file(s) renamed\n", run("//top*"));
+    EXPECT_TRUE(fs.has("/top.txt.000.bak"));
+}
+
+TEST_F(Driver, MixedSeparatorsRenameTheFilesThatMatched) {
+    fs.add_dir("/work/a");
+    fs.add_dir("/work/a/b");
+    fs.add_file("/work/a/b/f");
+    fs.add_file("/work/a/f");  // same name, shallower: must stay
+    EXPECT_EQ(" \xFE Renaming \"a\\b/f\"\n\t\t1 file(s) renamed\n", run("a\\b/f"));
+    EXPECT_TRUE(fs.has("/work/a/b/f.000.bak"));
+    EXPECT_TRUE(fs.has("/work/a/f"));
+}
+
+TEST_F(Driver, NothingToMatch) {
+    fs.add_dir("/work/docs");
+    EXPECT_EQ(" \xFE Renaming \"/work/\"\n\t\t0 file(s) renamed\n", run(nullptr));
+    fs.out.clear();
+    EXPECT_EQ(" \xFE Renaming \"/work/docs\"\n\t\t0 file(s) renamed\n", run("docs"));  // a directory
+    fs.out.clear();
+    EXPECT_EQ(" \xFE Renaming \"/work/none*\"\n\t\t0 file(s) renamed\n", run("none*"));
+    fs.out.clear();
+    EXPECT_EQ("", run("none*", false));
+}
+
+TEST_F(Driver, OverlongPatternsAreRefusedNeverCut) {
+    // 260 characters: nothing is searched, not even its file-name part in the current directory.
+    std::string spec = "d/" + std::string(MAX_PATH - 2, 'x');
+    fs.add_file("/work/" + std::string(MAX_PATH - 2, 'x'));
+    fs.add_file("/work/" + std::string(MAX_PATH - 1 - 6 - 8, 'y'));
+    EXPECT_EQ(" \xFE Renaming \"" + spec + "\"\n\t\t0 file(s) renamed\n", run(spec.c_str()));
+    EXPECT_EQ(0, fs.moves);
+
+    // The current directory and the name together do not fit: refused too.
+    fs.out.clear();
+    std::string name(MAX_PATH - 6, 'y');
+    EXPECT_EQ(" \xFE Renaming \"/work/" + name + "\"\n\t\t0 file(s) renamed\n", run(name.c_str()));
+
+    // A found name that does not fit behind the directory is passed over.
+    fs.out.clear();
+    EXPECT_EQ(" \xFE Renaming \"/work/*\"\n\t\t1 file(s) renamed\n", run("*"));
+    EXPECT_TRUE(fs.has("/work/" + std::string(MAX_PATH - 2, 'x')));
+}
+
+TEST_F(Driver, UnreadableCurrentDirectorySearchesTheNameAlone) {
+    fs.cwd_fails = true;
+    fs.add_file("/work/f");
+    EXPECT_EQ(" \xFE Renaming \"f\"\n\t\t0 file(s) renamed\n", run("f"));
+}
+
+TEST_F(Driver, NameHoldingABackslashIsPassedOver) {
+    fs.add_file("/work/a\\b");
+    fs.add_file("/work/c");
+    EXPECT_EQ(" \xFE Renaming \"/work/*\"\n\t\t1 file(s) renamed\n", run("*"));
+    EXPECT_TRUE(fs.has("/work/a\\b"));
+}
+
+TEST_F(Driver, EscCancelsInYellowAndReportsWhatWasDone) {
+    fs.marks = true;
+    for (const char* n : {"a", "b", "c", "d"}) fs.add_file(std::string("/work/") + n);
+    // Checks before a, after a, before b (other keys are dropped), after b: Esc.
+    RunOptions o;
+    o.spec = "*";
+    fs.press('x');
+    fs.press('y');
+    fs.press('z');
+    fs.press(KEY_ESC);
+    EXPECT_EQ(0, run_backup(o));
+    EXPECT_EQ(" \xFE Renaming \"/work/*\"\n{attr 0e} * Cancelled *{attr 07}\n\t\t2 file(s) renamed\n",
+              fs.out);
+    EXPECT_TRUE(fs.has("/work/c"));
+}
+
+TEST_F(Driver, SecondCodeOfAnExtendedKeyCanCancel) {
+    fs.add_file("/work/a");
+    fs.add_file("/work/b");
+    fs.press(0, KEY_ESC);  // the prefix at one check, the 27 at the next
+    EXPECT_EQ(" \xFE Renaming \"/work/*\"\n * Cancelled *\n\t\t1 file(s) renamed\n", run("*"));
+    fs.out.clear();
+    fs.press(KEY_ESC);
+    EXPECT_EQ(" * Cancelled *\n", run("*", false));  // the notice shows even when quiet
+}
+
+TEST(Main, TooManyParametersIsOneLineAndStatusOne) {
+    FakePlatform con;
+    con.add_dir("/work");
+    con.add_file("/work/a");
+    Args args({"a", "b"});
+    EXPECT_EQ(1, tavrix_main(static_cast<int>(args.argv.size()), args.argv.data()));
+    EXPECT_EQ("Too many parameters: use Tavrix /? for help\n", con.out);
+    EXPECT_TRUE(con.has("/work/a"));
+    EXPECT_EQ(7, con.attr);
+}

@@ -1,0 +1,202 @@
+#include "tests/fake_platform.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "console/console.h"
+
+namespace {
+
+std::string slashes(std::string s) {
+    for (char& c : s) {
+        if (c == '\\') c = '/';
+    }
+    return s;
+}
+
+size_t give_back(const std::string& s, char* buf, size_t size) {
+    if (s.size() + 1 > size) return s.size() + 1;
+    std::memcpy(buf, s.c_str(), s.size() + 1);
+    return s.size();
+}
+
+class FakeSearch : public DirSearch {
+public:
+    explicit FakeSearch(std::vector<FindEntry> found) : found_(std::move(found)) {}
+    bool next(FindEntry& e) override {
+        if (at_ >= found_.size()) return false;
+        e = found_[at_++];
+        return true;
+    }
+
+private:
+    std::vector<FindEntry> found_;
+    size_t at_ = 0;
+};
+
+}  // namespace
+
+namespace {
+bool match_from(const std::string& pattern, const std::string& name) {
+    if (pattern.empty()) return name.empty();
+    if (pattern[0] == '*') {
+        for (size_t skip = 0; skip <= name.size(); ++skip) {
+            if (match_from(pattern.substr(1), name.substr(skip))) return true;
+        }
+        return false;
+    }
+    if (name.empty()) return false;
+    if (pattern[0] != '?' && pattern[0] != name[0]) return false;
+    return match_from(pattern.substr(1), name.substr(1));
+}
+}  // namespace
+
+bool reference_match(const std::string& pattern, const std::string& name) {
+    return pattern == "*.*" || match_from(pattern, name);
+}
+
+FakePlatform::FakePlatform() {
+    platform_install(this);
+    console_reset_keys();
+}
+
+FakePlatform::~FakePlatform() {
+    platform_install(nullptr);
+    console_reset_keys();
+}
+
+std::vector<std::string> FakePlatform::list(const std::string& dir) const {
+    std::vector<std::string> names;
+    std::string prefix = dir == "/" ? "/" : dir + "/";
+    for (const auto& e : entries) {
+        if (e.first.compare(0, prefix.size(), prefix) != 0) continue;
+        std::string rest = e.first.substr(prefix.size());
+        if (!rest.empty() && rest.find('/') == std::string::npos) names.push_back(rest);
+    }
+    return names;
+}
+
+size_t FakePlatform::full_path(const char* path, char* buf, size_t size) {
+    std::string p = slashes(path);
+    if (p.empty() || p[0] != '/') {
+        if (cwd_fails) return 0;
+        p = cwd + "/" + p;
+    }
+    std::string clean;  // repeated separators fold into one
+    for (char c : p) {
+        if (c == '/' && !clean.empty() && clean.back() == '/') continue;
+        clean += c;
+    }
+    return give_back(clean, buf, size);
+}
+
+size_t FakePlatform::current_directory(char* buf, size_t size) {
+    if (cwd_fails) return 0;
+    return give_back(cwd, buf, size);
+}
+
+std::unique_ptr<DirSearch> FakePlatform::find_first(const char* pattern) {
+    std::string p = slashes(pattern);
+    size_t slash = p.rfind('/');
+    std::string dir = slash == std::string::npos ? cwd : slash == 0 ? "/" : p.substr(0, slash);
+    std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+    while (dir.size() > 1 && dir.find("//") == 0) dir.erase(0, 1);
+    if (!dir.empty() && dir[0] != '/') dir = cwd + "/" + dir;
+    std::vector<FindEntry> found;
+    for (const std::string& n : list(dir)) {
+        if (!reference_match(name, n)) continue;
+        FindEntry e;
+        e.name = n;
+        e.is_directory = entries.at(dir == "/" ? "/" + n : dir + "/" + n);
+        found.push_back(e);
+    }
+    if (found.empty()) return nullptr;
+    return std::unique_ptr<DirSearch>(new FakeSearch(found));
+}
+
+bool FakePlatform::exists(const char* path) { return has(slashes(path)); }
+
+bool FakePlatform::move_file(const char* from, const char* to) {
+    std::string f = slashes(from), t = slashes(to);
+    if (!has(f) || has(t) || move_refused.count(t)) return false;
+    entries[t] = entries[f];
+    entries.erase(f);
+    ++moves;
+    return true;
+}
+
+void FakePlatform::write_out(const char* text, size_t len) {
+    out.append(text, len);
+    if (!console) return;
+    for (size_t i = 0; i < len; ++i) {
+        if (text[i] == '\r') {
+            cursor_x = 0;
+        } else if (text[i] == '\n') {  // text mode: a line end returns the carriage too
+            cursor_x = 0;
+            if (cursor_y < height - 1) ++cursor_y;
+        } else if (++cursor_x >= width) {
+            cursor_x = 0;
+            if (cursor_y < height - 1) ++cursor_y;
+        }
+    }
+}
+
+bool FakePlatform::screen_info(ScreenInfo& info) {
+    if (!console) return false;
+    info.width = width;
+    info.height = height;
+    info.window_top = 0;
+    info.window_bottom = height - 1;
+    info.attributes = attr;
+    return true;
+}
+
+void FakePlatform::set_attr(uint16_t a) {
+    if (!console) return;
+    attr = a;
+    if (marks) {
+        char mark[16];
+        std::snprintf(mark, sizeof mark, "{attr %02x}", a);
+        out += mark;
+    }
+}
+
+bool FakePlatform::cursor_position(int& x, int& y) {
+    if (!console) return false;
+    x = cursor_x;
+    y = cursor_y;
+    return true;
+}
+
+void FakePlatform::set_cursor(int x, int y) {
+    if (!console || x < 0 || y < 0 || x >= width || y >= height) return;
+    cursor_x = x;
+    cursor_y = y;
+    if (marks) out += "{goto " + std::to_string(x) + "," + std::to_string(y) + "}";
+}
+
+void FakePlatform::blank_screen(uint16_t) {
+    if (!console) return;
+    ++clears;
+    if (marks) out += "{clear}";
+}
+
+void FakePlatform::sleep_ms(int) {
+    if (!later.empty()) {
+        keys.push_back(later.front());
+        later.pop_front();
+    }
+    // A test that waits for a key nobody will press ends the wait with Esc.
+    if (++sleeps > 1000 && keys.empty()) press(KEY_ESC);
+}
+
+bool FakePlatform::key_next(KeyPress& k) {
+    if (input && keys.empty() && !later.empty()) {  // waits for the next key pressed
+        keys.push_back(later.front());
+        later.pop_front();
+    }
+    if (!input || keys.empty()) return false;
+    k = keys.front();
+    keys.pop_front();
+    return true;
+}

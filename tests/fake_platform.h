@@ -1,0 +1,66 @@
+// An in-memory platform for the unit tests: a file tree, a console screen with a cursor, and
+// a queue of key presses.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+class FakePlatform : public Platform {
+public:
+    FakePlatform();
+    ~FakePlatform() override;
+
+    // The file tree: absolute '/'-separated paths.
+    void add_file(const std::string& path) { entries[path] = false; }
+    void add_dir(const std::string& path) { entries[path] = true; }
+    bool has(const std::string& path) const { return entries.count(path) != 0; }
+    /// The names directly in dir, in order.
+    std::vector<std::string> list(const std::string& dir) const;
+
+    std::map<std::string, bool> entries;  // path -> is a directory
+    std::string cwd = "/work";
+    bool cwd_fails = false;
+    std::set<std::string> move_refused;   // targets the rename refuses as if taken meanwhile
+    int moves = 0;
+
+    // The console.
+    bool console = true;
+    int width = 80, height = 24;
+    uint16_t attr = 7;
+    int cursor_x = 0, cursor_y = 0;
+    int clears = 0;
+    std::string out;  // everything written, with markers such as {attr 1f} when marks is on
+    bool marks = false;
+
+    // Keys.
+    bool input = true;
+    std::deque<KeyPress> keys;
+    void press(int code1, int code2 = -1) { keys.push_back(KeyPress{code1, code2}); }
+    std::deque<KeyPress> later;  // pressed one at a time while the program sleeps
+    int sleeps = 0;
+
+    size_t full_path(const char* path, char* buf, size_t size) override;
+    size_t current_directory(char* buf, size_t size) override;
+    std::unique_ptr<DirSearch> find_first(const char* pattern) override;
+    bool exists(const char* path) override;
+    bool move_file(const char* from, const char* to) override;
+    void write_out(const char* text, size_t len) override;
+    bool screen_info(ScreenInfo& info) override;
+    void set_attr(uint16_t a) override;
+    bool cursor_position(int& x, int& y) override;
+    void set_cursor(int x, int y) override;
+    void blank_screen(uint16_t a) override;
+    void sleep_ms(int) override;
+    bool key_input() override { return input; }
+    bool key_waiting() override { return input && !keys.empty(); }
+    bool key_next(KeyPress& k) override;
+};
+
+/// Slow, obviously right wildcard matching ('*' and '?'), for checking the fast one.
+bool reference_match(const std::string& pattern, const std::string& name);
