@@ -1,0 +1,359 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the built program on real directories, comparing the names left behind,
+the exact bytes it printed and its exit status.
+
+Usage: e2e_test.py PROGRAM [unittest options]
+"""
+import os
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+PROGRAM = None
+
+HELP_LINES = [
+    "           Tavrix v1.00  -  numbered backups that never overwrite",
+    "",
+    "Backs up a file by appending a sequence number string to the filename, thus",
+    "preserving the original file from being overwritten by another program",
+    "",
+    "Files bay be backed up using a number of formats",
+    "Wildcards are permitted, subidrectories are not procesed",
+    "",
+    "Syntax: Tavrix filespec [-switches]",
+    "",
+    "Switches",
+    "",
+    "Where TYP is the original document filetype of whatever length",
+    "",
+    "             Backup filename modifiers",
+    "/FORMAT1     *.NNN.BAK  - Sequence number in hexadecimal or decimal",
+    "                          e.g. Example.doc => Example.doc.001.bak",
+    "/FORMAT2     *.NNN      - Sequence number in hexadecimal or decimal",
+    "                          e.g. Example.doc => Example.doc.001",
+    "/FORMAT3     *.NNN.typ  - Sequence number with original filetype postfix",
+    "/HEX         Use hexadecimal numeric format (the default is decimal)",
+    "                          e.e. Example.doc => Example.001A.doc",
+]
+
+
+def help_to_file():
+    """The help as a file receives it: no console, so a pause after every third line."""
+    out = HELP_LINES[0].ljust(80).encode()
+    for i in range(1, len(HELP_LINES)):
+        out += HELP_LINES[i].encode() + b"\r\n"
+        if i % 3 == 0:
+            out += b"-- more --\n"
+    return out
+
+
+def announce(pattern, count, utf8=False):
+    square = "\u25a0".encode() if utf8 else b"\xfe"
+    if isinstance(pattern, str):
+        pattern = pattern.encode()
+    return b" " + square + b' Renaming "' + pattern + b'"\n\t\t%d file(s) renamed\n' % count
+
+
+class Run:
+    def __init__(self, proc):
+        self.status = proc.returncode
+        self.out = proc.stdout
+        self.err = proc.stderr
+
+
+def tavrix(args, cwd, locale="C", timeout=60):
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": locale}
+    proc = subprocess.run([PROGRAM] + list(args), cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
+                          start_new_session=True)  # no controlling terminal: no keys
+    return Run(proc)
+
+
+class Case(unittest.TestCase):
+    def setUp(self):
+        self._tmp = tempfile.TemporaryDirectory(prefix="tavrix-")
+        self.dir = os.path.realpath(self._tmp.name)
+
+    def tearDown(self):
+        self._tmp.cleanup()
+
+    def make(self, *names, content=None):
+        for name in names:
+            path = os.path.join(os.fsencode(self.dir), os.fsencode(name))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(content if content is not None else b"content of " + os.fsencode(name))
+
+    def names(self, sub=""):
+        return sorted(os.listdir(os.path.join(os.fsencode(self.dir), os.fsencode(sub))))
+
+    def run_ok(self, *args, locale="C"):
+        r = tavrix(args, self.dir, locale)
+        self.assertEqual(0, r.status, r.err)
+        self.assertEqual(b"", r.err)
+        return r
+
+    def contents(self, sub=""):
+        """Every regular file's content, to prove that nothing was lost or overwritten."""
+        base = os.path.join(os.fsencode(self.dir), os.fsencode(sub))
+        found = []
+        for n in os.listdir(base):
+            p = os.path.join(base, n)
+            if os.path.isfile(p) and not os.path.islink(p):
+                with open(p, "rb") as f:
+                    found.append(f.read())
+        return sorted(found)
+
+
+class SampleRun(Case):
+    def test_the_readme_example(self):
+        self.make("Example.doc", "Example.doc.000.bak")
+        before = self.contents()
+        r = self.run_ok("Example.doc")
+        self.assertEqual(announce(self.dir + "/Example.doc", 1), r.out)
+        self.assertEqual([b"Example.doc.000.bak", b"Example.doc.001.bak"], self.names())
+        self.assertEqual(before, self.contents())
+        with open(os.path.join(self.dir, "Example.doc.001.bak"), "rb") as f:
+            self.assertEqual(b"content of Example.doc", f.read())
+
+    def test_announcement_in_a_utf8_locale(self):
+        self.make("a")
+        r = self.run_ok("a", locale="C.UTF-8")
+        self.assertEqual(announce(self.dir + "/a", 1, utf8=True), r.out)
+
+    def test_quiet_prints_nothing(self):
+        self.make("a", "b")
+        for switch in ("/Q", "-q", "/q"):
+            r = self.run_ok(switch, "*")
+            self.assertEqual(b"", r.out)
+        self.assertEqual([b"a.000.bak.000.bak.000.bak", b"b.000.bak.000.bak.000.bak"], self.names())
+
+
+class ShapesAndNumbering(Case):
+    def test_every_shape_in_decimal_and_hex(self):
+        cases = [
+            ([], "Example.doc.000.bak"),
+            (["/FORMAT1"], "Example.doc.000.bak"),
+            (["/FORMAT2"], "Example.doc.000"),
+            (["/FORMAT3"], "Example.000.doc"),
+            (["/FORMAT4"], "Example.doc.000.bak"),
+            (["/HEX"], "Example.doc.0000.bak"),
+            (["-format2", "-hex"], "Example.doc.0000"),
+            (["/FORMAT3", "/HEX"], "Example.0000.doc"),
+            (["/FORMAT2", "/FORMAT1"], "Example.doc.000.bak"),
+        ]
+        for args, backup in cases:
+            with self.subTest(args=args):
+                self.make("Example.doc")
+                r = self.run_ok(*args, "Example.doc")
+                self.assertEqual(announce(self.dir + "/Example.doc", 1), r.out)
+                self.assertEqual([backup.encode()], self.names())
+                os.remove(os.path.join(self.dir, backup))
+
+    def test_gaps_are_filled_and_hex_digits_are_lowercase(self):
+        self.make("f.txt", "f.txt.000.bak", "f.txt.002.bak")
+        self.run_ok("f.txt")
+        self.assertIn(b"f.txt.001.bak", self.names())
+        self.make("g.txt", *["g.%04x.txt" % i for i in range(26)])
+        self.run_ok("/FORMAT3", "/HEX", "g.txt")
+        self.assertIn(b"g.001a.txt", self.names())
+
+    def test_all_decimal_candidates_taken(self):
+        self.make("f", *["f.%03d" % i for i in range(998)])
+        r = self.run_ok("/FORMAT2", "f")
+        self.assertEqual(announce(self.dir + "/f", 1), r.out)
+        self.assertIn(b"f.998", self.names())
+        self.make("f")
+        r = self.run_ok("/FORMAT2", "f")
+        self.assertEqual(announce(self.dir + "/f", 0), r.out)
+        self.assertIn(b"f", self.names())
+        self.assertNotIn(b"f.999", self.names())
+
+    def test_name_before_extension_needs_an_extension_in_the_file_name(self):
+        self.make("README", ".profile", "archive.tar.gz", "my.dir/README")
+        r = self.run_ok("/FORMAT3", "*")
+        self.assertEqual(announce(self.dir + "/*", 2), r.out)
+        self.assertEqual([b".000.profile", b"README", b"archive.tar.000.gz", b"my.dir"], self.names())
+        r = self.run_ok("/FORMAT3", "my.dir/README")
+        self.assertEqual(announce("my.dir/README", 0), r.out)
+        self.assertEqual([b"README"], self.names("my.dir"))
+
+
+class CommandLine(Case):
+    def test_too_many_parameters(self):
+        self.make("a", "b")
+        for args in (["a", "b"], ["a", "b", "/?"], ["/Q", "a", "b"]):
+            r = tavrix(args, self.dir)
+            self.assertEqual(1, r.status)
+            self.assertEqual(b"Too many parameters: use Tavrix /? for help\n", r.out)
+        self.assertEqual([b"a", b"b"], self.names())
+
+    def test_help_without_a_console(self):
+        self.make("a")
+        for args in ([], ["/?"], ["/H"], ["-h"], ["-?"], ["/?", "a", "b"], ["a", "/h"]):
+            r = tavrix(args, self.dir)
+            self.assertEqual(0, r.status)
+            self.assertEqual(help_to_file(), r.out, args)
+        self.assertEqual([b"a"], self.names())
+
+    def test_switches_only_and_unknown_switches(self):
+        self.make("a")
+        r = self.run_ok("/HEX", "-x", "/debug")
+        self.assertEqual(announce(self.dir + "/", 0), r.out)
+        self.assertEqual([b"a"], self.names())
+
+    def test_an_absolute_path_beginning_with_a_slash_is_no_switch(self):
+        self.make("d/x.txt")
+        r = tavrix([self.dir + "/d/*.txt"], "/")
+        self.assertEqual(announce(self.dir + "/d/*.txt", 1), r.out)
+        self.assertEqual([b"x.txt.000.bak"], self.names("d"))
+
+
+class Matching(Case):
+    def test_star_renames_files_not_directories_nor_the_new_backups(self):
+        self.make("a.doc", "b.txt", ".hidden", "sub/inner")
+        r = self.run_ok("*")
+        self.assertEqual(announce(self.dir + "/*", 3), r.out)
+        self.assertEqual([b".hidden.000.bak", b"a.doc.000.bak", b"b.txt.000.bak", b"sub"], self.names())
+        self.assertEqual([b"inner"], self.names("sub"))
+
+    def test_patterns(self):
+        self.make("README", "a.DOC", "a.doc", "ab.doc", "abc.doc")
+        self.run_ok("?.doc")
+        self.assertIn(b"a.doc.000.bak", self.names())
+        self.assertIn(b"a.DOC", self.names())  # case counts
+        self.run_ok("a*c.doc")
+        self.assertIn(b"abc.doc.000.bak", self.names())
+        self.assertIn(b"ab.doc", self.names())
+        r = self.run_ok("*.*")
+        self.assertEqual(announce(self.dir + "/*.*", 5), r.out)  # README too
+
+    def test_a_directory_named_without_wildcards_is_passed_over(self):
+        self.make("docs/x")
+        r = self.run_ok("docs")
+        self.assertEqual(announce(self.dir + "/docs", 0), r.out)
+        self.assertEqual([b"docs"], self.names())
+
+    def test_nothing_matches(self):
+        r = self.run_ok("none*")
+        self.assertEqual(announce(self.dir + "/none*", 0), r.out)
+        r = self.run_ok("missing/dir/*")
+        self.assertEqual(announce("missing/dir/*", 0), r.out)
+
+    def test_a_colon_is_an_ordinary_character(self):
+        self.make("a:b1", "a:c")
+        r = self.run_ok("a:b*")
+        self.assertEqual(announce(self.dir + "/a:b*", 1), r.out)
+        self.assertEqual([b"a:b1.000.bak", b"a:c"], self.names())
+
+
+class Directories(Case):
+    def test_relative_directory_with_either_separator(self):
+        self.make("sub/x.txt", "sub/y.doc", "x.txt")
+        r = self.run_ok("sub/*.txt")
+        self.assertEqual(announce("sub/*.txt", 1), r.out)
+        r = self.run_ok("sub\\*.doc")
+        self.assertEqual(announce("sub\\*.doc", 1), r.out)
+        self.assertEqual([b"x.txt.000.bak", b"y.doc.000.bak"], self.names("sub"))
+        self.assertEqual([b"sub", b"x.txt"], self.names())
+
+    def test_mixed_separators_rename_what_matched(self):
+        self.make("a/b/f", "a/f")
+        r = self.run_ok("a\\b/f")
+        self.assertEqual(announce("a\\b/f", 1), r.out)
+        self.assertEqual([b"f.000.bak"], self.names("a/b"))
+        self.assertEqual([b"b", b"f"], self.names("a"))
+
+    def test_doubled_separators_and_dot_components(self):
+        self.make("sub/x")
+        r = self.run_ok("./sub//x")
+        self.assertEqual(announce("./sub//x", 1), r.out)
+        self.assertEqual([b"x.000.bak"], self.names("sub"))
+
+
+class OddNames(Case):
+    def test_spaces_non_ascii_and_invalid_utf8(self):
+        names = [b"with space.doc", "caf\u00e9.doc".encode(), b"bad\xff\xfe.doc", b"\xe0x.doc"]
+        for n in names:
+            self.make(n)
+        before = self.contents()
+        r = self.run_ok("*.doc")
+        self.assertEqual(announce(self.dir + "/*.doc", 4), r.out)
+        self.assertEqual(sorted(n + b".000.bak" for n in names), self.names())
+        self.assertEqual(before, self.contents())
+        r = self.run_ok(os.fsdecode(b"bad\xff\xfe.doc.000.bak"))
+        self.assertIn(b"bad\xff\xfe.doc.000.bak.000.bak", self.names())
+
+    def test_a_name_holding_a_backslash_is_passed_over(self):
+        self.make("a\\b", "c")
+        r = self.run_ok("*")
+        self.assertEqual(announce(self.dir + "/*", 1), r.out)
+        self.assertEqual([b"a\\b", b"c.000.bak"], self.names())
+
+    def test_links_fifos_and_directories(self):
+        self.make("target", "d/inner")
+        os.symlink("target", os.path.join(self.dir, "link"))
+        os.symlink("nowhere", os.path.join(self.dir, "dangling"))
+        os.symlink("d", os.path.join(self.dir, "dirlink"))
+        os.mkfifo(os.path.join(self.dir, "fifo"))
+        r = self.run_ok("/FORMAT2", "*")  # would hang if the FIFO were opened
+        self.assertEqual(announce(self.dir + "/*", 4), r.out)
+        self.assertEqual([b"d", b"dangling.000", b"dirlink", b"fifo.000", b"link.000", b"target.000"],
+                         self.names())
+        self.assertEqual("target", os.readlink(os.path.join(self.dir, "link.000")))
+        self.assertTrue(stat.S_ISFIFO(os.lstat(os.path.join(self.dir, "fifo.000")).st_mode))
+
+
+class Limits(Case):
+    def test_a_specification_of_260_characters_finds_nothing(self):
+        # Its file-name part alone must not be searched for in the current directory.
+        self.make("f")
+        spec = "d" * 200 + "/" + "e" * 57 + "/f"
+        self.assertEqual(260, len(spec))
+        r = self.run_ok(spec)
+        self.assertEqual(announce(spec, 0), r.out)
+        self.assertEqual([b"f"], self.names())
+
+    def test_names_whose_backup_would_not_fit_are_left_alone(self):
+        room = 259 - len(self.dir) - 1  # the longest full path is 259 characters
+        fits = "a" * (room - 8)  # leaves room for ".000.bak"
+        too_long = "b" * (room - 7)
+        self.make(fits, too_long)
+        r = self.run_ok("*")
+        self.assertEqual(announce(self.dir + "/*", 1), r.out)
+        self.assertEqual(sorted([(fits + ".000.bak").encode(), too_long.encode()]), self.names())
+
+    def test_a_pattern_too_long_for_the_current_directory_is_refused(self):
+        name = "c" * (260 - len(self.dir) - 1)
+        self.make(name[:200])
+        r = self.run_ok(name)
+        self.assertEqual(announce(self.dir + "/" + name, 0), r.out)
+        r = self.run_ok(name[:200] + "*")
+        self.assertEqual(announce(self.dir + "/" + name[:200] + "*", 1), r.out)
+
+    def test_arguments_of_any_length(self):
+        r = self.run_ok("/Q", "z" * 100000)
+        self.assertEqual(b"", r.out)
+
+
+class Output(Case):
+    def test_pipe_and_file_receive_the_same_bytes_without_escapes(self):
+        self.make("a")
+        piped = self.run_ok("/FORMAT2", "a").out
+        self.make("a")
+        with tempfile.TemporaryFile() as f:
+            env = {"PATH": os.environ.get("PATH", ""), "LC_ALL": "C", "TERM": "xterm"}
+            subprocess.run([PROGRAM, "/FORMAT2", "a"], cwd=self.dir, stdout=f, env=env,
+                           stdin=subprocess.DEVNULL, start_new_session=True, check=True)
+            f.seek(0)
+            written = f.read()
+        self.assertEqual(announce(self.dir + "/a", 1), piped)
+        self.assertEqual(piped, written)
+        self.assertNotIn(b"\x1b", written)
+
+
+if __name__ == "__main__":
+    PROGRAM = os.path.realpath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

@@ -1,0 +1,87 @@
+// The real POSIX platform layer on a real temporary directory.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+struct PosixLayer : ::testing::Test {
+    std::string dir;
+    Platform& os = platform_native();
+
+    void SetUp() override {
+        char name[] = "/tmp/tavrix-layer-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(name));
+        dir = name;
+    }
+    void TearDown() override { ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str())); }
+
+    void write(const std::string& name, const std::string& text) {
+        std::ofstream(dir + "/" + name) << text;
+    }
+    std::string read(const std::string& name) {
+        std::ifstream in(dir + "/" + name);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+TEST_F(PosixLayer, RenameNeverReplaces) {
+    write("a", "first");
+    write("b", "second");
+    EXPECT_FALSE(os.move_file((dir + "/a").c_str(), (dir + "/b").c_str()));
+    EXPECT_EQ("first", read("a"));
+    EXPECT_EQ("second", read("b"));
+    EXPECT_TRUE(os.move_file((dir + "/a").c_str(), (dir + "/c").c_str()));
+    EXPECT_EQ("first", read("c"));
+    EXPECT_FALSE(os.exists((dir + "/a").c_str()));
+    EXPECT_FALSE(os.move_file((dir + "/a").c_str(), (dir + "/d").c_str()));  // vanished
+    ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
+    EXPECT_TRUE(os.exists((dir + "/dangling").c_str()));  // a dangling link still takes its name
+    EXPECT_FALSE(os.move_file((dir + "/c").c_str(), (dir + "/dangling").c_str()));
+    EXPECT_TRUE(os.move_file((dir + "\\c").c_str(), (dir + "\\e").c_str()));  // '\' reads as '/'
+}
+
+TEST_F(PosixLayer, SearchClassifiesEntries) {
+    write("file", "");
+    ASSERT_EQ(0, mkdir((dir + "/sub").c_str(), 0755));
+    ASSERT_EQ(0, symlink("sub", (dir + "/dirlink").c_str()));
+    ASSERT_EQ(0, symlink("file", (dir + "/filelink").c_str()));
+    ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
+    ASSERT_EQ(0, mkfifo((dir + "/fifo").c_str(), 0644));
+    std::map<std::string, bool> seen;
+    auto search = os.find_first((dir + "/*").c_str());
+    ASSERT_NE(nullptr, search);
+    FindEntry e;
+    while (search->next(e)) seen[e.name] = e.is_directory;
+    std::map<std::string, bool> expected = {{".", true},         {"..", true},      {"file", false},
+                                            {"sub", true},       {"dirlink", true}, {"filelink", false},
+                                            {"dangling", false}, {"fifo", false}};
+    EXPECT_EQ(expected, seen);
+    EXPECT_EQ(nullptr, os.find_first((dir + "/").c_str()));
+    EXPECT_EQ(nullptr, os.find_first((dir + "/missing/*").c_str()));
+}
+
+TEST_F(PosixLayer, FullPathAndCurrentDirectoryFollowTheSizeConvention) {
+    char saved[4096];
+    ASSERT_NE(nullptr, getcwd(saved, sizeof saved));
+    ASSERT_EQ(0, chdir(dir.c_str()));
+    char buf[300];
+    size_t len = os.current_directory(buf, sizeof buf);
+    EXPECT_EQ(dir, std::string(buf));
+    EXPECT_EQ(dir.size(), len);
+    EXPECT_EQ(dir.size() + 1, os.current_directory(buf, dir.size()));  // too small: the size needed
+    len = os.full_path("x/./y", buf, sizeof buf);
+    EXPECT_EQ(dir + "/x/y", std::string(buf));
+    EXPECT_EQ(dir.size() + 4, len);
+    EXPECT_EQ(dir.size() + 5, os.full_path("x/y", buf, 5));
+    ASSERT_EQ(0, chdir(saved));
+}
+
+}  // namespace
