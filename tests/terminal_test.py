@@ -4,6 +4,7 @@ read back from the screen, colours included.
 
 Usage: terminal_test.py PROGRAM [unittest options]
 """
+import itertools
 import os
 import re
 import shlex
@@ -15,6 +16,7 @@ import time
 import unittest
 
 PROGRAM = None
+SESSIONS = itertools.count()
 TITLE = "           Tavrix v1.00  -  numbered backups that never overwrite"
 
 
@@ -22,7 +24,7 @@ class Terminal:
     """One tmux session of a given size running a shell command, on a private server."""
 
     def __init__(self, command, cwd, rows, cols=80):
-        self.socket = "tavrix-test-%d-%d" % (os.getpid(), id(self))
+        self.socket = "tavrix-test-%d-%d" % (os.getpid(), next(SESSIONS))
         self.cwd = cwd
         # The shell outlives a Ctrl+C sent to the program: a trap, not an ignored signal,
         # so that the program starts with the default action.
