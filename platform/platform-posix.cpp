@@ -124,7 +124,8 @@ extern "C" void on_stop_signal(int sig) {
     sa.sa_handler = on_stop_signal;
     sa.sa_flags = SA_NODEFER;
     sigaction(sig, &sa, nullptr);
-    if (tty_fd >= 0) tcsetattr(tty_fd, TCSANOW, &tty_raw);
+    // Continued in the background, the terminal is the shell's: leave its settings alone.
+    if (tty_fd >= 0 && tcgetpgrp(tty_fd) == getpgrp()) tcsetattr(tty_fd, TCSANOW, &tty_raw);
     errno = saved_errno;
 }
 
@@ -151,7 +152,9 @@ bool tty_open() {
     tty_tried = true;
     int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
-    if (tcgetattr(fd, &tty_saved) != 0) {
+    // A job in the background has no keys: reading them, or changing the terminal's
+    // settings, would stop it until it is brought to the foreground.
+    if (tcgetattr(fd, &tty_saved) != 0 || tcgetpgrp(fd) != getpgrp()) {
         close(fd);
         return false;
     }

@@ -5,6 +5,7 @@ the exact bytes it printed and its exit status.
 Usage: e2e_test.py PROGRAM [unittest options]
 """
 import os
+import shutil
 import stat
 import subprocess
 import sys
@@ -336,6 +337,39 @@ class Limits(Case):
     def test_arguments_of_any_length(self):
         r = self.run_ok("/Q", "z" * 100000)
         self.assertEqual(b"", r.out)
+
+
+class Refusals(Case):
+    """A directory the user may not change, or read: nothing renamed, nothing lost."""
+
+    def as_nobody(self, args):
+        if os.geteuid() != 0:
+            return tavrix(args, self.dir)
+        if not shutil.which("setpriv"):
+            self.skipTest("setpriv is missing")
+        env = {"PATH": os.environ.get("PATH", ""), "LC_ALL": "C"}
+        proc = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                               PROGRAM] + args, cwd=self.dir, env=env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60,
+                              start_new_session=True)
+        return Run(proc)
+
+    def test_read_only_and_unreadable_directories(self):
+        os.chmod(self.dir, 0o755)
+        self.make("ro/a", "ro/b", "hidden/c")
+        os.chmod(os.path.join(self.dir, "ro"), 0o555)
+        os.chmod(os.path.join(self.dir, "hidden"), 0o311)  # may be entered, not listed
+        try:
+            r = self.as_nobody(["ro/*"])
+            self.assertEqual(0, r.status, r.err)
+            self.assertEqual(announce("ro/*", 0), r.out)
+            self.assertEqual([b"a", b"b"], self.names("ro"))
+            r = self.as_nobody(["hidden/*"])
+            self.assertEqual(announce("hidden/*", 0), r.out)
+        finally:
+            os.chmod(os.path.join(self.dir, "ro"), 0o755)
+            os.chmod(os.path.join(self.dir, "hidden"), 0o755)
+        self.assertEqual([b"c"], self.names("hidden"))
 
 
 class Output(Case):

@@ -9,6 +9,7 @@ import os
 import re
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -72,6 +73,11 @@ class Terminal:
         time.sleep(0.1)
         with open(os.path.join(self.cwd, ".stty-before")) as b, open(after) as a:
             return b.read() == a.read()
+
+    def program_pid(self):
+        shell = self.tmux("list-panes", "-t", "t", "-F", "#{pane_pid}").strip()
+        return int(subprocess.run(["pgrep", "-P", shell], stdout=subprocess.PIPE,
+                                  check=True).stdout.split()[0])
 
     def close(self):
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], stderr=subprocess.DEVNULL)
@@ -163,6 +169,17 @@ class HelpPager(TerminalCase):
         t.keys("C-c")
         self.assertEqual(130, t.exit_status())
         self.assertTrue(t.settings_kept())
+
+    def test_terminating_signals_restore_the_terminal_and_still_end_by_the_signal(self):
+        for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+            with self.subTest(signal=sig.name):
+                t = self.start(["/?"], rows=10)
+                t.wait_text("-- more --")
+                os.kill(t.program_pid(), sig)
+                self.assertEqual(128 + sig, t.exit_status())
+                self.assertTrue(t.settings_kept())
+                t.close()
+                os.remove(os.path.join(self.dir, ".stty-after"))
 
 
 class Renaming(TerminalCase):
