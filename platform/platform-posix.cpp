@@ -37,13 +37,6 @@ std::string backslash_to_slash(const char* path) {
     return s;
 }
 
-/// Copies s into out under the Windows convention: its length, or the size it needs.
-size_t give_back(const std::string& s, char* out, size_t out_size) {
-    if (s.size() + 1 > out_size) return s.size() + 1;
-    std::memcpy(out, s.c_str(), s.size() + 1);
-    return s.size();
-}
-
 bool read_cwd(std::string& cwd) {
     char buffer[4096];
     if (!getcwd(buffer, sizeof buffer)) return false;
@@ -252,7 +245,7 @@ public:
     size_t full_path(const char* path, char* out, size_t out_size) override {
         std::string cwd;
         if (path[0] != '/' && path[0] != '\\' && !read_cwd(cwd)) return 0;
-        return give_back(absolute_path(cwd, path), out, out_size);
+        return platform_give_back(absolute_path(cwd, path), out, out_size);
     }
 
     size_t current_directory(char* out, size_t out_size) override {
@@ -260,7 +253,7 @@ public:
         if (!read_cwd(cwd)) return 0;
         // A '\' in the directory's own name would read as a separator in the pattern.
         if (cwd.find('\\') != std::string::npos) return 0;
-        return give_back(cwd, out, out_size);
+        return platform_give_back(cwd, out, out_size);
     }
 
     std::unique_ptr<DirSearch> find_first(const char* pattern) override {

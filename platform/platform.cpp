@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <cstring>
+
 namespace {
 Platform* installed = nullptr;
 }
@@ -7,3 +9,9 @@ Platform* installed = nullptr;
 Platform& platform() { return installed ? *installed : platform_native(); }
 
 void platform_install(Platform* p) { installed = p; }
+
+size_t platform_give_back(const std::string& s, char* out, size_t out_size) {
+    if (s.size() + 1 > out_size) return s.size() + 1;
+    std::memcpy(out, s.c_str(), s.size() + 1);
+    return s.size();
+}

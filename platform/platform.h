@@ -101,6 +101,10 @@ public:
     virtual bool key_next(KeyPress& k) = 0;
 };
 
+/// Copies s into out (out_size bytes) the way the Windows calls give a path back: returns its
+/// length, or, when it does not fit, the size it needs with the terminator (out unchanged).
+size_t platform_give_back(const std::string& s, char* out, size_t out_size);
+
 /// The platform in use: the real one unless a test installed another.
 Platform& platform();
 /// Installs p (null restores the real platform); for tests.

@@ -14,12 +14,6 @@ std::string slashes(std::string s) {
     return s;
 }
 
-size_t give_back(const std::string& s, char* buf, size_t size) {
-    if (s.size() + 1 > size) return s.size() + 1;
-    std::memcpy(buf, s.c_str(), s.size() + 1);
-    return s.size();
-}
-
 class FakeSearch : public DirSearch {
 public:
     explicit FakeSearch(std::vector<FindEntry> found) : found_(std::move(found)) {}
@@ -87,12 +81,12 @@ size_t FakePlatform::full_path(const char* path, char* buf, size_t size) {
         if (c == '/' && !clean.empty() && clean.back() == '/') continue;
         clean += c;
     }
-    return give_back(clean, buf, size);
+    return platform_give_back(clean, buf, size);
 }
 
 size_t FakePlatform::current_directory(char* buf, size_t size) {
     if (cwd_fails) return 0;
-    return give_back(cwd, buf, size);
+    return platform_give_back(cwd, buf, size);
 }
 
 std::unique_ptr<DirSearch> FakePlatform::find_first(const char* pattern) {
