@@ -103,8 +103,8 @@ int run_backup(const RunOptions& options) {
     // A pattern that does not fit is refused, never cut: a cut one could match other files.
     bool searchable = pattern.size() < static_cast<size_t>(MAX_PATH);
     if (searchable) str_copy_max(search_path, pattern.c_str(), MAX_PATH);
-    // Each found name goes after the last separator of either kind.
-    const size_t name_slot = path_last_separator(search_path);
+    // Each found name goes after the last separator of either kind (or a drive's colon).
+    const size_t name_slot = path_name_start(search_path);
 
     if (options.verbose) console_printf(" \xFE Renaming \"%s\"\n", pattern.c_str());
 

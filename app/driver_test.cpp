@@ -23,6 +23,14 @@ struct Args {
 
 ParseResult parse(std::vector<std::string> words, RunOptions& o) { return Args(words).parse(o); }
 
+/// The announcement and the summary of a run.
+std::string announced(const std::string& pattern, int renamed) {
+    return " \xFE Renaming \"" + pattern + "\"\n\t\t" + std::to_string(renamed) + " file(s) renamed\n";
+}
+
+/// A name in the fake's current directory as the driver writes it.
+std::string here(const std::string& name) { return std::string("/work") + PLATFORM_SEPARATOR + name; }
+
 struct Driver : ::testing::Test {
     FakePlatform fs;
     void SetUp() override {
@@ -80,7 +88,7 @@ TEST(Switches, SlashPathsOnPosix) {
 TEST_F(Driver, BarePatternSearchesTheCurrentDirectoryAndAnnouncesItAbsolute) {
     fs.add_file("/work/Example.doc");
     fs.add_file("/work/Example.doc.000.bak");
-    EXPECT_EQ(" \xFE Renaming \"/work/Example.doc\"\n\t\t1 file(s) renamed\n", run("Example.doc"));
+    EXPECT_EQ(announced(here("Example.doc"), 1), run("Example.doc"));
     EXPECT_TRUE(fs.has("/work/Example.doc.001.bak"));
 }
 
@@ -88,7 +96,7 @@ TEST_F(Driver, BackupsMadeByTheRunAreNotRenamedAgain) {
     fs.add_file("/work/a");
     fs.add_file("/work/b.doc");
     fs.add_dir("/work/sub");
-    EXPECT_EQ(" \xFE Renaming \"/work/*\"\n\t\t2 file(s) renamed\n", run("*"));
+    EXPECT_EQ(announced(here("*"), 2), run("*"));
     EXPECT_EQ((std::vector<std::string>{"a.000.bak", "b.doc.000.bak", "sub"}), fs.list("/work"));
 }
 
@@ -97,12 +105,12 @@ TEST_F(Driver, RelativeAbsoluteAndRootDirectories) {
     fs.add_file("/work/docs/x.txt");
     fs.add_file("/work/x.txt");
     fs.add_file("/top.txt");
-    EXPECT_EQ(" \xFE Renaming \"docs\\*.txt\"\n\t\t1 file(s) renamed\n", run("docs\\*.txt"));
+    EXPECT_EQ(announced("docs\\*.txt", 1), run("docs\\*.txt"));
     EXPECT_TRUE(fs.has("/work/docs/x.txt.000.bak"));
     EXPECT_TRUE(fs.has("/work/x.txt"));
 
     fs.out.clear();
-    EXPECT_EQ(" \xFE Renaming \"//top*\"\n\t\t1 file(s) renamed\n", run("//top*"));
+    EXPECT_EQ(announced("//top*", 1), run("//top*"));
     EXPECT_TRUE(fs.has("/top.txt.000.bak"));
 }
 
@@ -111,18 +119,18 @@ TEST_F(Driver, MixedSeparatorsRenameTheFilesThatMatched) {
     fs.add_dir("/work/a/b");
     fs.add_file("/work/a/b/f");
     fs.add_file("/work/a/f");  // same name, shallower: must stay
-    EXPECT_EQ(" \xFE Renaming \"a\\b/f\"\n\t\t1 file(s) renamed\n", run("a\\b/f"));
+    EXPECT_EQ(announced("a\\b/f", 1), run("a\\b/f"));
     EXPECT_TRUE(fs.has("/work/a/b/f.000.bak"));
     EXPECT_TRUE(fs.has("/work/a/f"));
 }
 
 TEST_F(Driver, NothingToMatch) {
     fs.add_dir("/work/docs");
-    EXPECT_EQ(" \xFE Renaming \"/work/\"\n\t\t0 file(s) renamed\n", run(nullptr));
+    EXPECT_EQ(announced(here(""), 0), run(nullptr));
     fs.out.clear();
-    EXPECT_EQ(" \xFE Renaming \"/work/docs\"\n\t\t0 file(s) renamed\n", run("docs"));  // a directory
+    EXPECT_EQ(announced(here("docs"), 0), run("docs"));  // a directory
     fs.out.clear();
-    EXPECT_EQ(" \xFE Renaming \"/work/none*\"\n\t\t0 file(s) renamed\n", run("none*"));
+    EXPECT_EQ(announced(here("none*"), 0), run("none*"));
     fs.out.clear();
     EXPECT_EQ("", run("none*", false));
 }
@@ -132,30 +140,30 @@ TEST_F(Driver, OverlongPatternsAreRefusedNeverCut) {
     std::string spec = "d/" + std::string(MAX_PATH - 2, 'x');
     fs.add_file("/work/" + std::string(MAX_PATH - 2, 'x'));
     fs.add_file("/work/" + std::string(MAX_PATH - 1 - 6 - 8, 'y'));
-    EXPECT_EQ(" \xFE Renaming \"" + spec + "\"\n\t\t0 file(s) renamed\n", run(spec.c_str()));
+    EXPECT_EQ(announced(spec, 0), run(spec.c_str()));
     EXPECT_EQ(0, fs.moves);
 
     // The current directory and the name together do not fit: refused too.
     fs.out.clear();
     std::string name(MAX_PATH - 6, 'y');
-    EXPECT_EQ(" \xFE Renaming \"/work/" + name + "\"\n\t\t0 file(s) renamed\n", run(name.c_str()));
+    EXPECT_EQ(announced(here(name), 0), run(name.c_str()));
 
     // A found name that does not fit behind the directory is passed over.
     fs.out.clear();
-    EXPECT_EQ(" \xFE Renaming \"/work/*\"\n\t\t1 file(s) renamed\n", run("*"));
+    EXPECT_EQ(announced(here("*"), 1), run("*"));
     EXPECT_TRUE(fs.has("/work/" + std::string(MAX_PATH - 2, 'x')));
 }
 
 TEST_F(Driver, UnreadableCurrentDirectorySearchesTheNameAlone) {
     fs.cwd_fails = true;
     fs.add_file("/work/f");
-    EXPECT_EQ(" \xFE Renaming \"f\"\n\t\t0 file(s) renamed\n", run("f"));
+    EXPECT_EQ(announced("f", 0), run("f"));
 }
 
 TEST_F(Driver, NameHoldingABackslashIsPassedOver) {
     fs.add_file("/work/a\\b");
     fs.add_file("/work/c");
-    EXPECT_EQ(" \xFE Renaming \"/work/*\"\n\t\t1 file(s) renamed\n", run("*"));
+    EXPECT_EQ(announced(here("*"), 1), run("*"));
     EXPECT_TRUE(fs.has("/work/a\\b"));
 }
 
@@ -170,7 +178,7 @@ TEST_F(Driver, EscCancelsInYellowAndReportsWhatWasDone) {
     fs.press('z');
     fs.press(KEY_ESC);
     EXPECT_EQ(0, run_backup(o));
-    EXPECT_EQ(" \xFE Renaming \"/work/*\"\n{attr 0e} * Cancelled *{attr 07}\n\t\t2 file(s) renamed\n",
+    EXPECT_EQ(" \xFE Renaming \"" + here("*") + "\"\n{attr 0e} * Cancelled *{attr 07}\n\t\t2 file(s) renamed\n",
               fs.out);
     EXPECT_TRUE(fs.has("/work/c"));
 }
@@ -179,7 +187,7 @@ TEST_F(Driver, SecondCodeOfAnExtendedKeyCanCancel) {
     fs.add_file("/work/a");
     fs.add_file("/work/b");
     fs.press(0, KEY_ESC);  // the prefix at one check, the 27 at the next
-    EXPECT_EQ(" \xFE Renaming \"/work/*\"\n * Cancelled *\n\t\t1 file(s) renamed\n", run("*"));
+    EXPECT_EQ(" \xFE Renaming \"" + here("*") + "\"\n * Cancelled *\n\t\t1 file(s) renamed\n", run("*"));
     fs.out.clear();
     fs.press(KEY_ESC);
     EXPECT_EQ(" * Cancelled *\n", run("*", false));  // the notice shows even when quiet

@@ -57,6 +57,12 @@ size_t path_last_separator(const char* s) {
     return back > slash ? back : slash;
 }
 
+size_t path_name_start(const char* s) {
+    size_t sep = path_last_separator(s);
+    if (sep == 0 && PLATFORM_DRIVES && s[0] != '\0' && s[1] == ':') return 2;
+    return sep;
+}
+
 char* path_extension(const char* p) {
     static char buffer[MAX_PATH + 1];
     buffer[0] = '\0';
@@ -83,6 +89,9 @@ char* path_directory(const char* p) {
     if (sep == 0) sep = str_last_pos(p, '/');
     if (sep > 0) {
         str_copy_max(buffer, p, sep);
+    } else if (PLATFORM_DRIVES && p[1] == ':') {
+        // A drive and a pattern ("C:*.doc"): the directory is that drive's current one.
+        str_copy_max(buffer, p, 2);
     } else if (PLATFORM_DRIVES && std::strchr(p, ':')) {
         str_copy_max(buffer, p, MAX_PATH);
     } else {

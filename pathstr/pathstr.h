@@ -18,6 +18,9 @@ void str_concat_max(char* dst, const char* src, size_t n);
 
 /// 1-based position of the last directory separator ('\' or '/') in s; 0 when there is none.
 size_t path_last_separator(const char* s);
+/// Where the file-name part of s begins: after its last separator, or after a drive's colon
+/// ("C:*.doc"); 0 for a bare name.
+size_t path_name_start(const char* s);
 
 /// The extension of the last path component, dot included; empty when it has none.
 /// Returns a static buffer, overwritten by the next call.

@@ -76,8 +76,11 @@ TEST(PathSplitters, Directory) {
     if (PLATFORM_DRIVES) {
         EXPECT_EQ("C:", dir_of("C:"));
         EXPECT_EQ("C:\\", dir_of("C:\\x"));
+        EXPECT_EQ("C:", dir_of("C:*.doc"));  // that drive's current directory
+        EXPECT_EQ(2u, path_name_start("C:*.doc"));
     } else {
         EXPECT_EQ("", dir_of("a:b*"));  // a colon is an ordinary character
+        EXPECT_EQ(0u, path_name_start("a:b*"));
     }
 }
 

@@ -49,9 +49,9 @@ int modifiers(int param) {
     if (param < 2) return 0;
     int bits = param - 1;
     int mods = 0;
-    if (bits & 1) mods |= MOD_SHIFT;
-    if (bits & (2 | 8)) mods |= MOD_ALT;
-    if (bits & 4) mods |= MOD_CTRL;
+    if (bits & 1) mods |= KEYMOD_SHIFT;
+    if (bits & (2 | 8)) mods |= KEYMOD_ALT;
+    if (bits & 4) mods |= KEYMOD_CTRL;
     return mods;
 }
 
@@ -163,7 +163,73 @@ VtDecoded decode_ss3(const unsigned char* s, size_t n, bool timed_out) {
     return passed_over(consumed);
 }
 
+// Windows virtual-key codes and control-key state bits.
+constexpr uint16_t VK_CODE_ESCAPE = 0x1B;
+constexpr uint16_t VK_CODE_F1 = 0x70;
+constexpr uint16_t VK_CODE_F12 = 0x7B;
+constexpr uint32_t STATE_RIGHT_ALT = 0x01, STATE_LEFT_ALT = 0x02, STATE_RIGHT_CTRL = 0x04,
+                   STATE_LEFT_CTRL = 0x08, STATE_SHIFT = 0x10, STATE_ENHANCED = 0x100;
+
+/// The extended key of a virtual-key code, if it has one.
+bool virtual_key_ext(uint16_t vk, ExtKey& k) {
+    switch (vk) {
+        case 0x24: k = ExtKey::HOME; return true;
+        case 0x26: k = ExtKey::UP; return true;
+        case 0x21: k = ExtKey::PGUP; return true;
+        case 0x25: k = ExtKey::LEFT; return true;
+        case 0x27: k = ExtKey::RIGHT; return true;
+        case 0x23: k = ExtKey::END; return true;
+        case 0x28: k = ExtKey::DOWN; return true;
+        case 0x22: k = ExtKey::PGDN; return true;
+        case 0x2D: k = ExtKey::INS; return true;
+        case 0x2E: k = ExtKey::DEL; return true;
+        default: break;
+    }
+    if (vk >= VK_CODE_F1 && vk <= VK_CODE_F12) {
+        k = function_key(vk - VK_CODE_F1 + 1);
+        return true;
+    }
+    return false;
+}
+
+/// Shift, Ctrl, Alt, the locks and the Windows keys: alone they deliver nothing.
+bool is_modifier_key(uint16_t vk) {
+    switch (vk) {
+        case 0x10: case 0x11: case 0x12: case 0x14: case 0x90: case 0x91: case 0x5B: case 0x5C:
+        case 0xA0: case 0xA1: case 0xA2: case 0xA3: case 0xA4: case 0xA5:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
+
+bool console_key_press(const ConsoleKeyEvent& e, bool flags_enhanced, KeyPress& k) {
+    if (!e.key_down) return false;
+    unsigned char c = e.character;
+    // Some consoles deliver Esc with no character, only its virtual key.
+    if (c == 0 && e.virtual_key == VK_CODE_ESCAPE) c = 27;
+    if (c != 0) {
+        k = key(c);
+        return true;
+    }
+    if (is_modifier_key(e.virtual_key)) return false;
+    int mods = 0;
+    if (e.control_state & STATE_SHIFT) mods |= KEYMOD_SHIFT;
+    if (e.control_state & (STATE_LEFT_CTRL | STATE_RIGHT_CTRL)) mods |= KEYMOD_CTRL;
+    if (e.control_state & (STATE_LEFT_ALT | STATE_RIGHT_ALT)) mods |= KEYMOD_ALT;
+    ExtKey ext_key;
+    if (virtual_key_ext(e.virtual_key, ext_key)) {
+        // The navigation keys of the numeric keypad are not "enhanced" keys.
+        bool keypad = ext_key < ExtKey::F1 && flags_enhanced && !(e.control_state & STATE_ENHANCED);
+        k = ext_key_code(ext_key, mods, keypad);
+        return true;
+    }
+    if (e.scan_code == 0) return false;
+    k = key(0, e.scan_code);  // any other key without a character: its scan code
+    return true;
+}
 
 KeyPress ext_key_code(ExtKey k, int mods, bool keypad) {
     int index = static_cast<int>(k);
@@ -171,15 +237,15 @@ KeyPress ext_key_code(ExtKey k, int mods, bool keypad) {
         int n = index - static_cast<int>(ExtKey::F1);  // 0 for F1
         if (k >= ExtKey::F11) {
             int base = k == ExtKey::F11 ? 133 : 134;
-            int step = (mods & MOD_ALT) ? 6 : (mods & MOD_CTRL) ? 4 : (mods & MOD_SHIFT) ? 2 : 0;
+            int step = (mods & KEYMOD_ALT) ? 6 : (mods & KEYMOD_CTRL) ? 4 : (mods & KEYMOD_SHIFT) ? 2 : 0;
             return key(KEY_PREFIX_NAV, base + step);
         }
-        int base = (mods & MOD_ALT) ? 104 : (mods & MOD_CTRL) ? 94 : (mods & MOD_SHIFT) ? 84 : 59;
+        int base = (mods & KEYMOD_ALT) ? 104 : (mods & KEYMOD_CTRL) ? 94 : (mods & KEYMOD_SHIFT) ? 84 : 59;
         return key(0, base + n);
     }
     const CodeRow& row = navigation_codes[index];
-    if (mods & MOD_ALT) return key(0, row.alt);
-    int code = (mods & MOD_CTRL) ? row.ctrl : (mods & MOD_SHIFT) ? row.shift : row.plain;
+    if (mods & KEYMOD_ALT) return key(0, row.alt);
+    int code = (mods & KEYMOD_CTRL) ? row.ctrl : (mods & KEYMOD_SHIFT) ? row.shift : row.plain;
     return key(keypad ? 0 : KEY_PREFIX_NAV, code);
 }
 

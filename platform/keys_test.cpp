@@ -86,7 +86,54 @@ TEST(KeyCodes, KeypadWithNumLockOffUsesPrefixZero) {
     KeyPress k = ext_key_code(ExtKey::PGUP, 0, true);
     EXPECT_EQ(0, k.code1);
     EXPECT_EQ(73, k.code2);
-    KeyPress alt = ext_key_code(ExtKey::F1, MOD_ALT);
+    KeyPress alt = ext_key_code(ExtKey::F1, KEYMOD_ALT);
     EXPECT_EQ(0, alt.code1);
     EXPECT_EQ(104, alt.code2);
+}
+
+namespace {
+ConsoleKeyEvent event(uint16_t vk, uint16_t scan, uint32_t state = 0, unsigned char ch = 0) {
+    ConsoleKeyEvent e;
+    e.virtual_key = vk;
+    e.scan_code = scan;
+    e.control_state = state;
+    e.character = ch;
+    return e;
+}
+
+void expect_press(const ConsoleKeyEvent& e, int code1, int code2, bool flags_enhanced = true) {
+    KeyPress k;
+    ASSERT_TRUE(console_key_press(e, flags_enhanced, k));
+    EXPECT_EQ(code1, k.code1);
+    EXPECT_EQ(code2, k.code2);
+}
+
+constexpr uint32_t ENHANCED = 0x100, SHIFT = 0x10, LEFT_CTRL = 0x08, LEFT_ALT = 0x02;
+}  // namespace
+
+TEST(ConsoleKeys, TheContractsTable) {
+    expect_press(event(0x1B, 1, 0, 27), 27, -1);                // Esc
+    expect_press(event(0x1B, 1), 27, -1);                       // Esc without its character
+    expect_press(event(0x21, 73, ENHANCED), 224, 73);           // PgUp
+    expect_press(event(0x21, 73, ENHANCED | SHIFT), 224, 73);   // Shift+PgUp
+    expect_press(event(0x21, 73, ENHANCED | LEFT_CTRL), 224, 134);
+    expect_press(event(0x21, 73, ENHANCED | LEFT_ALT), 0, 153);
+    expect_press(event(0x21, 73), 0, 73);                       // keypad 9, NumLock off
+    expect_press(event(0x21, 73), 224, 73, false);              // where nothing is flagged
+    expect_press(event(0x70, 59), 0, 59);                       // F1
+    expect_press(event(0x70, 59, SHIFT), 0, 84);
+    expect_press(event(0x41, 30, LEFT_ALT, 'a'), 'a', -1);      // a character wins
+    expect_press(event(0x43, 46, LEFT_CTRL, 3), 3, -1);         // Ctrl+C while reading
+    expect_press(event(0x0C, 76), 0, 76);                       // keypad 5: its scan code
+}
+
+TEST(ConsoleKeys, ReleasesAndModifiersAloneDeliverNothing) {
+    KeyPress k;
+    ConsoleKeyEvent up = event(0x21, 73, ENHANCED);
+    up.key_down = false;
+    EXPECT_FALSE(console_key_press(up, true, k));
+    for (uint16_t vk : {0x10, 0x11, 0x12, 0x14, 0x90, 0xA0, 0xA5}) {
+        EXPECT_FALSE(console_key_press(event(vk, 42, SHIFT), true, k)) << vk;
+    }
+    EXPECT_FALSE(console_key_press(event(0xFF, 0), true, k));
 }

@@ -76,10 +76,10 @@ size_t FakePlatform::full_path(const char* path, char* buf, size_t size) {
         if (cwd_fails) return 0;
         p = cwd + "/" + p;
     }
-    std::string clean;  // repeated separators fold into one
+    std::string clean;  // repeated separators fold into one; full paths use the platform's
     for (char c : p) {
-        if (c == '/' && !clean.empty() && clean.back() == '/') continue;
-        clean += c;
+        if (c == '/' && !clean.empty() && clean.back() == PLATFORM_SEPARATOR) continue;
+        clean += c == '/' ? PLATFORM_SEPARATOR : c;
     }
     return platform_give_back(clean, buf, size);
 }

@@ -3,8 +3,8 @@
 # Usage: tools/demo.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -G Ninja -DTAVRIX_TESTS=OFF >/dev/null
-cmake --build build >/dev/null
+cmake -S . -B build-demo -G Ninja -DTAVRIX_TESTS=OFF >/dev/null
+cmake --build build-demo >/dev/null
 sample=$(mktemp -d /tmp/tavrix-sample.XXXXXX)
 cd "$sample"
 echo "draft" > Example.doc
@@ -12,7 +12,7 @@ echo "older draft" > Example.doc.000.bak
 echo "notes" > notes.txt
 echo "In $sample before:"; ls -1
 echo
-"$OLDPWD/build/tavrix" '*.doc'
-"$OLDPWD/build/tavrix" /FORMAT3 notes.txt
+"$OLDPWD/build-demo/tavrix" '*.doc'
+"$OLDPWD/build-demo/tavrix" /FORMAT3 notes.txt
 echo
 echo "After:"; ls -1

@@ -1,0 +1,198 @@
+// The platform layer on Windows: the kernel32 file calls in their narrow ('A') forms, the
+// console's screen buffer on standard output, and key events from the console input "CONIN$".
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/keys.h"
+#include "platform/platform.h"
+
+namespace {
+
+HANDLE stdout_handle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+
+/// True when standard output is a console screen buffer.
+bool stdout_is_console() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    return GetConsoleScreenBufferInfo(stdout_handle(), &info) != 0;
+}
+
+class Win32Search : public DirSearch {
+public:
+    Win32Search(HANDLE h, const WIN32_FIND_DATAA& first) : handle_(h), data_(first) {}
+    ~Win32Search() override { FindClose(handle_); }
+
+    bool next(FindEntry& e) override {
+        if (!have_) {
+            if (!FindNextFileA(handle_, &data_)) return false;
+        }
+        have_ = false;
+        e.name = data_.cFileName;
+        e.is_directory = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        return true;
+    }
+
+private:
+    HANDLE handle_;
+    WIN32_FIND_DATAA data_;
+    bool have_ = true;  // the entry FindFirstFileA gave is not yet delivered
+};
+
+/// Wine's console on a terminal flags no key as enhanced.
+bool console_flags_enhanced_keys() {
+    static const bool flags = [] {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        return !(ntdll && GetProcAddress(ntdll, "wine_get_version"));
+    }();
+    return flags;
+}
+
+/// The key press an input event delivers; false for events that deliver none.
+bool decode_event(const INPUT_RECORD& r, KeyPress& k) {
+    if (r.EventType != KEY_EVENT) return false;
+    const KEY_EVENT_RECORD& e = r.Event.KeyEvent;
+    ConsoleKeyEvent event;
+    event.key_down = e.bKeyDown != 0;
+    event.character = static_cast<unsigned char>(e.uChar.AsciiChar);
+    event.virtual_key = e.wVirtualKeyCode;
+    event.scan_code = e.wVirtualScanCode;
+    event.control_state = e.dwControlKeyState;
+    return console_key_press(event, console_flags_enhanced_keys(), k);
+}
+
+class Win32Platform : public Platform {
+public:
+    size_t full_path(const char* path, char* out, size_t out_size) override {
+        return GetFullPathNameA(path, static_cast<DWORD>(out_size), out, nullptr);
+    }
+
+    size_t current_directory(char* out, size_t out_size) override {
+        return GetCurrentDirectoryA(static_cast<DWORD>(out_size), out);
+    }
+
+    std::unique_ptr<DirSearch> find_first(const char* pattern) override {
+        WIN32_FIND_DATAA data;
+        HANDLE h = FindFirstFileA(pattern, &data);
+        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        return std::unique_ptr<DirSearch>(new Win32Search(h, data));
+    }
+
+    bool exists(const char* path) override {
+        return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    bool move_file(const char* from, const char* to) override { return MoveFileA(from, to) != 0; }
+
+    void write_out(const char* text, size_t len) override {
+        std::fwrite(text, 1, len, stdout);
+        if (stdout_is_console()) std::fflush(stdout);
+    }
+
+    bool screen_info(ScreenInfo& info) override {
+        CONSOLE_SCREEN_BUFFER_INFO csbi;
+        if (!GetConsoleScreenBufferInfo(stdout_handle(), &csbi)) return false;
+        info.width = csbi.dwSize.X;
+        info.height = csbi.dwSize.Y;
+        info.window_top = csbi.srWindow.Top;
+        info.window_bottom = csbi.srWindow.Bottom;
+        info.attributes = csbi.wAttributes;
+        return true;
+    }
+
+    void set_attr(uint16_t attr) override { SetConsoleTextAttribute(stdout_handle(), attr); }
+
+    bool cursor_position(int& x, int& y) override {
+        CONSOLE_SCREEN_BUFFER_INFO csbi;
+        if (!GetConsoleScreenBufferInfo(stdout_handle(), &csbi)) return false;
+        x = csbi.dwCursorPosition.X;
+        y = csbi.dwCursorPosition.Y;
+        return true;
+    }
+
+    void set_cursor(int x, int y) override {
+        HANDLE h = stdout_handle();
+        if (h == INVALID_HANDLE_VALUE) return;
+        COORD at;
+        at.X = static_cast<SHORT>(x);
+        at.Y = static_cast<SHORT>(y);
+        SetConsoleCursorPosition(h, at);
+    }
+
+    void blank_screen(uint16_t attr) override {
+        HANDLE h = stdout_handle();
+        CONSOLE_SCREEN_BUFFER_INFO csbi;
+        if (!GetConsoleScreenBufferInfo(h, &csbi)) return;
+        DWORD cells = static_cast<DWORD>(csbi.dwSize.X) * static_cast<DWORD>(csbi.dwSize.Y);
+        COORD origin = {0, 0};
+        DWORD done;
+        FillConsoleOutputCharacterA(h, ' ', cells, origin, &done);
+        FillConsoleOutputAttribute(h, attr, cells, origin, &done);
+    }
+
+    void sleep_ms(int ms) override { Sleep(static_cast<DWORD>(ms)); }
+
+    bool key_input() override { return input() != INVALID_HANDLE_VALUE; }
+
+    bool key_waiting() override {
+        HANDLE in = input();
+        if (in == INVALID_HANDLE_VALUE) return false;
+        // A wait that returns at once; it also lets Wine's console take in what its terminal
+        // has sent, which it otherwise does only during a read.
+        WaitForSingleObject(in, 0);
+        DWORD count = 0;
+        if (!GetNumberOfConsoleInputEvents(in, &count) || count == 0) {
+            return false;
+        }
+        std::unique_ptr<INPUT_RECORD[]> events(new INPUT_RECORD[count]);
+        DWORD got = 0;
+        if (!PeekConsoleInputA(in, events.get(), count, &got)) return false;
+        KeyPress k;
+        for (DWORD i = 0; i < got; ++i) {
+            if (decode_event(events[i], k)) return true;
+        }
+        return false;
+    }
+
+    bool key_next(KeyPress& k) override {
+        HANDLE in = input();
+        if (in == INVALID_HANDLE_VALUE) return false;
+        DWORD saved = 0;
+        bool have_mode = GetConsoleMode(in, &saved) != 0;
+        SetConsoleMode(in, 0);  // no echo, no line input, Ctrl+C as a character
+        bool ok = false;
+        for (;;) {
+            INPUT_RECORD r;
+            DWORD got = 0;
+            if (!ReadConsoleInputA(in, &r, 1, &got) || got == 0) break;
+            if (decode_event(r, k)) {
+                ok = true;
+                break;
+            }
+        }
+        if (have_mode) SetConsoleMode(in, saved);
+        return ok;
+    }
+
+private:
+    /// The console input, opened on first use and kept open.
+    HANDLE input() {
+        if (!input_tried_) {
+            input_tried_ = true;
+            input_ = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
+        }
+        return input_;
+    }
+
+    bool input_tried_ = false;
+    HANDLE input_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+Platform& platform_native() {
+    static Win32Platform p;
+    return p;
+}
