@@ -106,7 +106,9 @@ int run_backup(const RunOptions& options) {
     // Each found name goes after the last separator of either kind (or a drive's colon).
     const size_t name_slot = path_name_start(search_path);
 
-    if (options.verbose) console_printf(" \xFE Renaming \"%s\"\n", pattern.c_str());
+    if (options.verbose) {
+        console_printf(" \xFE Renaming \"%s\"\n", console_safe(pattern.c_str()).c_str());
+    }
 
     int renamed = 0;
     bool cancelled = false;

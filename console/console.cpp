@@ -35,6 +35,73 @@ void console_printf(const char* fmt, ...) {
     va_end(again);
 }
 
+namespace {
+
+void append_escaped(std::string& out, unsigned char c) {
+    static const char digits[] = "0123456789abcdef";
+    out += "\\x";
+    out += digits[c >> 4];
+    out += digits[c & 15];
+}
+
+/// The length of the UTF-8 sequence at s (1 to 4), or 0 when s does not begin one.
+size_t utf8_length(const unsigned char* s) {
+    auto cont = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+    if (s[0] >= 0xC2 && s[0] <= 0xDF && cont(s[1])) return 2;
+    if (s[0] >= 0xE0 && s[0] <= 0xEF && cont(s[1]) && cont(s[2])) {
+        if (s[0] == 0xE0 && s[1] < 0xA0) return 0;  // overlong
+        if (s[0] == 0xED && s[1] >= 0xA0) return 0;  // surrogates
+        return 3;
+    }
+    if (s[0] >= 0xF0 && s[0] <= 0xF4 && cont(s[1]) && cont(s[2]) && cont(s[3])) {
+        if (s[0] == 0xF0 && s[1] < 0x90) return 0;
+        if (s[0] == 0xF4 && s[1] >= 0x90) return 0;
+        return 4;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string escape_controls(const char* text, bool utf8, bool c1) {
+    std::string out;
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+    while (*s) {
+        unsigned char c = *s;
+        if (c < 0x20 || c == 0x7F) {
+            append_escaped(out, c);
+            ++s;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++s;
+        } else if (utf8) {
+            size_t n = utf8_length(s);
+            bool c1_control = n == 2 && c == 0xC2 && s[1] < 0xA0;
+            if (n == 0 || c1_control) {
+                append_escaped(out, c);
+                ++s;
+            } else {
+                out.append(reinterpret_cast<const char*>(s), n);
+                s += n;
+            }
+        } else {
+            if (c1 && c < 0xA0) {
+                append_escaped(out, c);
+            } else {
+                out += static_cast<char>(c);
+            }
+            ++s;
+        }
+    }
+    return out;
+}
+
+std::string console_safe(const char* text) {
+    Platform& os = platform();
+    if (!os.output_is_terminal()) return text;
+    return escape_controls(text, os.output_utf8(), os.output_c1_controls());
+}
+
 void console_clear() {
     ScreenInfo info;
     if (!platform().screen_info(info)) return;

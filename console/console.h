@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 constexpr uint16_t FOREGROUND_BLUE_BIT = 0x01;
 constexpr uint16_t FOREGROUND_GREEN_BIT = 0x02;
@@ -27,6 +28,15 @@ void console_printf(const char* fmt, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+/// Text from outside the program (a name, an argument) as it may be printed: on a terminal,
+/// control characters are written as \xHH, so that none reaches the terminal; elsewhere the
+/// bytes as they are.
+std::string console_safe(const char* text);
+/// Writes the control characters of text as \xHH: bytes below 0x20 and 0x7F; with utf8, the
+/// C1 controls U+0080 to U+009F and bytes that are not UTF-8; with c1 (single bytes), 0x80 to
+/// 0x9F.
+std::string escape_controls(const char* text, bool utf8, bool c1);
 
 /// Blanks the whole screen buffer in the current attribute and puts the cursor top left.
 void console_clear();

@@ -113,3 +113,18 @@ TEST(PromptKey, WithoutConsoleInputReturnsAtOnce) {
     EXPECT_EQ("-- more --\n", con.out);
     EXPECT_EQ(0, con.sleeps);
 }
+
+TEST(SafeText, ControlCharactersNeverReachATerminal) {
+    EXPECT_EQ("a\\x1b[31mb\\x07\\x7f", escape_controls("a\x1b[31mb\x07\x7f", true, false));
+    EXPECT_EQ("caf\xc3\xa9 \xe2\x96\xa0", escape_controls("caf\xc3\xa9 \xe2\x96\xa0", true, false));
+    EXPECT_EQ("\\xc2\\x9b1m", escape_controls("\xc2\x9b" "1m", true, false));  // C1 CSI in UTF-8
+    EXPECT_EQ("\\x9b1m \xe9", escape_controls("\x9b" "1m \xe9", false, true));  // and as a byte
+    EXPECT_EQ("\x9b\xe9", escape_controls("\x9b\xe9", false, false));  // a code page's glyphs
+    EXPECT_EQ("\\xff\\xc3", escape_controls("\xff\xc3", true, false));  // not UTF-8
+    EXPECT_EQ("\\xed\\xa0\\x80", escape_controls("\xed\xa0\x80", true, false));  // a surrogate
+
+    FakePlatform con;
+    EXPECT_EQ("x\\x1by", console_safe("x\x1by"));
+    con.console = false;  // a file or a pipe gets the bytes as they are
+    EXPECT_EQ("x\x1by", console_safe("x\x1by"));
+}

@@ -298,6 +298,10 @@ public:
         return s;
     }
 
+    bool output_is_terminal() override { return out_is_tty_; }
+    bool output_utf8() override { return utf8_; }
+    bool output_c1_controls() override { return !utf8_; }
+
     bool screen_info(ScreenInfo& info) override {
         winsize ws;
         if (!vt_ || ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_row == 0 || ws.ws_col == 0) {

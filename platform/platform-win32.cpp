@@ -89,6 +89,9 @@ public:
         if (stdout_is_console()) std::fflush(stdout);
     }
 
+    bool output_is_terminal() override { return stdout_is_console(); }
+    bool output_utf8() override { return GetConsoleOutputCP() == CP_UTF8; }
+
     bool screen_info(ScreenInfo& info) override {
         CONSOLE_SCREEN_BUFFER_INFO csbi;
         if (!GetConsoleScreenBufferInfo(stdout_handle(), &csbi)) return false;

@@ -80,6 +80,12 @@ public:
     virtual void write_out(const char* text, size_t len) = 0;
     /// The program's own text (code page 437) as this console should receive it.
     virtual std::string own_text(const char* text) { return text; }
+    /// True when standard output is a terminal or console, which acts on control characters.
+    virtual bool output_is_terminal() = 0;
+    /// How that terminal reads bytes of 0x80 and above: as UTF-8, or as single bytes of
+    /// which 0x80 to 0x9F are control characters (c1_controls), or as a code page's glyphs.
+    virtual bool output_utf8() { return false; }
+    virtual bool output_c1_controls() { return false; }
 
     // The console's output side; each fails without effect when output is not a console.
     virtual bool screen_info(ScreenInfo& info) = 0;

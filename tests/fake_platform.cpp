@@ -16,14 +16,15 @@ std::string slashes(std::string s) {
 
 class FakeSearch : public DirSearch {
 public:
-    explicit FakeSearch(std::vector<FindEntry> found) : found_(std::move(found)) {}
+    FakeSearch(FakePlatform& fs, std::vector<FindEntry> found) : fs_(fs), found_(std::move(found)) {}
     bool next(FindEntry& e) override {
-        if (at_ >= found_.size()) return false;
+        if (fs_.fault("next") || at_ >= found_.size()) return false;
         e = found_[at_++];
         return true;
     }
 
 private:
+    FakePlatform& fs_;
     std::vector<FindEntry> found_;
     size_t at_ = 0;
 };
@@ -59,6 +60,13 @@ FakePlatform::~FakePlatform() {
     console_reset_keys();
 }
 
+bool FakePlatform::fault(const std::string& op) {
+    int n = ++calls[op];
+    auto at = fail_at.find(op);
+    if (at == fail_at.end()) return false;
+    return fail_on ? n >= at->second : n == at->second;
+}
+
 std::vector<std::string> FakePlatform::list(const std::string& dir) const {
     std::vector<std::string> names;
     std::string prefix = dir == "/" ? "/" : dir + "/";
@@ -71,6 +79,7 @@ std::vector<std::string> FakePlatform::list(const std::string& dir) const {
 }
 
 size_t FakePlatform::full_path(const char* path, char* buf, size_t size) {
+    if (fault("full_path")) return 0;
     std::string p = slashes(path);
     if (p.empty() || p[0] != '/') {
         if (cwd_fails) return 0;
@@ -85,11 +94,12 @@ size_t FakePlatform::full_path(const char* path, char* buf, size_t size) {
 }
 
 size_t FakePlatform::current_directory(char* buf, size_t size) {
-    if (cwd_fails) return 0;
+    if (cwd_fails || fault("current_directory")) return 0;
     return platform_give_back(cwd, buf, size);
 }
 
 std::unique_ptr<DirSearch> FakePlatform::find_first(const char* pattern) {
+    if (fault("find_first")) return nullptr;
     std::string p = slashes(pattern);
     size_t slash = p.rfind('/');
     std::string dir = slash == std::string::npos ? cwd : slash == 0 ? "/" : p.substr(0, slash);
@@ -105,14 +115,14 @@ std::unique_ptr<DirSearch> FakePlatform::find_first(const char* pattern) {
         found.push_back(e);
     }
     if (found.empty()) return nullptr;
-    return std::unique_ptr<DirSearch>(new FakeSearch(found));
+    return std::unique_ptr<DirSearch>(new FakeSearch(*this, found));
 }
 
-bool FakePlatform::exists(const char* path) { return has(slashes(path)); }
+bool FakePlatform::exists(const char* path) { return !fault("exists") && has(slashes(path)); }
 
 bool FakePlatform::move_file(const char* from, const char* to) {
     std::string f = slashes(from), t = slashes(to);
-    if (!has(f) || has(t) || move_refused.count(t)) return false;
+    if (fault("move_file") || !has(f) || has(t) || move_refused.count(t)) return false;
     entries[t] = entries[f];
     entries.erase(f);
     ++moves;

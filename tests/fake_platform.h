@@ -29,6 +29,14 @@ public:
     std::set<std::string> move_refused;   // targets the rename refuses as if taken meanwhile
     int moves = 0;
 
+    // Faults: the call of an operation ("full_path", "current_directory", "find_first",
+    // "next", "exists", "move_file") whose number is fail_at[op] fails, and so does every
+    // later one when fail_on is set. A failed existence test reports the name free.
+    std::map<std::string, int> fail_at;
+    bool fail_on = false;
+    std::map<std::string, int> calls;
+    bool fault(const std::string& op);
+
     // The console.
     bool console = true;
     int width = 80, height = 24;
@@ -57,6 +65,10 @@ public:
     void set_cursor(int x, int y) override;
     void blank_screen(uint16_t a) override;
     void sleep_ms(int) override;
+    bool output_is_terminal() override { return console; }
+    bool output_utf8() override { return utf8; }
+    bool output_c1_controls() override { return !utf8; }
+    bool utf8 = true;
     bool key_input() override { return input; }
     bool key_waiting() override { return input && !keys.empty(); }
     bool key_next(KeyPress& k) override;
