@@ -127,8 +127,10 @@ def command(args):
 def start_wine():
     """Keeps one Wine server running for the whole suite: each start then takes milliseconds."""
     server = os.path.join(os.path.dirname(WINE), "wineserver")
-    subprocess.run([server, "-p"], env=program_env(), check=False)
-    atexit.register(lambda: subprocess.run([server, "-k"], env=program_env(), check=False))
+    subprocess.run([server, "-p"], env=program_env(), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    atexit.register(lambda: subprocess.run([server, "-k"], env=program_env(), stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL, check=False))
     # Wine's own services start with the first program and live on: let them start here, so
     # that they never hold on to the pipes of a test's program.
     subprocess.run([WINE, "wineboot"], env=program_env(), stdin=subprocess.DEVNULL,

@@ -264,8 +264,10 @@ if __name__ == "__main__":
         WINE = sys.argv[2]
         del sys.argv[1:3]
         server = os.path.join(os.path.dirname(WINE), "wineserver")
-        subprocess.run([server, "-p"], check=False)
-        atexit.register(lambda: subprocess.run([server, "-k"], check=False))
+        subprocess.run([server, "-p"], stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        atexit.register(lambda: subprocess.run([server, "-k"], stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL, check=False))
         subprocess.run([WINE, "wineboot"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
     if not shutil.which("tmux"):
