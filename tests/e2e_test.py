@@ -410,6 +410,25 @@ class OddNames(Case):
         self.assertEqual(announce(self.full("*"), 1), r.out)
         self.assertEqual([b"a\\b", b"c.000.bak"], self.names())
 
+    @posix_only("device files and permissions of the POSIX file system")
+    def test_devices_and_files_without_permission(self):
+        self.make("locked")
+        os.chmod(os.path.join(self.dir, "locked"), 0)
+        if os.geteuid() == 0:
+            os.mknod(os.path.join(self.dir, "null"), stat.S_IFCHR | 0o600, os.makedev(1, 3))
+        r = self.run_ok("*")
+        self.assertIn(b"locked.000.bak", self.names())
+        if os.geteuid() == 0:
+            self.assertTrue(stat.S_ISCHR(os.lstat(os.path.join(self.dir, "null.000.bak")).st_mode))
+
+    @posix_only("a Windows name cannot hold control characters")
+    def test_control_characters_in_names_and_arguments_pass_to_files_unchanged(self):
+        name = "esc\x1b[31mred\x07"
+        self.make(name)
+        r = self.run_ok(name)
+        self.assertEqual(announce(self.full(name), 1), r.out)  # not a terminal: bytes as they are
+        self.assertEqual([(name + ".000.bak").encode()], self.names())
+
     @posix_only("links and FIFOs of the POSIX file system")
     def test_links_fifos_and_directories(self):
         self.make("target", "d/inner")
@@ -451,6 +470,47 @@ class Limits(Case):
         self.assertEqual(announce(self.full(name), 0), r.out)
         r = self.run_ok(name[:200] + "*")
         self.assertEqual(announce(self.full(name[:200] + "*"), 1), r.out)
+
+    def test_specifications_around_the_limit(self):
+        # 259 characters are searched; 260 and 261 find nothing, not even their last part.
+        self.make("f")
+        for length, found in ((259, 1), (260, 0), (261, 0)):
+            spec = "./" * ((length - 1) // 2) + ("f" if length % 2 else "/f")
+            self.assertEqual(length, len(spec))
+            r = self.run_ok(spec)
+            self.assertEqual(announce(spec, found), r.out)
+            if found:
+                os.rename(os.path.join(self.dir, "f.000.bak"), os.path.join(self.dir, "f"))
+        self.assertEqual([b"f"], self.names())
+
+    @posix_only("a current directory that long needs a POSIX file system")
+    def test_current_directories_around_the_limit(self):
+        for length in (258, 259, 260, 261):
+            with self.subTest(length=length):
+                deep = self.dir
+                while len(deep) < length - 100:
+                    deep = os.path.join(deep, "d" * 90)
+                deep = os.path.join(deep, "e" * (length - len(deep) - 1))
+                self.assertEqual(length, len(deep))
+                os.makedirs(deep)
+                with open(os.path.join(deep, "x"), "w") as f:
+                    f.write("x")
+                r = tavrix(["x"], deep)
+                self.assertEqual(0, r.status)
+                # The pattern, the directory and "/x" never fit; the file stays.
+                self.assertTrue(r.out.endswith(b"\t\t0 file(s) renamed\n"), r.out)
+                self.assertEqual(["x"], os.listdir(deep))
+
+    def test_patterns_of_wildcards_alone(self):
+        self.make("a", "bb", "c.d")
+        for pattern in ("*", "**", "*?*", "?"):
+            with self.subTest(pattern=pattern):
+                r = self.run_ok("/Q", "/FORMAT2", pattern)
+                self.assertEqual(b"", r.out)
+        names = self.names()
+        self.assertEqual(3, len(names))
+        self.assertEqual(sorted(self.contents()), sorted([b"content of a", b"content of bb",
+                                                          b"content of c.d"]))
 
     def test_arguments_of_any_length(self):
         # A Windows command line holds at most 32,767 characters.

@@ -237,6 +237,34 @@ class Renaming(TerminalCase):
         self.assertTrue(os.path.exists(os.path.join(self.dir, "Example.doc.000.bak")))
         self.assertTrue(t.settings_kept())
 
+    def test_the_end_of_the_help_keeps_the_terminal_settings(self):
+        t = self.start(["/?"], rows=30)  # everything fits: no pause
+        self.assertEqual(0, t.exit_status())
+        self.assertEqual(TITLE, t.rows()[0].rstrip())
+        self.assertTrue(t.settings_kept())
+
+    @posix_only("Wine's console reads Ctrl+C as a key there")
+    def test_ctrl_c_during_a_run_restores_the_terminal(self):
+        for i in range(60000):
+            open(os.path.join(self.dir, "f%05d" % i), "w").close()
+        t = self.start(["f*"])
+        t.wait_text("Renaming")
+        t.keys("C-c")
+        self.assertEqual(130, t.exit_status(timeout=60))
+        self.assertNotIn("file(s) renamed", t.screen())  # ended by the signal: no summary
+        self.assertTrue(t.settings_kept())
+        self.assertEqual(60000, len([n for n in os.listdir(self.dir) if n.startswith("f")]))
+
+    @posix_only("a Windows name cannot hold control characters")
+    def test_escape_sequences_in_a_name_reach_the_terminal_as_text(self):
+        name = "x\x1b[31mred\x1b]0;title\x07\x9b1m"
+        open(os.path.join(self.dir, name), "w").close()
+        t = self.start([name])
+        self.assertEqual(0, t.exit_status())
+        self.assertIn("x\\x1b[31mred\\x1b]0;title\\x07\\xc2\\x9b1m", t.screen())
+        self.assertNotIn("\x1b[31m", t.screen(colours=True))
+        self.assertTrue(os.path.exists(os.path.join(self.dir, name + ".000.bak")))
+
     def test_esc_cancels_a_run_over_many_files(self):
         count = 3000 if windows() else 60000  # Wine renames some 300 files a second
         for i in range(count):
