@@ -89,16 +89,15 @@ int run_backup(const RunOptions& options) {
     std::string pattern;
 
     const char* dir = path_directory(spec);
-    if (spec && std::strlen(spec) >= static_cast<size_t>(MAX_PATH)) {
-        pattern = spec;
-    } else if (!dir || !*dir) {
+    const bool too_long = spec && std::strlen(spec) >= static_cast<size_t>(MAX_PATH);
+    if (too_long || (dir && *dir)) {
+        pattern = spec;  // searched as typed
+    } else {
         char cwd[MAX_PATH + 1] = {0};
         size_t len = platform().current_directory(cwd, MAX_PATH);
         if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) cwd[0] = '\0';
         path_add_separator(cwd, PLATFORM_SEPARATOR);
         pattern = std::string(cwd) + path_file_name(spec);
-    } else {
-        pattern = spec;
     }
     // A pattern that does not fit is refused, never cut: a cut one could match other files.
     bool searchable = pattern.size() < static_cast<size_t>(MAX_PATH);

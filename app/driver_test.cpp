@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,12 @@ struct Args {
     ParseResult parse(RunOptions& o) { return parse_command_line(static_cast<int>(argv.size()), argv.data(), o); }
 };
 
-ParseResult parse(std::vector<std::string> words, RunOptions& o) { return Args(words).parse(o); }
+/// Parses words; the options point into them, so they live as long as the test.
+ParseResult parse(const std::vector<std::string>& words, RunOptions& o) {
+    static std::vector<std::unique_ptr<Args>> kept;
+    kept.emplace_back(new Args(words));
+    return kept.back()->parse(o);
+}
 
 /// The announcement and the summary of a run.
 std::string announced(const std::string& pattern, int renamed) {

@@ -14,25 +14,22 @@ int pending_code = -1;
 
 void console_printf(const char* fmt, ...) {
     std::string own = platform().own_text(fmt);
+    char small[512];
     va_list args;
     va_start(args, fmt);
-    va_list again;
-    va_copy(again, args);
-    char small[512];
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started just above
     int len = std::vsnprintf(small, sizeof small, own.c_str(), args);
     va_end(args);
-    if (len < 0) {
-        va_end(again);
-        return;
-    }
+    if (len < 0) return;
     if (static_cast<size_t>(len) < sizeof small) {
         platform().write_out(small, static_cast<size_t>(len));
-    } else {
-        std::vector<char> big(static_cast<size_t>(len) + 1);
-        std::vsnprintf(big.data(), big.size(), own.c_str(), again);
-        platform().write_out(big.data(), static_cast<size_t>(len));
+        return;
     }
-    va_end(again);
+    std::vector<char> big(static_cast<size_t>(len) + 1);
+    va_start(args, fmt);
+    std::vsnprintf(big.data(), big.size(), own.c_str(), args);
+    va_end(args);
+    platform().write_out(big.data(), static_cast<size_t>(len));
 }
 
 namespace {

@@ -127,7 +127,7 @@ const char* path_strip_extension(const char* p) {
     if (!p || !*p) return p;
     size_t dot = str_last_pos(p, '.');
     if (dot == 0) return p;
-    str_copy_max(buffer, p, dot - 1);
+    str_copy_max(buffer, p, dot - 1 < static_cast<size_t>(MAX_PATH) ? dot - 1 : MAX_PATH);
     return buffer;
 }
 

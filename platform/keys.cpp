@@ -118,11 +118,8 @@ VtDecoded decode_csi(const unsigned char* s, size_t n, bool timed_out) {
             if (count <= 2 && params[count - 1] < 10000) params[count - 1] = params[count - 1] * 10 + (c - '0');
         } else if (c == ';') {
             count = (count == 0 ? 1 : count) + 1;
-        } else if (c >= 0x3C && c <= 0x3F) {
-            private_marker = true;
-        } else if (c >= 0x20 && c <= 0x2F) {
-            // intermediate bytes: no key of ours has them
-            private_marker = true;
+        } else if ((c >= 0x3C && c <= 0x3F) || (c >= 0x20 && c <= 0x2F)) {
+            private_marker = true;  // private markers and intermediates: no key of ours has them
         } else {
             break;
         }

@@ -120,8 +120,11 @@ def program_env(locale="C"):
     return env
 
 
+WRAPPER = []  # a program to run the program under, such as valgrind
+
+
 def command(args):
-    return ([WINE] if windows() else []) + [PROGRAM] + list(args)
+    return WRAPPER + ([WINE] if windows() else []) + [PROGRAM] + list(args)
 
 
 def start_wine():
@@ -575,4 +578,7 @@ if __name__ == "__main__":
         WINE = sys.argv[2]
         del sys.argv[1:3]
         start_wine()
+    if len(sys.argv) > 2 and sys.argv[1] == "--wrapper":
+        WRAPPER = sys.argv[2].split()
+        del sys.argv[1:3]
     unittest.main(verbosity=2)

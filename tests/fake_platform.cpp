@@ -31,23 +31,22 @@ private:
 
 }  // namespace
 
-namespace {
-bool match_from(const std::string& pattern, const std::string& name) {
-    if (pattern.empty()) return name.empty();
-    if (pattern[0] == '*') {
-        for (size_t skip = 0; skip <= name.size(); ++skip) {
-            if (match_from(pattern.substr(1), name.substr(skip))) return true;
-        }
-        return false;
-    }
-    if (name.empty()) return false;
-    if (pattern[0] != '?' && pattern[0] != name[0]) return false;
-    return match_from(pattern.substr(1), name.substr(1));
-}
-}  // namespace
-
 bool reference_match(const std::string& pattern, const std::string& name) {
-    return pattern == "*.*" || match_from(pattern, name);
+    if (pattern == "*.*") return true;
+    // can[i][j]: the first i characters of the pattern match the first j of the name.
+    std::vector<std::vector<bool>> can(pattern.size() + 1, std::vector<bool>(name.size() + 1));
+    can[0][0] = true;
+    for (size_t i = 1; i <= pattern.size(); ++i) {
+        char p = pattern[i - 1];
+        for (size_t j = 0; j <= name.size(); ++j) {
+            if (p == '*') {
+                can[i][j] = can[i - 1][j] || (j > 0 && can[i][j - 1]);
+            } else {
+                can[i][j] = j > 0 && can[i - 1][j - 1] && (p == '?' || p == name[j - 1]);
+            }
+        }
+    }
+    return can[pattern.size()][name.size()];
 }
 
 FakePlatform::FakePlatform() {

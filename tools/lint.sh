@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Static checks of the program's sources: clang-tidy with the checks named in .clang-tidy,
+# and cppcheck (warning, performance, portability). Usage: tools/lint.sh BUILD_DIR
+# (a build configured with CMAKE_EXPORT_COMPILE_COMMANDS=ON).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+sources=$(git ls-files 'app/*.cpp' 'backup/*.cpp' 'console/*.cpp' 'pathstr/*.cpp' 'platform/*.cpp' |
+          grep -v -e '_test\.cpp$' -e 'platform-win32\.cpp$')
+status=0
+echo "clang-tidy:"
+clang-tidy -p "$build" --quiet $sources || status=1
+echo "cppcheck:"
+cppcheck --enable=warning,performance,portability --std=c++17 --error-exitcode=1 --quiet \
+    --inline-suppr -D__linux__ -I . $sources platform/platform-win32.cpp -U_WIN32 || status=1
+[ $status -eq 0 ] && echo "lint: clean"
+exit $status
