@@ -42,20 +42,32 @@ bool is_switch(const char* arg, bool was_dash) {
 /// True when the user pressed Esc; any other key waiting is consumed.
 bool cancel_requested() { return key_available() && read_key() == KEY_ESC; }
 
-/// The names of the entries that are not directories, gathered before anything is renamed,
-/// so that the backups this run makes are never found and renamed again.
-std::vector<std::string> list_files(const char* pattern) {
-    std::vector<std::string> names;
+/// The entries the search finds, gathered before anything is renamed, so that the backups
+/// this run makes are never found and renamed again.
+struct Listing {
+    std::vector<std::string> names;  // every entry, in the order of the search
+    std::vector<char> is_file;       // not a directory, and a name that can be written back
+};
+
+Listing list_entries(const char* pattern) {
+    Listing listing;
     std::unique_ptr<DirSearch> search = platform().find_first(pattern);
-    if (!search) return names;
+    if (!search) return listing;
     FindEntry entry;
     while (search->next(entry)) {
-        if (entry.is_directory) continue;
         // A name holding '\' could not be written back as the one entry it is.
-        if (std::strchr(entry.name.c_str(), '\\')) continue;
-        names.push_back(entry.name);
+        bool file = !entry.is_directory && !std::strchr(entry.name.c_str(), '\\');
+        listing.names.push_back(std::move(entry.name));
+        listing.is_file.push_back(file ? 1 : 0);
     }
-    return names;
+    return listing;
+}
+
+/// Whether a search for pattern lists every entry of its directory, so that the listing can
+/// stand in for the existence tests of the candidates.
+bool lists_whole_directory(const char* pattern) {
+    const char* name = pattern + path_name_start(pattern);
+    return std::strcmp(name, "*") == 0 || std::strcmp(name, "*.*") == 0;
 }
 
 }  // namespace
@@ -111,16 +123,30 @@ int run_backup(const RunOptions& options) {
 
     int renamed = 0;
     bool cancelled = false;
-    std::vector<std::string> names;
-    if (searchable) names = list_files(search_path);
-    for (const std::string& name : names) {
+    Listing listing;
+    if (searchable) listing = list_entries(search_path);
+    // Candidates are looked up in a listing of the whole directory: the search's own when it
+    // lists everything, otherwise one more listing of the directory.
+    // A view that misses a name only costs a refused rename and the tests on the disk.
+    Listing whole;
+    if (!listing.names.empty() && !lists_whole_directory(search_path)) {
+        char all[MAX_PATH + 1] = {0};
+        str_copy_max(all, search_path, name_slot);
+        if (name_slot + 1 < static_cast<size_t>(MAX_PATH)) str_concat_max(all, "*", 1);
+        whole = list_entries(all);
+    }
+    DirectoryView view(whole.names.empty() ? listing.names : whole.names);
+    for (size_t i = 0; i < listing.names.size(); ++i) {
+        if (!listing.is_file[i]) continue;
+        const std::string& name = listing.names[i];
         if (cancel_requested()) {
             cancelled = true;
             break;
         }
         if (name_slot + name.size() < static_cast<size_t>(MAX_PATH)) {
             str_copy_max(search_path + name_slot, name.c_str(), MAX_PATH - name_slot);
-            renamed += backup_file(search_path, options.format, options.hex);
+            renamed += backup_file_listed(search_path, name.c_str(), options.format, options.hex,
+                                          view);
         }
         if (cancel_requested()) {
             cancelled = true;

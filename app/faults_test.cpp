@@ -125,6 +125,6 @@ TEST(Faults, AFailedExistenceTestNeverLetsARenameReplace) {
     o.spec = "*";
     run_backup(o);
     expect_nothing_lost(before, fs, 0, "exists always errs");
-    EXPECT_TRUE(fs.has("/work/c.txt"));  // its first candidate is taken: left alone
+    EXPECT_TRUE(fs.has("/work/c.txt.001.bak"));  // the listing knew .000 was taken
     EXPECT_TRUE(fs.has("/work/b.000.bak"));
 }

@@ -13,6 +13,34 @@ constexpr int SEQUENCE_LIMIT_DECIMAL = 999;
 /// Hexadecimal candidates 0000 to ffff.
 constexpr int SEQUENCE_LIMIT_HEX = 0x10000;
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 /// Renames the file at path to its lowest free backup name; 1 when renamed, 0 otherwise
-/// (the file then keeps its name). Never replaces an existing name.
+/// (the file then keeps its name). Never replaces an existing name. Tests each candidate
+/// name on the file system.
 int backup_file(const char* path, BackupFormat format, bool hex);
+
+/// What a run knows of one directory: the names of all its entries when it was listed, less
+/// those renamed since. Backup names the run makes need no entry: a backup name of one file
+/// is never a candidate of another file in the same shape and numbering.
+class DirectoryView {
+public:
+    /// names: every entry of the directory, which must outlive the view.
+    explicit DirectoryView(const std::vector<std::string>& names);
+    bool taken(const char* name) const;
+    void forget(const char* name);
+
+private:
+    size_t find(const char* name) const;  // an index into names_, or names_.size()
+    const std::vector<std::string>& names_;
+    std::vector<uint32_t> order_;  // names_ sorted
+    std::vector<char> gone_;
+};
+
+/// The same as backup_file for the entry name of path, but candidates are tested against
+/// the view, without a call to the file system; only the rename reaches it. When the rename
+/// is refused (the view was stale), the candidates are tested on the file system once more.
+int backup_file_listed(const char* path, const char* name, BackupFormat format, bool hex,
+                       DirectoryView& view);

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "tests/fake_platform.h"
 
@@ -136,3 +140,96 @@ TEST_F(BackupFile, RelativePathIsMadeAbsolute) {
 }
 
 }  // namespace
+
+namespace {
+
+/// Every entry name directly in /d.
+std::vector<std::string> names_in(const FakePlatform& fs) { return fs.list("/d"); }
+
+}  // namespace
+
+TEST(ListedBackup, AgreesWithTheTestOnDiskOnRandomDirectories) {
+    std::mt19937 rng(2024);
+    const char* bases[] = {"a", "a.txt", "b.tar.gz", ".p", "x.000", "x"};
+    int compared = 0;
+    for (int round = 0; round < 400; ++round) {
+        FakePlatform plain;
+        plain.add_dir("/d");
+        for (int i = 0; i < 12; ++i) {
+            std::string name = bases[rng() % 6];
+            int n = static_cast<int>(rng() % 6);
+            char number[8];
+            std::snprintf(number, sizeof number, rng() % 4 ? "%03d" : "%04x", n);
+            switch (rng() % 4) {
+                case 0: break;
+                case 1: name += std::string(".") + number + ".bak"; break;
+                case 2: name += std::string(".") + number; break;
+                default: {
+                    size_t dot = name.rfind('.');
+                    if (dot != std::string::npos && dot > 0) {
+                        name = name.substr(0, dot) + "." + number + name.substr(dot);
+                    }
+                }
+            }
+            if (rng() % 8 == 0) plain.add_dir("/d/" + name); else plain.add_file("/d/" + name);
+        }
+        const BackupFormat format = static_cast<BackupFormat>(rng() % 4);
+        const bool hex = rng() % 3 == 0;
+        auto entries = plain.entries;
+        std::vector<std::string> names = names_in(plain);
+
+        // The same files in the same order, once through the listing and once on disk.
+        std::map<std::string, bool> listed_result;
+        {
+            FakePlatform listed;
+            listed.entries = entries;
+            DirectoryView view(names);
+            for (const std::string& n : names) {
+                if (!entries.at("/d/" + n)) backup_file_listed(("/d/" + n).c_str(), n.c_str(), format, hex, view);
+            }
+            listed_result = listed.entries;
+        }
+        platform_install(&plain);
+        for (const std::string& n : names) {
+            if (!entries.at("/d/" + n)) backup_file(("/d/" + n).c_str(), format, hex);
+        }
+        ASSERT_EQ(plain.entries, listed_result) << "round " << round;
+        ++compared;
+    }
+    EXPECT_EQ(400, compared);
+}
+
+TEST(ListedBackup, AStaleViewFallsBackToTheTestsOnDisk) {
+    FakePlatform fs;
+    fs.add_dir("/d");
+    fs.add_file("/d/f");
+    std::vector<std::string> names = names_in(fs);
+    DirectoryView view(names);
+    fs.add_file("/d/f.000.bak");  // created after the listing
+    fs.add_file("/d/f.001.bak");
+    EXPECT_EQ(1, backup_file_listed("/d/f", "f", FORMAT_BAK, false, view));
+    EXPECT_TRUE(fs.has("/d/f.002.bak"));
+    EXPECT_TRUE(fs.has("/d/f.000.bak"));
+
+    // Both the listing's choice and the tests' choice refused: the file stays.
+    fs.add_file("/d/g");
+    names = names_in(fs);
+    DirectoryView again(names);
+    fs.move_refused.insert("/d/g.000.bak");
+    EXPECT_EQ(0, backup_file_listed("/d/g", "g", FORMAT_BAK, false, again));
+    EXPECT_TRUE(fs.has("/d/g"));
+}
+
+TEST(ListedBackup, ARenamedNameIsFreeForTheFilesAfterIt) {
+    FakePlatform fs;
+    fs.add_dir("/d");
+    fs.add_file("/d/x.000");
+    fs.add_file("/d/x");
+    std::vector<std::string> names = {"x.000", "x"};
+    DirectoryView view(names);
+    EXPECT_EQ(1, backup_file_listed("/d/x.000", "x.000", FORMAT_NUMBER, false, view));
+    EXPECT_EQ(1, backup_file_listed("/d/x", "x", FORMAT_NUMBER, false, view));
+    EXPECT_TRUE(fs.has("/d/x.000.000"));
+    EXPECT_TRUE(fs.has("/d/x.000"));  // x took the name x.000 gave up
+    EXPECT_EQ(0, fs.calls["exists"]);  // no test on disk at all
+}

@@ -21,10 +21,13 @@ constexpr char PLATFORM_SEPARATOR = '\\';
 constexpr bool PLATFORM_DRIVES = true;
 /// Full paths may hold '/' as a separator.
 constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = false;
+/// Names that differ only in the case of their letters name the same file.
+constexpr bool PLATFORM_CASE_INSENSITIVE = true;
 #else
 constexpr char PLATFORM_SEPARATOR = '/';
 constexpr bool PLATFORM_DRIVES = false;
 constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = true;
+constexpr bool PLATFORM_CASE_INSENSITIVE = false;
 #endif
 
 /// One entry of a directory search: its name without a directory, and whether it is a

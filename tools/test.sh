@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the builds and the tests need when it is missing, builds Tavrix for POSIX and
-# for Windows (64-bit and 32-bit, cross-compiled), and runs every test through CTest: the
-# POSIX suite natively, the Windows suite under Wine (64-bit; the 32-bit program is checked
-# but cannot run here). Usage: tools/test.sh
+# for Windows (64-bit and 32-bit, cross-compiled), and runs every test through CTest:
+#   build/        the POSIX suite, the end-to-end tests under valgrind, clang-tidy and cppcheck
+#   build-asan/   the POSIX suite again under AddressSanitizer and UBSan, and the fuzz targets
+#   build-win64/  the Windows suite under Wine
+#   build-win32/  checks of the 32-bit program, which cannot run here
+# Usage: tools/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +21,12 @@ command -v setpriv >/dev/null || need+=(util-linux)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64)
 command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+command -v clang++ >/dev/null || need+=(clang)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
+    need+=(libclang-rt-14-dev)
+command -v valgrind >/dev/null || need+=(valgrind)
+command -v clang-tidy >/dev/null || need+=(clang-tidy)
+command -v cppcheck >/dev/null || need+=(cppcheck)
 if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
     export DEBIAN_FRONTEND=noninteractive
@@ -32,11 +41,12 @@ build() {  # build DIR [cmake options]
     cmake --build "$dir"
 }
 build build
+CXX=clang++ build build-asan -DTAVRIX_SANITIZE=ON -DTAVRIX_FUZZ=ON
 build build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake
 build build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake
 
 status=0
-for dir in build build-win64 build-win32; do
+for dir in build build-asan build-win64 build-win32; do
     echo "== Tests in $dir"
     ctest --test-dir "$dir" --output-on-failure || status=1
 done
