@@ -46,28 +46,23 @@ bool cancel_requested() { return key_available() && read_key() == KEY_ESC; }
 /// this run makes are never found and renamed again.
 struct Listing {
     std::vector<std::string> names;  // every entry, in the order of the search
-    std::vector<char> is_file;       // not a directory, and a name that can be written back
+    std::vector<char> is_file;       // matched, not a directory, a name that can be written back
 };
 
+/// Every entry of the pattern's directory; the files among them that match are the ones to
+/// rename, and all of them stand in for the existence tests of the candidates.
 Listing list_entries(const char* pattern) {
     Listing listing;
-    std::unique_ptr<DirSearch> search = platform().find_first(pattern);
+    std::unique_ptr<DirSearch> search = platform().find_first(pattern, true);
     if (!search) return listing;
     FindEntry entry;
     while (search->next(entry)) {
         // A name holding '\' could not be written back as the one entry it is.
-        bool file = !entry.is_directory && !std::strchr(entry.name.c_str(), '\\');
+        bool file = entry.matched && !entry.is_directory && !std::strchr(entry.name.c_str(), '\\');
         listing.names.push_back(std::move(entry.name));
         listing.is_file.push_back(file ? 1 : 0);
     }
     return listing;
-}
-
-/// Whether a search for pattern lists every entry of its directory, so that the listing can
-/// stand in for the existence tests of the candidates.
-bool lists_whole_directory(const char* pattern) {
-    const char* name = pattern + path_name_start(pattern);
-    return std::strcmp(name, "*") == 0 || std::strcmp(name, "*.*") == 0;
 }
 
 }  // namespace
@@ -125,17 +120,8 @@ int run_backup(const RunOptions& options) {
     bool cancelled = false;
     Listing listing;
     if (searchable) listing = list_entries(search_path);
-    // Candidates are looked up in a listing of the whole directory: the search's own when it
-    // lists everything, otherwise one more listing of the directory.
     // A view that misses a name only costs a refused rename and the tests on the disk.
-    Listing whole;
-    if (!listing.names.empty() && !lists_whole_directory(search_path)) {
-        char all[MAX_PATH + 1] = {0};
-        str_copy_max(all, search_path, name_slot);
-        if (name_slot + 1 < static_cast<size_t>(MAX_PATH)) str_concat_max(all, "*", 1);
-        whole = list_entries(all);
-    }
-    DirectoryView view(whole.names.empty() ? listing.names : whole.names);
+    DirectoryView view(listing.names);
     for (size_t i = 0; i < listing.names.size(); ++i) {
         if (!listing.is_file[i]) continue;
         const std::string& name = listing.names[i];

@@ -1,6 +1,5 @@
 #include "backup/backup.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -63,33 +62,46 @@ int backup_file(const char* path, BackupFormat format, bool hex) {
 
 namespace {
 
-int compare_names(const char* a, const char* b) {
-    if (!PLATFORM_CASE_INSENSITIVE) return std::strcmp(a, b);
-    for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
-        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
-        if (x != y || x == 0) return x - y;
-    }
+constexpr uint32_t EMPTY = 0xFFFFFFFFu;
+
+unsigned char fold(unsigned char c) {
+    return PLATFORM_CASE_INSENSITIVE && c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c;
+}
+
+/// FNV-1a over the name, letters folded where case does not count.
+uint32_t hash_name(const char* s) {
+    uint32_t h = 2166136261u;
+    for (; *s; ++s) h = (h ^ fold(static_cast<unsigned char>(*s))) * 16777619u;
+    return h;
+}
+
+bool same_name(const char* a, const char* b) {
+    const unsigned char* x = reinterpret_cast<const unsigned char*>(a);
+    const unsigned char* y = reinterpret_cast<const unsigned char*>(b);
+    while (*x && fold(*x) == fold(*y)) ++x, ++y;
+    return fold(*x) == fold(*y);
 }
 
 }  // namespace
 
 DirectoryView::DirectoryView(const std::vector<std::string>& names)
-    : names_(names), order_(names.size()), gone_(names.size(), 0) {
-    for (size_t i = 0; i < names.size(); ++i) order_[i] = static_cast<uint32_t>(i);
-    std::sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
-        return compare_names(names_[a].c_str(), names_[b].c_str()) < 0;
-    });
+    : names_(names), gone_(names.size(), 0) {
+    size_t size = 16;
+    while (size < 2 * names.size()) size *= 2;
+    slots_.assign(size, EMPTY);
+    for (size_t i = 0; i < names.size(); ++i) {
+        size_t at = hash_name(names[i].c_str()) & (size - 1);
+        while (slots_[at] != EMPTY) at = (at + 1) & (size - 1);
+        slots_[at] = static_cast<uint32_t>(i);
+    }
 }
 
 size_t DirectoryView::find(const char* name) const {
-    auto at = std::lower_bound(order_.begin(), order_.end(), name, [&](uint32_t i, const char* n) {
-        return compare_names(names_[i].c_str(), n) < 0;
-    });
-    // Equal names may stand side by side (a case-insensitive view): the first present one.
-    for (; at != order_.end() && compare_names(names_[*at].c_str(), name) == 0; ++at) {
-        if (!gone_[*at]) return *at;
+    const size_t mask = slots_.size() - 1;
+    // Equal names may both be there (a case-insensitive view): the first present one.
+    for (size_t at = hash_name(name) & mask; slots_[at] != EMPTY; at = (at + 1) & mask) {
+        uint32_t i = slots_[at];
+        if (!gone_[i] && same_name(names_[i].c_str(), name)) return i;
     }
     return names_.size();
 }

@@ -35,7 +35,7 @@ public:
 private:
     size_t find(const char* name) const;  // an index into names_, or names_.size()
     const std::vector<std::string>& names_;
-    std::vector<uint32_t> order_;  // names_ sorted
+    std::vector<uint32_t> slots_;  // open addressing: indexes into names_, EMPTY where free
     std::vector<char> gone_;
 };
 

@@ -53,14 +53,17 @@ long long now_ms() {
 
 class PosixSearch : public DirSearch {
 public:
-    PosixSearch(DIR* dir, std::string name_pattern) : dir_(dir), pattern_(std::move(name_pattern)) {}
+    PosixSearch(DIR* dir, std::string name_pattern, bool every)
+        : dir_(dir), pattern_(std::move(name_pattern)), every_(every) {}
     ~PosixSearch() override { closedir(dir_); }
 
     bool next(FindEntry& e) override {
         while (dirent* d = readdir(dir_)) {
-            if (!wildcard_match(pattern_.c_str(), d->d_name)) continue;
+            e.matched = wildcard_match(pattern_.c_str(), d->d_name);
+            if (!e.matched && !every_) continue;
             e.name = d->d_name;
-            if (!classify(d, e.is_directory)) continue;  // vanished meanwhile
+            e.is_directory = d->d_type == DT_DIR;
+            if (e.matched && !classify(d, e.is_directory)) continue;  // vanished meanwhile
             return true;
         }
         return false;
@@ -86,6 +89,7 @@ private:
 
     DIR* dir_;
     std::string pattern_;
+    bool every_;
 };
 
 // ---- The terminal: key input and its settings ----
@@ -256,7 +260,7 @@ public:
         return platform_give_back(cwd, out, out_size);
     }
 
-    std::unique_ptr<DirSearch> find_first(const char* pattern) override {
+    std::unique_ptr<DirSearch> find_first(const char* pattern, bool every_entry) override {
         std::string p = backslash_to_slash(pattern);
         size_t slash = p.rfind('/');
         std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
@@ -264,7 +268,7 @@ public:
         if (name.empty()) return nullptr;
         DIR* d = opendir(dir.c_str());
         if (!d) return nullptr;
-        return std::unique_ptr<DirSearch>(new PosixSearch(d, name));
+        return std::unique_ptr<DirSearch>(new PosixSearch(d, name, every_entry));
     }
 
     bool exists(const char* path) override {

@@ -56,7 +56,7 @@ TEST_F(PosixLayer, SearchClassifiesEntries) {
     ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
     ASSERT_EQ(0, mkfifo((dir + "/fifo").c_str(), 0644));
     std::map<std::string, bool> seen;
-    auto search = os.find_first((dir + "/*").c_str());
+    auto search = os.find_first((dir + "/*").c_str(), false);
     ASSERT_NE(nullptr, search);
     FindEntry e;
     while (search->next(e)) seen[e.name] = e.is_directory;
@@ -64,8 +64,8 @@ TEST_F(PosixLayer, SearchClassifiesEntries) {
                                             {"sub", true},       {"dirlink", true}, {"filelink", false},
                                             {"dangling", false}, {"fifo", false}};
     EXPECT_EQ(expected, seen);
-    EXPECT_EQ(nullptr, os.find_first((dir + "/").c_str()));
-    EXPECT_EQ(nullptr, os.find_first((dir + "/missing/*").c_str()));
+    EXPECT_EQ(nullptr, os.find_first((dir + "/").c_str(), false));
+    EXPECT_EQ(nullptr, os.find_first((dir + "/missing/*").c_str(), false));
 }
 
 TEST_F(PosixLayer, FullPathAndCurrentDirectoryFollowTheSizeConvention) {

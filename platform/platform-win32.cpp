@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/keys.h"
 #include "platform/platform.h"
@@ -30,6 +32,7 @@ public:
         have_ = false;
         e.name = data_.cFileName;
         e.is_directory = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        e.matched = true;
         return true;
     }
 
@@ -37,6 +40,21 @@ private:
     HANDLE handle_;
     WIN32_FIND_DATAA data_;
     bool have_ = true;  // the entry FindFirstFileA gave is not yet delivered
+};
+
+/// A search whose entries were gathered beforehand.
+class ListSearch : public DirSearch {
+public:
+    explicit ListSearch(std::vector<FindEntry> entries) : entries_(std::move(entries)) {}
+    bool next(FindEntry& e) override {
+        if (at_ >= entries_.size()) return false;
+        e = entries_[at_++];
+        return true;
+    }
+
+private:
+    std::vector<FindEntry> entries_;
+    size_t at_ = 0;
 };
 
 /// Wine's console on a terminal flags no key as enhanced.
@@ -71,11 +89,34 @@ public:
         return GetCurrentDirectoryA(static_cast<DWORD>(out_size), out);
     }
 
-    std::unique_ptr<DirSearch> find_first(const char* pattern) override {
+    std::unique_ptr<DirSearch> find_first(const char* pattern, bool every_entry) override {
         WIN32_FIND_DATAA data;
         HANDLE h = FindFirstFileA(pattern, &data);
         if (h == INVALID_HANDLE_VALUE) return nullptr;
-        return std::unique_ptr<DirSearch>(new Win32Search(h, data));
+        std::unique_ptr<DirSearch> matches(new Win32Search(h, data));
+        if (!every_entry) return matches;
+        // Windows matches names its own way (short names, case): search twice, the pattern's
+        // matches first, then every entry of the directory.
+        std::set<std::string> matched;
+        std::vector<FindEntry> entries;
+        FindEntry e;
+        while (matches->next(e)) {
+            matched.insert(e.name);
+            entries.push_back(e);
+        }
+        std::string all = pattern;
+        size_t cut = all.find_last_of("\\/:");
+        all = (cut == std::string::npos ? std::string() : all.substr(0, cut + 1)) + "*";
+        HANDLE every = FindFirstFileA(all.c_str(), &data);
+        if (every != INVALID_HANDLE_VALUE) {
+            Win32Search rest(every, data);
+            while (rest.next(e)) {
+                if (matched.count(e.name)) continue;
+                e.matched = false;
+                entries.push_back(e);
+            }
+        }
+        return std::unique_ptr<DirSearch>(new ListSearch(std::move(entries)));
     }
 
     bool exists(const char* path) override {

@@ -34,7 +34,8 @@ constexpr bool PLATFORM_CASE_INSENSITIVE = false;
 /// directory (a link to a directory counts as one).
 struct FindEntry {
     std::string name;
-    bool is_directory = false;
+    bool is_directory = false;  // known for the entries that match
+    bool matched = true;        // whether the name matches the search's pattern
 };
 
 /// An open directory search; entries come in the order the system gives them.
@@ -71,8 +72,9 @@ public:
     /// Same convention as full_path, for the current directory.
     virtual size_t current_directory(char* out, size_t out_size) = 0;
     /// Opens a search for the wildcard pattern (a directory part and a name with * and ?);
-    /// null when nothing can be found.
-    virtual std::unique_ptr<DirSearch> find_first(const char* pattern) = 0;
+    /// null when nothing can be found. With every_entry, the search gives every entry of the
+    /// directory, those that do not match flagged so, in one pass where the platform can.
+    virtual std::unique_ptr<DirSearch> find_first(const char* pattern, bool every_entry) = 0;
     /// True when an entry of that name exists (a file, a directory, a link).
     virtual bool exists(const char* path) = 0;
     /// Renames from to to, never replacing an existing to; true on success.

@@ -97,7 +97,7 @@ size_t FakePlatform::current_directory(char* buf, size_t size) {
     return platform_give_back(cwd, buf, size);
 }
 
-std::unique_ptr<DirSearch> FakePlatform::find_first(const char* pattern) {
+std::unique_ptr<DirSearch> FakePlatform::find_first(const char* pattern, bool every_entry) {
     if (fault("find_first")) return nullptr;
     std::string p = slashes(pattern);
     size_t slash = p.rfind('/');
@@ -106,14 +106,18 @@ std::unique_ptr<DirSearch> FakePlatform::find_first(const char* pattern) {
     while (dir.size() > 1 && dir.find("//") == 0) dir.erase(0, 1);
     if (!dir.empty() && dir[0] != '/') dir = cwd + "/" + dir;
     std::vector<FindEntry> found;
+    if (name.empty()) return nullptr;
+    bool any = false;
     for (const std::string& n : list(dir)) {
-        if (!reference_match(name, n)) continue;
         FindEntry e;
+        e.matched = reference_match(name, n);
+        if (!e.matched && !every_entry) continue;
+        any = any || e.matched;
         e.name = n;
         e.is_directory = entries.at(dir == "/" ? "/" + n : dir + "/" + n);
         found.push_back(e);
     }
-    if (found.empty()) return nullptr;
+    if (!any) return nullptr;
     return std::unique_ptr<DirSearch>(new FakeSearch(*this, found));
 }
 

@@ -55,7 +55,7 @@ public:
 
     size_t full_path(const char* path, char* buf, size_t size) override;
     size_t current_directory(char* buf, size_t size) override;
-    std::unique_ptr<DirSearch> find_first(const char* pattern) override;
+    std::unique_ptr<DirSearch> find_first(const char* pattern, bool every_entry) override;
     bool exists(const char* path) override;
     bool move_file(const char* from, const char* to) override;
     void write_out(const char* text, size_t len) override;
