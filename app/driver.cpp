@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "console/console.h"
 #include "console/help.h"
 #include "pathstr/pathstr.h"
@@ -44,9 +45,11 @@ bool cancel_requested() { return key_available() && read_key() == KEY_ESC; }
 
 /// The entries the search finds, gathered before anything is renamed, so that the backups
 /// this run makes are never found and renamed again.
+enum EntryKind : char { NOT_MATCHED, FILE_ENTRY, DIRECTORY_ENTRY, BACKSLASH_NAME };
+
 struct Listing {
     std::vector<std::string> names;  // every entry, in the order of the search
-    std::vector<char> is_file;       // matched, not a directory, a name that can be written back
+    std::vector<char> kind;          // an EntryKind for each
 };
 
 /// Every entry of the pattern's directory; the files among them that match are the ones to
@@ -58,11 +61,33 @@ Listing list_entries(const char* pattern) {
     FindEntry entry;
     while (search->next(entry)) {
         // A name holding '\' could not be written back as the one entry it is.
-        bool file = entry.matched && !entry.is_directory && !std::strchr(entry.name.c_str(), '\\');
+        char kind = !entry.matched                              ? NOT_MATCHED
+                    : entry.is_directory                        ? DIRECTORY_ENTRY
+                    : std::strchr(entry.name.c_str(), '\\') ? BACKSLASH_NAME
+                                                                : FILE_ENTRY;
         listing.names.push_back(std::move(entry.name));
-        listing.is_file.push_back(file ? 1 : 0);
+        listing.kind.push_back(kind);
     }
     return listing;
+}
+
+/// The /DEBUG line of one entry: its name and what became of it.
+void trace(const std::string& name, const char* what, const std::string& more = std::string()) {
+    console_printf("  %s%s%s\n", console_safe(name.c_str()).c_str(), what,
+                   console_safe(more.c_str()).c_str());
+}
+
+void trace_result(const std::string& name, const BackupResult& r) {
+    switch (r.outcome) {
+        case BackupOutcome::RENAMED:
+            trace(name, " -> ", r.backup.substr(path_last_separator(r.backup.c_str())));
+            break;
+        case BackupOutcome::NO_EXTENSION: trace(name, ": not renamed, no extension for /FORMAT3"); break;
+        case BackupOutcome::TOO_LONG: trace(name, ": not renamed, the name would be too long"); break;
+        case BackupOutcome::ALL_TAKEN: trace(name, ": not renamed, every candidate is taken"); break;
+        case BackupOutcome::REFUSED: trace(name, ": not renamed, the rename was refused: ", r.reason); break;
+        case BackupOutcome::NO_FULL_PATH: trace(name, ": not renamed, its full path cannot be had"); break;
+    }
 }
 
 }  // namespace
@@ -70,6 +95,9 @@ Listing list_entries(const char* pattern) {
 ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
     for (int i = 1; i < argc; ++i) {
         char* arg = argv[i];
+        // The long forms other tools have taught users.
+        if (std::strcmp(arg, "--help") == 0) return ParseResult::HELP;
+        if (std::strcmp(arg, "--version") == 0) return ParseResult::VERSION;
         bool was_dash = arg[0] == '-';
         if (was_dash) arg[0] = '/';
         if (!is_switch(arg, was_dash)) {
@@ -123,16 +151,28 @@ int run_backup(const RunOptions& options) {
     // A view that misses a name only costs a refused rename and the tests on the disk.
     DirectoryView view(listing.names);
     for (size_t i = 0; i < listing.names.size(); ++i) {
-        if (!listing.is_file[i]) continue;
         const std::string& name = listing.names[i];
+        const char kind = listing.kind[i];
+        if (kind == NOT_MATCHED) continue;
+        if (kind != FILE_ENTRY) {
+            if (options.debug) {
+                trace(name, kind == DIRECTORY_ENTRY ? ": passed over, a directory"
+                                                    : ": passed over, its name holds a backslash");
+            }
+            continue;
+        }
         if (cancel_requested()) {
             cancelled = true;
             break;
         }
         if (name_slot + name.size() < static_cast<size_t>(MAX_PATH)) {
             str_copy_max(search_path + name_slot, name.c_str(), MAX_PATH - name_slot);
-            renamed += backup_file_listed(search_path, name.c_str(), options.format, options.hex,
-                                          view);
+            BackupResult r = backup_file_report(search_path, name.c_str(), options.format,
+                                                options.hex, &view);
+            if (r.outcome == BackupOutcome::RENAMED) ++renamed;
+            if (options.debug) trace_result(name, r);
+        } else if (options.debug) {
+            trace(name, ": not renamed, the name would be too long");
         }
         if (cancel_requested()) {
             cancelled = true;
@@ -158,6 +198,9 @@ int tavrix_main(int argc, char** argv) {
     switch (parse_command_line(argc, argv, options)) {
         case ParseResult::HELP:
             show_help(title_back, ATTR_NORMAL, 0);
+        case ParseResult::VERSION:
+            console_printf("Tavrix v%s\n", TAVRIX_VERSION);
+            return 0;
         case ParseResult::TOO_MANY:
             console_printf("Too many parameters");
             console_printf("%s", ": use Tavrix /? for help\n");

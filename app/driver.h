@@ -11,10 +11,10 @@ struct RunOptions {
     bool debug = false;
 };
 
-enum class ParseResult { RUN, HELP, TOO_MANY };
+enum class ParseResult { RUN, HELP, VERSION, TOO_MANY };
 
 /// Reads the arguments from left to right (a leading '-' becomes '/' in place); stops at a
-/// help switch or a second file specification.
+/// help switch (also --help), --version or a second file specification.
 ParseResult parse_command_line(int argc, char** argv, RunOptions& options);
 
 /// Renames every file matching options.spec and reports the run; returns the exit status.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -208,4 +209,65 @@ TEST(Main, TooManyParametersIsOneLineAndStatusOne) {
     EXPECT_EQ("Too many parameters: use Tavrix /? for help\n", con.out);
     EXPECT_TRUE(con.has("/work/a"));
     EXPECT_EQ(7, con.attr);
+}
+
+TEST(Switches, LongHelpAndVersion) {
+    RunOptions h;
+    EXPECT_EQ(ParseResult::HELP, parse({"a", "--help", "b", "c"}, h));
+    RunOptions v;
+    EXPECT_EQ(ParseResult::VERSION, parse({"--version"}, v));
+    RunOptions late;
+    EXPECT_EQ(ParseResult::TOO_MANY, parse({"a", "b", "--version"}, late));
+    RunOptions other;
+    EXPECT_EQ(ParseResult::RUN, parse({"--nonsense", "--HELP"}, other));  // unknown: ignored
+    EXPECT_EQ(nullptr, other.spec);
+
+    FakePlatform con;
+    Args args({"--version"});
+    EXPECT_EQ(0, tavrix_main(static_cast<int>(args.argv.size()), args.argv.data()));
+    EXPECT_EQ("Tavrix v1.00\n", con.out);
+}
+
+TEST_F(Driver, DebugTellsWhatBecameOfEachEntry) {
+    fs.add_file("/work/a.txt");
+    fs.add_dir("/work/sub");
+    fs.add_file("/work/b\\c");
+    fs.add_file("/work/full");
+    for (int i = 0; i < SEQUENCE_LIMIT_DECIMAL; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/work/full.%03d", i);
+        fs.add_dir(name);  // directories: passed over, and they take every candidate
+    }
+    fs.add_file("/work/\x1b[1mbold");
+    fs.move_refused.insert("/work/\x1b[1mbold.000");
+    RunOptions o;
+    o.spec = "*";
+    o.format = FORMAT_NUMBER;
+    o.debug = true;
+    o.verbose = false;  // the trace shows even when quiet
+    run_backup(o);
+    const std::string& out = fs.out;
+    EXPECT_NE(std::string::npos, out.find("  a.txt -> a.txt.000\n"));
+    EXPECT_NE(std::string::npos, out.find("  sub: passed over, a directory\n"));
+    EXPECT_NE(std::string::npos, out.find("  b\\c: passed over, its name holds a backslash\n"));
+    EXPECT_NE(std::string::npos, out.find("  full: not renamed, every candidate is taken\n"));
+    EXPECT_NE(std::string::npos, out.find("  full.000: passed over, a directory\n"));
+    EXPECT_NE(std::string::npos,
+              out.find("  \\x1b[1mbold: not renamed, the rename was refused: refused by the test\n"));
+    EXPECT_EQ(std::string::npos, out.find("Renaming"));
+
+    fs.out.clear();
+    fs.add_file("/work/NOEXT");
+    o.format = FORMAT_BEFORE_EXT;
+    o.spec = "NOEXT";
+    run_backup(o);
+    EXPECT_EQ("  NOEXT: not renamed, no extension for /FORMAT3\n", fs.out);
+
+    fs.out.clear();
+    std::string long_name(MAX_PATH - 6 - 3, 'n');  // fits the search, not with ".000"
+    fs.add_file("/work/" + long_name);
+    o.format = FORMAT_NUMBER;
+    o.spec = "nnn*";
+    run_backup(o);
+    EXPECT_EQ("  " + long_name + ": not renamed, the name would be too long\n", fs.out);
 }

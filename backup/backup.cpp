@@ -36,28 +36,12 @@ bool split_extension(const char* p, char* base, char* ext) {
 }  // namespace
 
 int backup_file(const char* path, BackupFormat format, bool hex) {
-    if (!path || !*path) return 0;
-    Platform& os = platform();
+    return backup_file_report(path, nullptr, format, hex, nullptr).outcome == BackupOutcome::RENAMED;
+}
 
-    char full[MAX_PATH + 1] = {0};
-    size_t len = os.full_path(path, full, MAX_PATH);
-    if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) return 0;
-
-    char base[MAX_PATH + 1] = {0};
-    char ext[MAX_PATH + 1] = {0};
-    const char* name_base = full;
-    if (format == FORMAT_BEFORE_EXT) {
-        if (!split_extension(full, base, ext)) return 0;
-        name_base = base;
-    }
-
-    const int limit = hex ? SEQUENCE_LIMIT_HEX : SEQUENCE_LIMIT_DECIMAL;
-    char candidate[MAX_PATH + 1] = {0};
-    for (int i = 0; i < limit; ++i) {
-        if (!format_candidate(candidate, format, hex, name_base, i, ext)) return 0;
-        if (!os.exists(candidate)) return os.move_file(full, candidate) ? 1 : 0;
-    }
-    return 0;
+int backup_file_listed(const char* path, const char* name, BackupFormat format, bool hex,
+                       DirectoryView& view) {
+    return backup_file_report(path, name, format, hex, &view).outcome == BackupOutcome::RENAMED;
 }
 
 namespace {
@@ -113,36 +97,56 @@ void DirectoryView::forget(const char* name) {
     if (i != names_.size()) gone_[i] = 1;
 }
 
-int backup_file_listed(const char* path, const char* name, BackupFormat format, bool hex,
-                       DirectoryView& view) {
-    if (!path || !*path || !name || !*name) return 0;
+BackupResult backup_file_report(const char* path, const char* name, BackupFormat format, bool hex,
+                                DirectoryView* view) {
+    BackupResult result;
+    if (!path || !*path) return result;
     Platform& os = platform();
     char full[MAX_PATH + 1] = {0};
     size_t len = os.full_path(path, full, MAX_PATH);
-    if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) return 0;
+    if (len == 0) return result;
+    if (len >= static_cast<size_t>(MAX_PATH)) {
+        result.outcome = BackupOutcome::TOO_LONG;
+        return result;
+    }
     // The view knows the entry only when the full path still ends in its own name.
-    const size_t name_len = std::strlen(name);
+    const size_t name_len = name ? std::strlen(name) : 0;
     const size_t prefix = len - name_len;
-    if (len <= name_len || std::strcmp(full + prefix, name) != 0 ||
-        (full[prefix - 1] != '/' && full[prefix - 1] != '\\')) {
-        return backup_file(path, format, hex);
+    if (view && (name_len == 0 || len <= name_len || std::strcmp(full + prefix, name) != 0 ||
+                 (full[prefix - 1] != '/' && full[prefix - 1] != '\\'))) {
+        view = nullptr;
     }
 
     char base[MAX_PATH + 1] = {0};
     char ext[MAX_PATH + 1] = {0};
     const char* name_base = full;
     if (format == FORMAT_BEFORE_EXT) {
-        if (!split_extension(full, base, ext)) return 0;
+        if (!split_extension(full, base, ext)) {
+            result.outcome = BackupOutcome::NO_EXTENSION;
+            return result;
+        }
         name_base = base;
     }
     const int limit = hex ? SEQUENCE_LIMIT_HEX : SEQUENCE_LIMIT_DECIMAL;
     char candidate[MAX_PATH + 1] = {0};
     for (int i = 0; i < limit; ++i) {
-        if (!format_candidate(candidate, format, hex, name_base, i, ext)) return 0;
-        if (view.taken(candidate + prefix)) continue;
-        int renamed = os.move_file(full, candidate) ? 1 : backup_file(path, format, hex);
-        if (renamed) view.forget(name);
-        return renamed;
+        if (!format_candidate(candidate, format, hex, name_base, i, ext)) {
+            result.outcome = BackupOutcome::TOO_LONG;
+            return result;
+        }
+        if (view ? view->taken(candidate + prefix) : os.exists(candidate)) continue;
+        if (os.move_file(full, candidate)) {
+            result.outcome = BackupOutcome::RENAMED;
+            result.backup = candidate;
+        } else if (view) {
+            result = backup_file_report(path, nullptr, format, hex, nullptr);  // a stale view
+        } else {
+            result.outcome = BackupOutcome::REFUSED;
+            result.reason = os.last_error();
+        }
+        if (view && result.outcome == BackupOutcome::RENAMED) view->forget(name);
+        return result;
     }
-    return 0;
+    result.outcome = BackupOutcome::ALL_TAKEN;
+    return result;
 }

@@ -44,3 +44,16 @@ private:
 /// is refused (the view was stale), the candidates are tested on the file system once more.
 int backup_file_listed(const char* path, const char* name, BackupFormat format, bool hex,
                        DirectoryView& view);
+
+/// What became of one file, and why.
+enum class BackupOutcome { RENAMED, NO_FULL_PATH, NO_EXTENSION, TOO_LONG, ALL_TAKEN, REFUSED };
+
+struct BackupResult {
+    BackupOutcome outcome = BackupOutcome::NO_FULL_PATH;
+    std::string backup;  // the full backup name, when renamed
+    std::string reason;  // the platform's own words, when it refused
+};
+
+/// backup_file_listed (with a view) or backup_file (without), telling what happened.
+BackupResult backup_file_report(const char* path, const char* name, BackupFormat format, bool hex,
+                                DirectoryView* view);

@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/version.h"
 #include "console/console.h"
 
 const char* const help_lines[HELP_LINE_COUNT] = {
-    "           Tavrix v1.00  -  numbered backups that never overwrite",
+    "           Tavrix v" TAVRIX_VERSION "  -  numbered backups that never overwrite",
     "",
     "Backs up a file by appending a sequence number string to the filename, thus",
     "preserving the original file from being overwritten by another program",

@@ -280,13 +280,20 @@ public:
         std::string from = backslash_to_slash(from_path);
         std::string to = backslash_to_slash(to_path);
         if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+        last_errno_ = errno;
         if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
         // The file system cannot rename without replacing: a new link refuses a taken name.
-        if (linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0) return false;
+        if (linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0) {
+            last_errno_ = errno;
+            return false;
+        }
         if (unlink(from.c_str()) == 0) return true;
+        last_errno_ = errno;
         unlink(to.c_str());
         return false;
     }
+
+    std::string last_error() override { return std::strerror(last_errno_); }
 
     void write_out(const char* text, size_t len) override {
         std::fwrite(text, 1, len, stdout);
@@ -391,6 +398,7 @@ private:
         std::fflush(stdout);
     }
 
+    int last_errno_ = 0;
     bool out_is_tty_ = false;
     bool vt_ = false;
     bool utf8_ = false;

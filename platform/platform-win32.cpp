@@ -123,7 +123,19 @@ public:
         return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
     }
 
-    bool move_file(const char* from, const char* to) override { return MoveFileA(from, to) != 0; }
+    bool move_file(const char* from, const char* to) override {
+        if (MoveFileA(from, to)) return true;
+        last_error_ = GetLastError();
+        return false;
+    }
+
+    std::string last_error() override {
+        char text[256] = {0};
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                 last_error_, 0, text, sizeof text, nullptr);
+        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) text[--n] = 0;
+        return n ? std::string(text) : "error " + std::to_string(last_error_);
+    }
 
     void write_out(const char* text, size_t len) override {
         std::fwrite(text, 1, len, stdout);
@@ -230,6 +242,7 @@ private:
         return input_;
     }
 
+    DWORD last_error_ = 0;
     bool input_tried_ = false;
     HANDLE input_ = INVALID_HANDLE_VALUE;
 };

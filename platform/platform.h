@@ -79,6 +79,8 @@ public:
     virtual bool exists(const char* path) = 0;
     /// Renames from to to, never replacing an existing to; true on success.
     virtual bool move_file(const char* from, const char* to) = 0;
+    /// Why the last rename failed, in the platform's own words.
+    virtual std::string last_error() { return std::string(); }
 
     // Output.
     /// Writes bytes to standard output; when it is the console they reach it before return.
