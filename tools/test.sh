@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the builds and the tests need when it is missing, builds Tavrix for POSIX and
 # for Windows (64-bit and 32-bit, cross-compiled), and runs every test through CTest:
-#   build/        the POSIX suite, the end-to-end tests under valgrind, clang-tidy and cppcheck
+#   build/        the POSIX suite, the end-to-end tests under valgrind, clang-tidy and cppcheck,
+#                 the manual page and the .deb (installed with dpkg, run, removed)
 #   build-asan/   the POSIX suite again under AddressSanitizer and UBSan, and the fuzz targets
-#   build-win64/  the Windows suite under Wine
+#   build-win64/  the Windows suite under Wine, the version resource, the .zip
 #   build-win32/  checks of the 32-bit program, which cannot run here
 # Usage: tools/test.sh
 set -euo pipefail
@@ -27,6 +28,7 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 
 command -v valgrind >/dev/null || need+=(valgrind)
 command -v clang-tidy >/dev/null || need+=(clang-tidy)
 command -v cppcheck >/dev/null || need+=(cppcheck)
+command -v groff >/dev/null || need+=(groff-base)
 if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
     export DEBIAN_FRONTEND=noninteractive
@@ -42,8 +44,9 @@ build() {  # build DIR [cmake options]
 }
 build build
 CXX=clang++ build build-asan -DTAVRIX_SANITIZE=ON -DTAVRIX_FUZZ=ON
-build build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake
 build build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake
+build build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake \
+    -DTAVRIX_WIN32_EXE="$PWD/build-win32/Tavrix.exe"
 
 status=0
 for dir in build build-asan build-win64 build-win32; do
