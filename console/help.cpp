@@ -7,6 +7,7 @@
 #include "console/console.h"
 
 const char* const help_lines[HELP_LINE_COUNT] = {
+    // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): the title joins the version in
     "           Tavrix v" TAVRIX_VERSION "  -  numbered backups that never overwrite",
     "",
     "Backs up a file by appending a sequence number string to the filename, thus",

@@ -182,6 +182,7 @@ def run_case(program, wine, rng, case, root):
     argv = [a.encode() for a in args]
     argv.insert(rng.randint(0, len(argv)), spec)
     quiet = any(a.lower() in (b"/q", b"-q") for a in argv)
+    debug = any(a.lower() in (b"/debug", b"-debug") for a in argv)
     fmt = fmt if fmt in (1, 2) else 0
 
     expected, count = model.run(listing, is_dir, dir_full, search_path, name_slot, pattern, fmt,
@@ -211,8 +212,13 @@ def run_case(program, wine, rng, case, root):
     if set(found) != set(contents):
         problems.append("contents appeared that were not there before")
     if quiet:
-        if proc.stdout:
+        # Only the trace of /DEBUG, one line per entry, each beginning with two blanks.
+        if (not debug and proc.stdout) or any(
+                not line.startswith(b"  ") for line in proc.stdout.splitlines()):
             problems.append("printed with /Q: %r" % proc.stdout)
+        if debug and proc.stdout.count(b" -> ") != count:
+            problems.append("the trace names %d renames, the run made %d" % (
+                proc.stdout.count(b" -> "), count))
     else:
         m = re.search(rb"\t\t(\d+) file\(s\) renamed", proc.stdout)
         if not m or int(m.group(1)) != count:
