@@ -6,7 +6,6 @@ Usage: e2e_test.py PROGRAM [--wine WINE64] [unittest options]
 With --wine, PROGRAM is the Windows build, run under Wine: the same tests where the platforms
 agree, and the Windows conventions where they differ.
 """
-import atexit
 import functools
 import os
 import shutil
@@ -15,6 +14,8 @@ import subprocess
 import sys
 import tempfile
 import unittest
+
+import wine_support
 
 PROGRAM = None
 WINE = None  # the wine64 loader when testing the Windows build
@@ -125,19 +126,6 @@ WRAPPER = []  # a program to run the program under, such as valgrind
 
 def command(args):
     return WRAPPER + ([WINE] if windows() else []) + [PROGRAM] + list(args)
-
-
-def start_wine():
-    """Keeps one Wine server running for the whole suite: each start then takes milliseconds."""
-    server = os.path.join(os.path.dirname(WINE), "wineserver")
-    subprocess.run([server, "-p"], env=program_env(), stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-    atexit.register(lambda: subprocess.run([server, "-k"], env=program_env(), stdout=subprocess.DEVNULL,
-                                          stderr=subprocess.DEVNULL, check=False))
-    # Wine's own services start with the first program and live on: let them start here, so
-    # that they never hold on to the pipes of a test's program.
-    subprocess.run([WINE, "wineboot"], env=program_env(), stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
 
 
 def tavrix(args, cwd, locale="C", timeout=60):
@@ -577,7 +565,7 @@ if __name__ == "__main__":
     if len(sys.argv) > 2 and sys.argv[1] == "--wine":
         WINE = sys.argv[2]
         del sys.argv[1:3]
-        start_wine()
+        wine_support.start(WINE)
     if len(sys.argv) > 2 and sys.argv[1] == "--wrapper":
         WRAPPER = sys.argv[2].split()
         del sys.argv[1:3]

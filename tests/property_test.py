@@ -18,6 +18,8 @@ import subprocess
 import sys
 import tempfile
 
+import wine_support
+
 MAX_PATH = 260
 STATS = {"renamed": 0, "runs with renames": 0}
 
@@ -244,11 +246,7 @@ def main():
     print("seed %d, %d cases" % (seed, a.cases), flush=True)
     program = os.path.realpath(a.program)
     if a.wine:
-        server = os.path.join(os.path.dirname(a.wine), "wineserver")
-        subprocess.run([server, "-p"], stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-        subprocess.run([a.wine, "wineboot"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=False)
+        wine_support.start(a.wine)
     failures = []
     with tempfile.TemporaryDirectory(prefix="tavrix-prop-") as tmp:
         root = os.path.realpath(tmp).encode()

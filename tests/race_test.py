@@ -17,6 +17,8 @@ import subprocess
 import sys
 import tempfile
 
+import wine_support
+
 
 def racer(directory, count, seed, stop, created_log, deleted_log):
     rng = random.Random(seed)
@@ -58,11 +60,7 @@ def main():
     seed = a.seed if a.seed is not None else random.SystemRandom().randrange(1 << 32)
     print("seed %d, %d files" % (seed, count), flush=True)
     if a.wine:
-        server = os.path.join(os.path.dirname(a.wine), "wineserver")
-        subprocess.run([server, "-p"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=False)
-        subprocess.run([a.wine, "wineboot"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=False)
+        wine_support.start(a.wine)
 
     with tempfile.TemporaryDirectory(prefix="tavrix-race-") as tmp:
         directory = os.path.join(tmp, "d")

@@ -6,7 +6,6 @@ Usage: terminal_test.py PROGRAM [--wine WINE64] [unittest options]
 With --wine, PROGRAM is the Windows build, run under Wine, whose console then draws on the
 terminal.
 """
-import atexit
 import itertools
 import os
 import re
@@ -18,6 +17,8 @@ import sys
 import tempfile
 import time
 import unittest
+
+import wine_support
 
 PROGRAM = None
 WINE = None
@@ -291,13 +292,7 @@ if __name__ == "__main__":
     if len(sys.argv) > 2 and sys.argv[1] == "--wine":
         WINE = sys.argv[2]
         del sys.argv[1:3]
-        server = os.path.join(os.path.dirname(WINE), "wineserver")
-        subprocess.run([server, "-p"], stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-        atexit.register(lambda: subprocess.run([server, "-k"], stdout=subprocess.DEVNULL,
-                                          stderr=subprocess.DEVNULL, check=False))
-        subprocess.run([WINE, "wineboot"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=False)
+        wine_support.start(WINE)
     if not shutil.which("tmux"):
         print("tmux is missing: install it (apt-get install tmux)")
         sys.exit(1)
