@@ -288,8 +288,10 @@ public:
             return false;
         }
         if (unlink(from.c_str()) == 0) return true;
+        // Another process removed the old name: the file lives on under the new one only.
+        if (errno == ENOENT) return true;
         last_errno_ = errno;
-        unlink(to.c_str());
+        unlink(to.c_str());  // both names are the one file: dropping the new name loses nothing
         return false;
     }
 
