@@ -57,13 +57,24 @@ private:
     size_t at_ = 0;
 };
 
-/// Wine's console on a terminal flags no key as enhanced.
-bool console_flags_enhanced_keys() {
-    static const bool flags = [] {
+/// True when the program runs under Wine rather than Windows.
+bool running_under_wine() {
+    static const bool wine = [] {
         HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-        return !(ntdll && GetProcAddress(ntdll, "wine_get_version"));
+        return ntdll && GetProcAddress(ntdll, "wine_get_version");
     }();
-    return flags;
+    return wine;
+}
+
+/// Wine's console on a terminal flags no key as enhanced.
+bool console_flags_enhanced_keys() { return !running_under_wine(); }
+
+/// An ordinary file: not a directory, not read-only (Wine will not delete such a file by
+/// name), not a link of the file system.
+bool plain_file(const char* path) {
+    DWORD a = GetFileAttributesA(path);
+    return a != INVALID_FILE_ATTRIBUTES &&
+           !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
 /// The key press an input event delivers; false for events that deliver none.
@@ -124,9 +135,8 @@ public:
     }
 
     bool move_file(const char* from, const char* to) override {
-        if (MoveFileA(from, to)) return true;
-        last_error_ = GetLastError();
-        return false;
+        if (running_under_wine() && plain_file(from)) return move_by_link(from, to);
+        return move_plain(from, to);
     }
 
     std::string last_error() override {
@@ -231,6 +241,68 @@ public:
     }
 
 private:
+    /// Wine's MoveFileA looks for the new name, then renames: a file made under that name in
+    /// between is replaced. A new link is refused at once when the name is taken, so under
+    /// Wine a file gets its new name as a link, then loses the old one.
+    bool move_by_link(const char* from, const char* to) {
+        // Opened for deletion first: a file that cannot lose its old name gets no new one.
+        HANDLE old = open_for_delete(from);
+        if (old == INVALID_HANDLE_VALUE) return move_plain(from, to);
+        if (!CreateHardLinkA(to, from, nullptr)) {
+            DWORD e = GetLastError();
+            CloseHandle(old);
+            if (e != ERROR_ALREADY_EXISTS && e != ERROR_FILE_EXISTS) {
+                return move_plain(from, to);  // no links on this file system, say
+            }
+            last_error_ = e;
+            return false;
+        }
+        bool moved = false;
+        HANDLE made = open_for_delete(to);
+        if (made == INVALID_HANDLE_VALUE) {
+            last_error_ = GetLastError();  // both names stay: nothing is lost
+        } else if (!same_file(old, made)) {
+            // Another process gave the old name to another file meanwhile: that file keeps it
+            // and loses the new name again.
+            last_error_ = ERROR_FILE_NOT_FOUND;
+            delete_on_close(made);
+        } else if (delete_on_close(old)) {
+            moved = true;
+        } else {
+            last_error_ = GetLastError();
+            delete_on_close(made);  // both names are the one file: dropping the new one loses nothing
+        }
+        if (made != INVALID_HANDLE_VALUE) CloseHandle(made);
+        CloseHandle(old);
+        return moved;
+    }
+
+    bool move_plain(const char* from, const char* to) {
+        if (MoveFileA(from, to)) return true;
+        last_error_ = GetLastError();
+        return false;
+    }
+
+    static HANDLE open_for_delete(const char* path) {
+        return CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr);
+    }
+
+    static bool same_file(HANDLE a, HANDLE b) {
+        BY_HANDLE_FILE_INFORMATION x, y;
+        return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+               x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+               x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+    }
+
+    /// Marks the file for deletion when its handle closes.
+    static bool delete_on_close(HANDLE h) {
+        FILE_DISPOSITION_INFO info = {TRUE};
+        return SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info) != 0;
+    }
+
     /// The console input, opened on first use and kept open.
     HANDLE input() {
         if (!input_tried_) {

@@ -435,6 +435,21 @@ class OddNames(Case):
         self.assertTrue(stat.S_ISFIFO(os.lstat(os.path.join(self.dir, "fifo.000")).st_mode))
 
 
+    def test_read_only_and_linked_files_keep_content_mode_and_links(self):
+        # Under Wine an ordinary file is moved by a new link, a read-only one by a rename.
+        self.make("ro", "rw", "twin")
+        os.chmod(os.path.join(self.dir, "ro"), 0o444)
+        os.link(os.path.join(self.dir, "twin"), os.path.join(self.dir, "twin2"))
+        before = self.contents()
+        r = self.run_ok("*")
+        self.assertEqual(announce(self.full("*"), 4), r.out)
+        self.assertEqual([b"ro.000.bak", b"rw.000.bak", b"twin.000.bak", b"twin2.000.bak"],
+                         self.names())
+        self.assertEqual(before, self.contents())
+        self.assertEqual(0o444, stat.S_IMODE(os.stat(os.path.join(self.dir, "ro.000.bak")).st_mode))
+        self.assertEqual(2, os.stat(os.path.join(self.dir, "twin.000.bak")).st_nlink)
+
+
 class Limits(Case):
     def test_a_specification_of_260_characters_finds_nothing(self):
         # Its file-name part alone must not be searched for in the current directory.
