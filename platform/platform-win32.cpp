@@ -69,14 +69,6 @@ bool running_under_wine() {
 /// Wine's console on a terminal flags no key as enhanced.
 bool console_flags_enhanced_keys() { return !running_under_wine(); }
 
-/// An ordinary file: not a directory, not read-only (Wine will not delete such a file by
-/// name), not a link of the file system.
-bool plain_file(const char* path) {
-    DWORD a = GetFileAttributesA(path);
-    return a != INVALID_FILE_ATTRIBUTES &&
-           !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT));
-}
-
 /// The key press an input event delivers; false for events that deliver none.
 bool decode_event(const INPUT_RECORD& r, KeyPress& k) {
     if (r.EventType != KEY_EVENT) return false;
@@ -135,7 +127,7 @@ public:
     }
 
     bool move_file(const char* from, const char* to) override {
-        if (running_under_wine() && plain_file(from)) return move_by_link(from, to);
+        if (running_under_wine()) return move_by_link(from, to);
         return move_plain(from, to);
     }
 
@@ -243,11 +235,20 @@ public:
 private:
     /// Wine's MoveFileA looks for the new name, then renames: a file made under that name in
     /// between is replaced. A new link is refused at once when the name is taken, so under
-    /// Wine a file gets its new name as a link, then loses the old one.
+    /// Wine an ordinary file gets its new name as a link, then loses the old one.
     bool move_by_link(const char* from, const char* to) {
         // Opened for deletion first: a file that cannot lose its old name gets no new one.
         HANDLE old = open_for_delete(from);
         if (old == INVALID_HANDLE_VALUE) return move_plain(from, to);
+        BY_HANDLE_FILE_INFORMATION was;
+        // Directories, links of the file system, and read-only files, which Wine will not
+        // remove by name, are renamed as they are.
+        const DWORD not_ordinary =
+            FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT;
+        if (!GetFileInformationByHandle(old, &was) || (was.dwFileAttributes & not_ordinary)) {
+            CloseHandle(old);
+            return move_plain(from, to);
+        }
         if (!CreateHardLinkA(to, from, nullptr)) {
             DWORD e = GetLastError();
             CloseHandle(old);
@@ -261,7 +262,7 @@ private:
         HANDLE made = open_for_delete(to);
         if (made == INVALID_HANDLE_VALUE) {
             last_error_ = GetLastError();  // both names stay: nothing is lost
-        } else if (!same_file(old, made)) {
+        } else if (!same_file(was, made)) {
             // Another process gave the old name to another file meanwhile: that file keeps it
             // and loses the new name again.
             last_error_ = ERROR_FILE_NOT_FOUND;
@@ -290,10 +291,9 @@ private:
                            nullptr);
     }
 
-    static bool same_file(HANDLE a, HANDLE b) {
-        BY_HANDLE_FILE_INFORMATION x, y;
-        return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
-               x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+    static bool same_file(const BY_HANDLE_FILE_INFORMATION& x, HANDLE b) {
+        BY_HANDLE_FILE_INFORMATION y;
+        return GetFileInformationByHandle(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
                x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
     }
 
