@@ -1,6 +1,7 @@
 #include "app/driver.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,44 +23,88 @@ bool same_ascii_nocase(const char* a, const char* b) {
     return *a == *b;
 }
 
-const char* const known_switches[] = {"/?",       "/H",       "/Q",       "/HEX",     "/FORMAT1",
-                                      "/FORMAT2", "/FORMAT3", "/FORMAT4", "/DEBUG"};
+/// The switches and what each does to the run's options; a help switch has none, the run
+/// ends there.
+struct Switch {
+    const char* name;
+    void (*apply)(RunOptions& options);
+};
 
-bool is_known_switch(const char* arg) {
-    for (const char* s : known_switches) {
-        if (same_ascii_nocase(arg, s)) return true;
+const Switch switch_table[] = {
+    {"/?", nullptr},
+    {"/H", nullptr},
+    {"/Q", [](RunOptions& o) { o.verbose = false; }},
+    {"/HEX", [](RunOptions& o) { o.hex = true; }},
+    {"/FORMAT1", [](RunOptions& o) { o.format = 0; }},
+    {"/FORMAT2", [](RunOptions& o) { o.format = 1; }},
+    {"/FORMAT3", [](RunOptions& o) { o.format = 2; }},
+    {"/FORMAT4", [](RunOptions& o) { o.format = 3; }},
+    {"/DEBUG", [](RunOptions& o) { o.debug = true; }},
+};
+
+/// The table's entry for arg; null for a switch of no known name.
+const Switch* find_switch(const char* arg) {
+    for (const Switch& s : switch_table) {
+        if (same_ascii_nocase(arg, s.name)) return &s;
     }
-    return false;
+    return nullptr;
 }
 
 /// Where absolute paths begin with '/', such an argument is a switch only when it is one of
 /// ours; an argument that began with '-' always is.
 bool is_switch(const char* arg, bool was_dash) {
     if (arg[0] != '/') return false;
-    if (PLATFORM_SEPARATOR == '/' && !was_dash) return is_known_switch(arg);
+    if (PLATFORM_SEPARATOR == '/' && !was_dash) return find_switch(arg) != nullptr;
     return true;
 }
 
 /// True when the user pressed Esc; any other key waiting is consumed.
 bool cancel_requested() { return key_available() && read_key() == KEY_ESC; }
 
-/// The entries the search finds, gathered before anything is renamed, so that the backups
+/// The entries the listing finds, gathered before anything is renamed, so that the backups
 /// this run makes are never found and renamed again.
 enum EntryKind : char { NOT_MATCHED, FILE_ENTRY, DIRECTORY_ENTRY, BACKSLASH_NAME };
 
 struct Listing {
-    std::vector<std::string> names;  // every entry, in the order of the search
+    std::vector<std::string> names;  // every entry, in the order of the listing
     std::vector<char> kind;          // an EntryKind for each
 };
 
-/// Every entry of the pattern's directory; the files among them that match are the ones to
-/// rename, and all of them stand in for the existence tests of the candidates.
-Listing list_entries(const char* pattern) {
+/// What a run will work on, settled before anything is renamed.
+struct RunPlan {
+    std::string pattern;              // as announced
+    size_t name_slot = 0;             // where each found name goes in the pattern
+    std::string dir_full;             // the directory's full path and separator, for the names
+    bool dir_full_known = false;
+    std::unique_ptr<Directory> dir;   // opened once; null when the pattern finds nothing
+    Listing listing;                  // every entry of dir; the files among them are renamed
+};
+
+/// Into out, the full path of dir (as typed; empty for the current directory) with a
+/// separator after it; false when it cannot be had. It may be longer than MAX_PATH.
+bool directory_full_path(const char* dir, std::string& out) {
+    Platform& os = platform();
+    out.assign(MAX_PATH + 1, '\0');
+    for (;;) {
+        size_t len = *dir ? os.full_path(dir, &out[0], out.size()) : os.current_directory(&out[0], out.size());
+        if (len == 0) return false;
+        if (len < out.size()) {
+            out.resize(len);
+            break;
+        }
+        out.assign(len, '\0');
+    }
+    if (out.empty()) return false;
+    if (out.back() != '/' && out.back() != '\\') out += PLATFORM_SEPARATOR;
+    return true;
+}
+
+/// Every entry of the directory; the files among them that match are the ones to rename, and
+/// all of them stand in for the existence tests of the candidates.
+Listing list_entries(Directory& dir) {
     Listing listing;
-    std::unique_ptr<DirSearch> search = platform().find_first(pattern, true);
-    if (!search) return listing;
     FindEntry entry;
-    while (search->next(entry)) {
+    while (dir.next(entry)) {
         // A name holding '\' could not be written back as the one entry it is.
         char kind = !entry.matched                              ? NOT_MATCHED
                     : entry.is_directory                        ? DIRECTORY_ENTRY
@@ -69,6 +114,35 @@ Listing list_entries(const char* pattern) {
         listing.kind.push_back(kind);
     }
     return listing;
+}
+
+/// The pattern, its directory opened, and the listing.
+RunPlan plan_run(const RunOptions& options) {
+    RunPlan plan;
+    const char* spec = options.spec;
+    const char* dir = path_directory(spec);
+    const bool too_long = spec && std::strlen(spec) >= static_cast<size_t>(MAX_PATH);
+    std::string dir_typed;  // the directory as the user typed it; empty for the current one
+    if (too_long || (dir && *dir)) {
+        plan.pattern = spec;  // searched as typed
+        // Each found name goes after the last separator of either kind (or a drive's colon).
+        plan.name_slot = too_long ? 0 : path_name_start(spec);
+        dir_typed.assign(spec, plan.name_slot);
+    } else {
+        char cwd[MAX_PATH + 1] = {0};
+        size_t len = platform().current_directory(cwd, MAX_PATH);
+        if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) cwd[0] = '\0';
+        path_add_separator(cwd, PLATFORM_SEPARATOR);
+        plan.name_slot = std::strlen(cwd);
+        plan.pattern = std::string(cwd) + path_file_name(spec);
+    }
+    // A pattern that does not fit is refused, never cut: a cut one could match other files.
+    if (too_long || plan.pattern.size() >= static_cast<size_t>(MAX_PATH)) return plan;
+    plan.dir = platform().open_directory(dir_typed.c_str(), plan.pattern.c_str() + plan.name_slot);
+    if (!plan.dir) return plan;
+    plan.dir_full_known = directory_full_path(dir_typed.c_str(), plan.dir_full);
+    plan.listing = list_entries(*plan.dir);
+    return plan;
 }
 
 /// The /DEBUG line of one entry: its name and what became of it.
@@ -105,51 +179,26 @@ ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
             options.spec = arg;
             continue;
         }
-        if (same_ascii_nocase(arg, "/?") || same_ascii_nocase(arg, "/H")) return ParseResult::HELP;
-        if (same_ascii_nocase(arg, "/Q")) options.verbose = false;
-        if (same_ascii_nocase(arg, "/HEX")) options.hex = true;
-        if (same_ascii_nocase(arg, "/DEBUG")) options.debug = true;
-        if (same_ascii_nocase(arg, "/FORMAT1")) options.format = 0;
-        if (same_ascii_nocase(arg, "/FORMAT2")) options.format = 1;
-        if (same_ascii_nocase(arg, "/FORMAT3")) options.format = 2;
-        if (same_ascii_nocase(arg, "/FORMAT4")) options.format = 3;
+        const Switch* s = find_switch(arg);
+        if (!s) continue;  // unknown switches are ignored
+        if (!s->apply) return ParseResult::HELP;
+        s->apply(options);
     }
     return ParseResult::RUN;
 }
 
-int run_backup(const RunOptions& options) {
-    const char* spec = options.spec;
-    char search_path[MAX_PATH + 1] = {0};
-    // The pattern as announced; it differs from search_path only when it is too long to search.
-    std::string pattern;
+namespace {
 
-    const char* dir = path_directory(spec);
-    const bool too_long = spec && std::strlen(spec) >= static_cast<size_t>(MAX_PATH);
-    if (too_long || (dir && *dir)) {
-        pattern = spec;  // searched as typed
-    } else {
-        char cwd[MAX_PATH + 1] = {0};
-        size_t len = platform().current_directory(cwd, MAX_PATH);
-        if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) cwd[0] = '\0';
-        path_add_separator(cwd, PLATFORM_SEPARATOR);
-        pattern = std::string(cwd) + path_file_name(spec);
-    }
-    // A pattern that does not fit is refused, never cut: a cut one could match other files.
-    bool searchable = pattern.size() < static_cast<size_t>(MAX_PATH);
-    if (searchable) str_copy_max(search_path, pattern.c_str(), MAX_PATH);
-    // Each found name goes after the last separator of either kind (or a drive's colon).
-    const size_t name_slot = path_name_start(search_path);
-
-    if (options.verbose) {
-        console_printf(" \xFE Renaming \"%s\"\n", console_safe(pattern.c_str()).c_str());
-    }
-
+/// Renames the files of the plan, each to its first free backup name; returns the count.
+/// Esc, checked before and after each file, ends the loop and sets cancelled.
+int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
     int renamed = 0;
-    bool cancelled = false;
-    Listing listing;
-    if (searchable) listing = list_entries(search_path);
+    cancelled = false;
+    if (!plan.dir) return 0;
+    const Listing& listing = plan.listing;
     // A view that misses a name only costs a refused rename and the tests on the disk.
     DirectoryView view(listing.names);
+    const char* dir_full = plan.dir_full_known ? plan.dir_full.c_str() : nullptr;
     for (size_t i = 0; i < listing.names.size(); ++i) {
         const std::string& name = listing.names[i];
         const char kind = listing.kind[i];
@@ -165,9 +214,8 @@ int run_backup(const RunOptions& options) {
             cancelled = true;
             break;
         }
-        if (name_slot + name.size() < static_cast<size_t>(MAX_PATH)) {
-            str_copy_max(search_path + name_slot, name.c_str(), MAX_PATH - name_slot);
-            BackupResult r = backup_file_report(search_path, name.c_str(), options.format,
+        if (plan.name_slot + name.size() < static_cast<size_t>(MAX_PATH)) {
+            BackupResult r = backup_file_report(*plan.dir, dir_full, name.c_str(), options.format,
                                                 options.hex, &view);
             if (r.outcome == BackupOutcome::RENAMED) ++renamed;
             if (options.debug) trace_result(name, r);
@@ -179,7 +227,18 @@ int run_backup(const RunOptions& options) {
             break;
         }
     }
+    return renamed;
+}
 
+}  // namespace
+
+int run_backup(const RunOptions& options) {
+    RunPlan plan = plan_run(options);
+    if (options.verbose) {
+        console_printf(" \xFE Renaming \"%s\"\n", console_safe(plan.pattern.c_str()).c_str());
+    }
+    bool cancelled = false;
+    const int renamed = rename_files(plan, options, cancelled);
     if (cancelled) {
         console_set_fore(ATTR_NOTICE);
         console_printf(" * Cancelled *");

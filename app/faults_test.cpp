@@ -12,7 +12,7 @@
 
 namespace {
 
-const char* const OPERATIONS[] = {"full_path", "current_directory", "find_first", "next",
+const char* const OPERATIONS[] = {"full_path", "current_directory", "open_directory", "next",
                                   "exists", "move_file"};
 
 void populate(FakePlatform& fs) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "pathstr/pathstr.h"
 #include "platform/platform.h"
@@ -36,12 +37,17 @@ bool split_extension(const char* p, char* base, char* ext) {
 }  // namespace
 
 int backup_file(const char* path, BackupFormat format, bool hex) {
-    return backup_file_report(path, nullptr, format, hex, nullptr).outcome == BackupOutcome::RENAMED;
-}
-
-int backup_file_listed(const char* path, const char* name, BackupFormat format, bool hex,
-                       DirectoryView& view) {
-    return backup_file_report(path, name, format, hex, &view).outcome == BackupOutcome::RENAMED;
+    if (!path || !*path) return 0;
+    Platform& os = platform();
+    char full[MAX_PATH + 1] = {0};
+    size_t len = os.full_path(path, full, MAX_PATH);
+    if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) return 0;
+    const size_t name_at = path_name_start(full);
+    const std::string dir_full(full, name_at);
+    std::unique_ptr<Directory> dir = os.open_directory(dir_full.c_str(), full + name_at);
+    if (!dir) return 0;
+    BackupResult r = backup_file_report(*dir, dir_full.c_str(), full + name_at, format, hex, nullptr);
+    return r.outcome == BackupOutcome::RENAMED;
 }
 
 namespace {
@@ -97,25 +103,18 @@ void DirectoryView::forget(const char* name) {
     if (i != names_.size()) gone_[i] = 1;
 }
 
-BackupResult backup_file_report(const char* path, const char* name, BackupFormat format, bool hex,
-                                DirectoryView* view) {
+BackupResult backup_file_report(Directory& dir, const char* dir_full, const char* name,
+                                BackupFormat format, bool hex, DirectoryView* view) {
     BackupResult result;
-    if (!path || !*path) return result;
-    Platform& os = platform();
-    char full[MAX_PATH + 1] = {0};
-    size_t len = os.full_path(path, full, MAX_PATH);
-    if (len == 0) return result;
-    if (len >= static_cast<size_t>(MAX_PATH)) {
+    if (!dir_full) return result;
+    const size_t prefix = std::strlen(dir_full);
+    if (prefix + std::strlen(name) >= static_cast<size_t>(MAX_PATH)) {
         result.outcome = BackupOutcome::TOO_LONG;
         return result;
     }
-    // The view knows the entry only when the full path still ends in its own name.
-    const size_t name_len = name ? std::strlen(name) : 0;
-    const size_t prefix = len - name_len;
-    if (view && (name_len == 0 || len <= name_len || std::strcmp(full + prefix, name) != 0 ||
-                 (full[prefix - 1] != '/' && full[prefix - 1] != '\\'))) {
-        view = nullptr;
-    }
+    char full[MAX_PATH + 1] = {0};
+    str_copy_max(full, dir_full, MAX_PATH);
+    str_concat_max(full, name, MAX_PATH);
 
     char base[MAX_PATH + 1] = {0};
     char ext[MAX_PATH + 1] = {0};
@@ -129,23 +128,28 @@ BackupResult backup_file_report(const char* path, const char* name, BackupFormat
     }
     const int limit = hex ? SEQUENCE_LIMIT_HEX : SEQUENCE_LIMIT_DECIMAL;
     char candidate[MAX_PATH + 1] = {0};
+    bool listed = view != nullptr;  // whether the listing still answers for the names
     for (int i = 0; i < limit; ++i) {
         if (!format_candidate(candidate, format, hex, name_base, i, ext)) {
             result.outcome = BackupOutcome::TOO_LONG;
             return result;
         }
-        if (view ? view->taken(candidate + prefix) : os.exists(candidate)) continue;
-        if (os.move_file(full, candidate)) {
+        const char* candidate_name = candidate + prefix;
+        if (listed ? view->taken(candidate_name) : dir.exists(candidate_name)) continue;
+        if (dir.move_file(name, candidate_name)) {
             result.outcome = BackupOutcome::RENAMED;
             result.backup = candidate;
-        } else if (view) {
-            result = backup_file_report(path, nullptr, format, hex, nullptr);  // a stale view
-        } else {
-            result.outcome = BackupOutcome::REFUSED;
-            result.reason = os.last_error();
+            if (view) view->forget(name);
+            return result;
         }
-        if (view && result.outcome == BackupOutcome::RENAMED) view->forget(name);
-        return result;
+        if (!listed) {
+            result.outcome = BackupOutcome::REFUSED;
+            result.reason = dir.last_error();
+            return result;
+        }
+        // The listing was stale: the candidates are tested on the directory from the first.
+        listed = false;
+        i = -1;
     }
     result.outcome = BackupOutcome::ALL_TAKEN;
     return result;

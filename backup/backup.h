@@ -17,6 +17,8 @@ constexpr int SEQUENCE_LIMIT_HEX = 0x10000;
 #include <string>
 #include <vector>
 
+class Directory;
+
 /// Renames the file at path to its lowest free backup name; 1 when renamed, 0 otherwise
 /// (the file then keeps its name). Never replaces an existing name. Tests each candidate
 /// name on the file system.
@@ -39,12 +41,6 @@ private:
     std::vector<char> gone_;
 };
 
-/// The same as backup_file for the entry name of path, but candidates are tested against
-/// the view, without a call to the file system; only the rename reaches it. When the rename
-/// is refused (the view was stale), the candidates are tested on the file system once more.
-int backup_file_listed(const char* path, const char* name, BackupFormat format, bool hex,
-                       DirectoryView& view);
-
 /// What became of one file, and why.
 enum class BackupOutcome { RENAMED, NO_FULL_PATH, NO_EXTENSION, TOO_LONG, ALL_TAKEN, REFUSED };
 
@@ -54,6 +50,11 @@ struct BackupResult {
     std::string reason;  // the platform's own words, when it refused
 };
 
-/// backup_file_listed (with a view) or backup_file (without), telling what happened.
-BackupResult backup_file_report(const char* path, const char* name, BackupFormat format, bool hex,
-                                DirectoryView* view);
+/// Renames the entry name of the open directory dir to its lowest free backup name. The
+/// names and their limits come from the file's full path, dir_full (the directory's full
+/// path with its separator; null when it cannot be had) followed by name; only the part after
+/// dir_full reaches the directory. Candidates are tested against view, when there is one,
+/// without a call to the file system; when the rename is refused (the view was stale), they
+/// are tested on the directory once more.
+BackupResult backup_file_report(Directory& dir, const char* dir_full, const char* name,
+                                BackupFormat format, bool hex, DirectoryView* view);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -50,6 +51,7 @@ TEST(BackupShapes, EachShapeAndNumbering) {
     };
     for (const Case& c : cases) {
         FakePlatform each;
+        each.add_dir("/d");
         each.add_file(c.file);
         EXPECT_EQ(1, backup_file(c.file, c.format, c.hex)) << c.backup;
         EXPECT_TRUE(each.has(c.backup)) << c.backup;
@@ -146,6 +148,13 @@ namespace {
 /// Every entry name directly in /d.
 std::vector<std::string> names_in(const FakePlatform& fs) { return fs.list("/d"); }
 
+/// Backs up /d/name of the installed platform with the candidates tested against view.
+int listed_backup(const std::string& name, BackupFormat format, bool hex, DirectoryView& view) {
+    std::unique_ptr<Directory> d = platform().open_directory("/d", "*");
+    BackupResult r = backup_file_report(*d, "/d/", name.c_str(), format, hex, &view);
+    return r.outcome == BackupOutcome::RENAMED;
+}
+
 }  // namespace
 
 TEST(ListedBackup, AgreesWithTheTestOnDiskOnRandomDirectories) {
@@ -185,7 +194,7 @@ TEST(ListedBackup, AgreesWithTheTestOnDiskOnRandomDirectories) {
             listed.entries = entries;
             DirectoryView view(names);
             for (const std::string& n : names) {
-                if (!entries.at("/d/" + n)) backup_file_listed(("/d/" + n).c_str(), n.c_str(), format, hex, view);
+                if (!entries.at("/d/" + n)) listed_backup(n, format, hex, view);
             }
             listed_result = listed.entries;
         }
@@ -207,7 +216,7 @@ TEST(ListedBackup, AStaleViewFallsBackToTheTestsOnDisk) {
     DirectoryView view(names);
     fs.add_file("/d/f.000.bak");  // created after the listing
     fs.add_file("/d/f.001.bak");
-    EXPECT_EQ(1, backup_file_listed("/d/f", "f", FORMAT_BAK, false, view));
+    EXPECT_EQ(1, listed_backup("f", FORMAT_BAK, false, view));
     EXPECT_TRUE(fs.has("/d/f.002.bak"));
     EXPECT_TRUE(fs.has("/d/f.000.bak"));
 
@@ -216,7 +225,7 @@ TEST(ListedBackup, AStaleViewFallsBackToTheTestsOnDisk) {
     names = names_in(fs);
     DirectoryView again(names);
     fs.move_refused.insert("/d/g.000.bak");
-    EXPECT_EQ(0, backup_file_listed("/d/g", "g", FORMAT_BAK, false, again));
+    EXPECT_EQ(0, listed_backup("g", FORMAT_BAK, false, again));
     EXPECT_TRUE(fs.has("/d/g"));
 }
 
@@ -227,8 +236,8 @@ TEST(ListedBackup, ARenamedNameIsFreeForTheFilesAfterIt) {
     fs.add_file("/d/x");
     std::vector<std::string> names = {"x.000", "x"};
     DirectoryView view(names);
-    EXPECT_EQ(1, backup_file_listed("/d/x.000", "x.000", FORMAT_NUMBER, false, view));
-    EXPECT_EQ(1, backup_file_listed("/d/x", "x", FORMAT_NUMBER, false, view));
+    EXPECT_EQ(1, listed_backup("x.000", FORMAT_NUMBER, false, view));
+    EXPECT_EQ(1, listed_backup("x", FORMAT_NUMBER, false, view));
     EXPECT_TRUE(fs.has("/d/x.000.000"));
     EXPECT_TRUE(fs.has("/d/x.000"));  // x took the name x.000 gave up
     EXPECT_EQ(0, fs.calls["exists"]);  // no test on disk at all

@@ -5,6 +5,7 @@
 #include <langinfo.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -49,18 +50,41 @@ long long now_ms() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// ---- Directory search ----
+// ---- The directory of a run ----
 
-class PosixSearch : public DirSearch {
+/// The signals that end the program: held back while a file is between two names.
+sigset_t ending_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGPIPE}) sigaddset(&set, sig);
+    return set;
+}
+
+bool same_inode(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+class PosixDirectory : public Directory {
 public:
-    PosixSearch(DIR* dir, std::string name_pattern, bool every)
-        : dir_(dir), pattern_(std::move(name_pattern)), every_(every) {}
-    ~PosixSearch() override { closedir(dir_); }
+    PosixDirectory(int fd, std::string name_pattern) : fd_(fd), pattern_(std::move(name_pattern)) {}
+    ~PosixDirectory() override {
+        if (list_) closedir(list_);
+        close(fd_);
+    }
 
     bool next(FindEntry& e) override {
-        while (dirent* d = readdir(dir_)) {
+        if (!list_) {
+            // A description of its own, so that the listing's position is not the descriptor's.
+            int fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd < 0) return false;
+            list_ = fdopendir(fd);
+            if (!list_) {
+                close(fd);
+                return false;
+            }
+        }
+        while (dirent* d = readdir(list_)) {
             e.matched = wildcard_match(pattern_.c_str(), d->d_name);
-            if (!e.matched && !every_) continue;
             e.name = d->d_name;
             e.is_directory = d->d_type == DT_DIR;
             if (e.matched && !classify(d, e.is_directory)) continue;  // vanished meanwhile
@@ -68,6 +92,25 @@ public:
         }
         return false;
     }
+
+    bool exists(const char* name) override {
+        struct stat st;
+        return fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+
+    bool move_file(const char* from, const char* to) override {
+        if (renameat2(fd_, from, fd_, to, RENAME_NOREPLACE) == 0) return kept_unless_directory(from, to);
+        last_errno_ = errno;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+        // The file system cannot rename without replacing: a new link refuses a taken name.
+        sigset_t ending = ending_signals(), saved;
+        sigprocmask(SIG_BLOCK, &ending, &saved);
+        bool moved = move_by_link(from, to);
+        sigprocmask(SIG_SETMASK, &saved, nullptr);
+        return moved;
+    }
+
+    std::string last_error() override { return std::strerror(last_errno_); }
 
 private:
     /// Whether the entry is a directory; a link counts as what it points to.
@@ -77,19 +120,80 @@ private:
             return true;
         }
         struct stat st;
-        if (fstatat(dirfd(dir_), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+        if (fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
         if (S_ISLNK(st.st_mode)) {
             struct stat target;
-            is_directory = fstatat(dirfd(dir_), d->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+            is_directory = fstatat(fd_, d->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
         } else {
             is_directory = S_ISDIR(st.st_mode);
         }
         return true;
     }
 
-    DIR* dir_;
+    /// After a rename: an entry that had become a directory since it was listed goes back to
+    /// its own name (never replacing), and the rename counts as refused.
+    bool kept_unless_directory(const char* from, const char* to) {
+        struct stat st;
+        if (fstatat(fd_, to, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) return true;
+        renameat2(fd_, to, fd_, from, RENAME_NOREPLACE);  // refused: it stays, nothing is lost
+        last_errno_ = EISDIR;
+        return false;
+    }
+
+    /// The rename in steps: a new link, then the old name taken aside under a private name, and
+    /// removed only when it still held the very file linked. Whatever another process puts
+    /// under the old name meanwhile is never removed: it gets its name back.
+    bool move_by_link(const char* from, const char* to) {
+        struct stat linked, held;
+        if (linkat(fd_, from, fd_, to, 0) != 0) {  // refused for a directory, too
+            last_errno_ = errno;
+            return false;
+        }
+        if (fstatat(fd_, to, &linked, AT_SYMLINK_NOFOLLOW) != 0) {
+            last_errno_ = errno;
+            return false;  // the new name went at once: the old one stays as it was
+        }
+        const std::string aside = private_name();
+        if (renameat(fd_, from, fd_, aside.c_str()) != 0) {
+            // Another process removed the old name: the file lives on under the new one only.
+            if (errno == ENOENT) return true;
+            last_errno_ = errno;
+            drop_if_same(to, linked);  // both names are the one file: dropping the new one loses nothing
+            return false;
+        }
+        if (fstatat(fd_, aside.c_str(), &held, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(held, linked)) {
+            if (unlinkat(fd_, aside.c_str(), 0) != 0) {
+                // Cannot happen where the rename could; back under its name, never replacing.
+                if (linkat(fd_, aside.c_str(), fd_, from, 0) == 0) unlinkat(fd_, aside.c_str(), 0);
+            }
+            return true;
+        }
+        // Another process saved a new file under the old name after the link: it gets its name
+        // back, and the file linked lives on under its backup name.
+        if (linkat(fd_, aside.c_str(), fd_, from, 0) == 0) unlinkat(fd_, aside.c_str(), 0);
+        return true;
+    }
+
+    void drop_if_same(const char* name, const struct stat& linked) {
+        struct stat st;
+        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(st, linked)) {
+            unlinkat(fd_, name, 0);
+        }
+    }
+
+    /// A name in the directory that no other process can guess, saying what it is.
+    std::string private_name() {
+        unsigned long long r = 0;
+        if (getrandom(&r, sizeof r, 0) != static_cast<ssize_t>(sizeof r)) r ^= static_cast<unsigned long long>(now_ms());
+        char name[64];
+        std::snprintf(name, sizeof name, ".tavrix-%ld-%016llx.tmp", static_cast<long>(getpid()), r);
+        return name;
+    }
+
+    int fd_;
     std::string pattern_;
-    bool every_;
+    DIR* list_ = nullptr;
+    int last_errno_ = 0;
 };
 
 // ---- The terminal: key input and its settings ----
@@ -255,47 +359,18 @@ public:
     size_t current_directory(char* out, size_t out_size) override {
         std::string cwd;
         if (!read_cwd(cwd)) return 0;
-        // A '\' in the directory's own name would read as a separator in the pattern.
-        if (cwd.find('\\') != std::string::npos) return 0;
         return platform_give_back(cwd, out, out_size);
     }
 
-    std::unique_ptr<DirSearch> find_first(const char* pattern, bool every_entry) override {
-        std::string p = backslash_to_slash(pattern);
-        size_t slash = p.rfind('/');
-        std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
-        std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
-        if (name.empty()) return nullptr;
-        DIR* d = opendir(dir.c_str());
-        if (!d) return nullptr;
-        return std::unique_ptr<DirSearch>(new PosixSearch(d, name, every_entry));
+    std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) override {
+        if (!*pattern) return nullptr;
+        // The directory as the user typed it, where '\' separates too; the current directory
+        // is opened as itself, whatever its own name holds.
+        std::string path = *dir ? backslash_to_slash(dir) : ".";
+        int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        return std::unique_ptr<Directory>(new PosixDirectory(fd, pattern));
     }
-
-    bool exists(const char* path) override {
-        struct stat st;
-        return lstat(backslash_to_slash(path).c_str(), &st) == 0;
-    }
-
-    bool move_file(const char* from_path, const char* to_path) override {
-        std::string from = backslash_to_slash(from_path);
-        std::string to = backslash_to_slash(to_path);
-        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-        last_errno_ = errno;
-        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-        // The file system cannot rename without replacing: a new link refuses a taken name.
-        if (linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0) {
-            last_errno_ = errno;
-            return false;
-        }
-        if (unlink(from.c_str()) == 0) return true;
-        // Another process removed the old name: the file lives on under the new one only.
-        if (errno == ENOENT) return true;
-        last_errno_ = errno;
-        unlink(to.c_str());  // both names are the one file: dropping the new name loses nothing
-        return false;
-    }
-
-    std::string last_error() override { return std::strerror(last_errno_); }
 
     void write_out(const char* text, size_t len) override {
         std::fwrite(text, 1, len, stdout);
@@ -400,7 +475,6 @@ private:
         std::fflush(stdout);
     }
 
-    int last_errno_ = 0;
     bool out_is_tty_ = false;
     bool vt_ = false;
     bool utf8_ = false;

@@ -35,20 +35,25 @@ struct PosixLayer : ::testing::Test {
 TEST_F(PosixLayer, RenameNeverReplaces) {
     write("a", "first");
     write("b", "second");
-    EXPECT_FALSE(os.move_file((dir + "/a").c_str(), (dir + "/b").c_str()));
+    auto d = os.open_directory(dir.c_str(), "*");
+    ASSERT_NE(nullptr, d);
+    EXPECT_FALSE(d->move_file("a", "b"));
     EXPECT_EQ("first", read("a"));
     EXPECT_EQ("second", read("b"));
-    EXPECT_TRUE(os.move_file((dir + "/a").c_str(), (dir + "/c").c_str()));
+    EXPECT_TRUE(d->move_file("a", "c"));
     EXPECT_EQ("first", read("c"));
-    EXPECT_FALSE(os.exists((dir + "/a").c_str()));
-    EXPECT_FALSE(os.move_file((dir + "/a").c_str(), (dir + "/d").c_str()));  // vanished
+    EXPECT_FALSE(d->exists("a"));
+    EXPECT_FALSE(d->move_file("a", "d"));  // vanished
     ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
-    EXPECT_TRUE(os.exists((dir + "/dangling").c_str()));  // a dangling link still takes its name
-    EXPECT_FALSE(os.move_file((dir + "/c").c_str(), (dir + "/dangling").c_str()));
-    EXPECT_TRUE(os.move_file((dir + "\\c").c_str(), (dir + "\\e").c_str()));  // '\' reads as '/'
+    EXPECT_TRUE(d->exists("dangling"));  // a dangling link still takes its name
+    EXPECT_FALSE(d->move_file("c", "dangling"));
+    ASSERT_EQ(0, mkdir((dir + "/sub").c_str(), 0755));
+    EXPECT_FALSE(d->move_file("sub", "e"));  // a directory keeps its name
+    EXPECT_TRUE(d->exists("sub"));
+    EXPECT_FALSE(d->exists("e"));
 }
 
-TEST_F(PosixLayer, SearchClassifiesEntries) {
+TEST_F(PosixLayer, ListingClassifiesEntries) {
     write("file", "");
     ASSERT_EQ(0, mkdir((dir + "/sub").c_str(), 0755));
     ASSERT_EQ(0, symlink("sub", (dir + "/dirlink").c_str()));
@@ -56,16 +61,17 @@ TEST_F(PosixLayer, SearchClassifiesEntries) {
     ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
     ASSERT_EQ(0, mkfifo((dir + "/fifo").c_str(), 0644));
     std::map<std::string, bool> seen;
-    auto search = os.find_first((dir + "/*").c_str(), false);
-    ASSERT_NE(nullptr, search);
+    auto d = os.open_directory((dir + "\\").c_str(), "*i*");  // '\' separates as '/' does
+    ASSERT_NE(nullptr, d);
     FindEntry e;
-    while (search->next(e)) seen[e.name] = e.is_directory;
-    std::map<std::string, bool> expected = {{".", true},         {"..", true},      {"file", false},
-                                            {"sub", true},       {"dirlink", true}, {"filelink", false},
+    while (d->next(e)) {
+        if (e.matched) seen[e.name] = e.is_directory;
+    }
+    std::map<std::string, bool> expected = {{"file", false},     {"dirlink", true}, {"filelink", false},
                                             {"dangling", false}, {"fifo", false}};
     EXPECT_EQ(expected, seen);
-    EXPECT_EQ(nullptr, os.find_first((dir + "/").c_str(), false));
-    EXPECT_EQ(nullptr, os.find_first((dir + "/missing/*").c_str(), false));
+    EXPECT_EQ(nullptr, os.open_directory(dir.c_str(), ""));
+    EXPECT_EQ(nullptr, os.open_directory((dir + "/missing").c_str(), "*"));
 }
 
 TEST_F(PosixLayer, FullPathAndCurrentDirectoryFollowTheSizeConvention) {

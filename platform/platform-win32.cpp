@@ -20,43 +20,6 @@ bool stdout_is_console() {
     return GetConsoleScreenBufferInfo(stdout_handle(), &info) != 0;
 }
 
-class Win32Search : public DirSearch {
-public:
-    Win32Search(HANDLE h, const WIN32_FIND_DATAA& first) : handle_(h), data_(first) {}
-    ~Win32Search() override { FindClose(handle_); }
-
-    bool next(FindEntry& e) override {
-        if (!have_) {
-            if (!FindNextFileA(handle_, &data_)) return false;
-        }
-        have_ = false;
-        e.name = data_.cFileName;
-        e.is_directory = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        e.matched = true;
-        return true;
-    }
-
-private:
-    HANDLE handle_;
-    WIN32_FIND_DATAA data_;
-    bool have_ = true;  // the entry FindFirstFileA gave is not yet delivered
-};
-
-/// A search whose entries were gathered beforehand.
-class ListSearch : public DirSearch {
-public:
-    explicit ListSearch(std::vector<FindEntry> entries) : entries_(std::move(entries)) {}
-    bool next(FindEntry& e) override {
-        if (at_ >= entries_.size()) return false;
-        e = entries_[at_++];
-        return true;
-    }
-
-private:
-    std::vector<FindEntry> entries_;
-    size_t at_ = 0;
-};
-
 /// True when the program runs under Wine rather than Windows.
 bool running_under_wine() {
     static const bool wine = [] {
@@ -82,6 +45,157 @@ bool decode_event(const INPUT_RECORD& r, KeyPress& k) {
     return console_key_press(event, console_flags_enhanced_keys(), k);
 }
 
+/// One search of the system's own: the pattern's matches, or with every_entry all entries.
+void find_all(const std::string& pattern, bool matched, std::vector<FindEntry>& out) {
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        FindEntry e;
+        e.name = data.cFileName;
+        e.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        e.matched = matched;
+        out.push_back(std::move(e));
+    } while (FindNextFileA(h, &data));
+    FindClose(h);
+}
+
+/// The directory of a run, held open without delete sharing, so that it cannot be renamed,
+/// removed or replaced while the run goes on; its entries are reached through its prefix.
+class Win32Directory : public Directory {
+public:
+    /// typed: the directory as typed, for the listing; prefix: its full path and separator.
+    Win32Directory(HANDLE held, std::string typed, std::string prefix, std::string pattern)
+        : held_(held), typed_(std::move(typed)), prefix_(std::move(prefix)), pattern_(std::move(pattern)) {}
+    ~Win32Directory() override { CloseHandle(held_); }
+
+    bool next(FindEntry& e) override {
+        if (!listed_) {
+            listed_ = true;
+            list();
+        }
+        if (at_ >= entries_.size()) return false;
+        e = entries_[at_++];
+        return true;
+    }
+
+    bool exists(const char* name) override {
+        return GetFileAttributesA((prefix_ + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    bool move_file(const char* from_name, const char* to_name) override {
+        const std::string from = prefix_ + from_name, to = prefix_ + to_name;
+        if (!(running_under_wine() ? move_by_link(from, to) : move_plain(from, to))) return false;
+        // An entry that had become a directory since it was listed goes back to its name.
+        DWORD attributes = GetFileAttributesA(to.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+        MoveFileA(to.c_str(), from.c_str());  // refused: it stays, nothing is lost
+        last_error_ = 336;  // ERROR_DIRECTORY_NOT_SUPPORTED, which older headers lack
+        return false;
+    }
+
+    std::string last_error() override {
+        char text[256] = {0};
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                 last_error_, 0, text, sizeof text, nullptr);
+        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) text[--n] = 0;
+        return n ? std::string(text) : "error " + std::to_string(last_error_);
+    }
+
+private:
+    /// Windows matches names its own way (short names, case): search twice, the pattern's
+    /// matches first, then every entry of the directory.
+    void list() {
+        find_all(typed_ + pattern_, true, entries_);
+        std::set<std::string> matched;
+        for (const FindEntry& e : entries_) matched.insert(e.name);
+        std::vector<FindEntry> every;
+        find_all(typed_ + "*", false, every);
+        for (FindEntry& e : every) {
+            if (!matched.count(e.name)) entries_.push_back(std::move(e));
+        }
+    }
+
+    /// Wine's MoveFileA looks for the new name, then renames: a file made under that name in
+    /// between is replaced. A new link is refused at once when the name is taken, so under
+    /// Wine an ordinary file gets its new name as a link, then loses the old one.
+    bool move_by_link(const std::string& from_path, const std::string& to_path) {
+        const char* from = from_path.c_str();
+        const char* to = to_path.c_str();
+        // Opened for deletion first: a file that cannot lose its old name gets no new one.
+        HANDLE old = open_for_delete(from);
+        if (old == INVALID_HANDLE_VALUE) return move_plain(from_path, to_path);
+        BY_HANDLE_FILE_INFORMATION was;
+        // Directories, links of the file system, and read-only files, which Wine will not
+        // remove by name, are renamed as they are.
+        const DWORD not_ordinary =
+            FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT;
+        if (!GetFileInformationByHandle(old, &was) || (was.dwFileAttributes & not_ordinary)) {
+            CloseHandle(old);
+            return move_plain(from_path, to_path);
+        }
+        if (!CreateHardLinkA(to, from, nullptr)) {
+            DWORD e = GetLastError();
+            CloseHandle(old);
+            if (e != ERROR_ALREADY_EXISTS && e != ERROR_FILE_EXISTS) {
+                return move_plain(from_path, to_path);  // no links on this file system, say
+            }
+            last_error_ = e;
+            return false;
+        }
+        bool moved = false;
+        HANDLE made = open_for_delete(to);
+        if (made == INVALID_HANDLE_VALUE) {
+            last_error_ = GetLastError();  // both names stay: nothing is lost
+        } else if (!same_file(was, made)) {
+            // Another process gave the old name to another file meanwhile: that file keeps it
+            // and loses the new name again.
+            last_error_ = ERROR_FILE_NOT_FOUND;
+            delete_on_close(made);
+        } else if (delete_on_close(old)) {
+            moved = true;
+        } else {
+            last_error_ = GetLastError();
+            delete_on_close(made);  // both names are the one file: dropping the new one loses nothing
+        }
+        if (made != INVALID_HANDLE_VALUE) CloseHandle(made);
+        CloseHandle(old);
+        return moved;
+    }
+
+    bool move_plain(const std::string& from, const std::string& to) {
+        if (MoveFileA(from.c_str(), to.c_str())) return true;
+        last_error_ = GetLastError();
+        return false;
+    }
+
+    static HANDLE open_for_delete(const char* path) {
+        return CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr);
+    }
+
+    static bool same_file(const BY_HANDLE_FILE_INFORMATION& x, HANDLE b) {
+        BY_HANDLE_FILE_INFORMATION y;
+        return GetFileInformationByHandle(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+               x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+    }
+
+    /// Marks the file for deletion when its handle closes.
+    static bool delete_on_close(HANDLE h) {
+        FILE_DISPOSITION_INFO info = {TRUE};
+        return SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info) != 0;
+    }
+
+    HANDLE held_;
+    std::string typed_, prefix_, pattern_;
+    std::vector<FindEntry> entries_;
+    size_t at_ = 0;
+    bool listed_ = false;
+    DWORD last_error_ = 0;
+};
+
 class Win32Platform : public Platform {
 public:
     size_t full_path(const char* path, char* out, size_t out_size) override {
@@ -92,51 +206,21 @@ public:
         return GetCurrentDirectoryA(static_cast<DWORD>(out_size), out);
     }
 
-    std::unique_ptr<DirSearch> find_first(const char* pattern, bool every_entry) override {
-        WIN32_FIND_DATAA data;
-        HANDLE h = FindFirstFileA(pattern, &data);
-        if (h == INVALID_HANDLE_VALUE) return nullptr;
-        std::unique_ptr<DirSearch> matches(new Win32Search(h, data));
-        if (!every_entry) return matches;
-        // Windows matches names its own way (short names, case): search twice, the pattern's
-        // matches first, then every entry of the directory.
-        std::set<std::string> matched;
-        std::vector<FindEntry> entries;
-        FindEntry e;
-        while (matches->next(e)) {
-            matched.insert(e.name);
-            entries.push_back(e);
+    std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) override {
+        if (!*pattern) return nullptr;
+        // No delete sharing: while the run holds it, the directory stays where it is.
+        HANDLE held = CreateFileA(*dir ? dir : ".", FILE_LIST_DIRECTORY,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (held == INVALID_HANDLE_VALUE) return nullptr;
+        // Entries are reached through the directory's full path, which held keeps in place.
+        char full[MAX_PATH + 1] = {0};
+        DWORD len = GetFullPathNameA(*dir ? dir : ".", MAX_PATH, full, nullptr);
+        std::string prefix = len > 0 && len < MAX_PATH ? full : dir;
+        if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/' && prefix.back() != ':') {
+            prefix += '\\';
         }
-        std::string all = pattern;
-        size_t cut = all.find_last_of("\\/:");
-        all = (cut == std::string::npos ? std::string() : all.substr(0, cut + 1)) + "*";
-        HANDLE every = FindFirstFileA(all.c_str(), &data);
-        if (every != INVALID_HANDLE_VALUE) {
-            Win32Search rest(every, data);
-            while (rest.next(e)) {
-                if (matched.count(e.name)) continue;
-                e.matched = false;
-                entries.push_back(e);
-            }
-        }
-        return std::unique_ptr<DirSearch>(new ListSearch(std::move(entries)));
-    }
-
-    bool exists(const char* path) override {
-        return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-    }
-
-    bool move_file(const char* from, const char* to) override {
-        if (running_under_wine()) return move_by_link(from, to);
-        return move_plain(from, to);
-    }
-
-    std::string last_error() override {
-        char text[256] = {0};
-        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                 last_error_, 0, text, sizeof text, nullptr);
-        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) text[--n] = 0;
-        return n ? std::string(text) : "error " + std::to_string(last_error_);
+        return std::unique_ptr<Directory>(new Win32Directory(held, dir, prefix, pattern));
     }
 
     void write_out(const char* text, size_t len) override {
@@ -233,76 +317,6 @@ public:
     }
 
 private:
-    /// Wine's MoveFileA looks for the new name, then renames: a file made under that name in
-    /// between is replaced. A new link is refused at once when the name is taken, so under
-    /// Wine an ordinary file gets its new name as a link, then loses the old one.
-    bool move_by_link(const char* from, const char* to) {
-        // Opened for deletion first: a file that cannot lose its old name gets no new one.
-        HANDLE old = open_for_delete(from);
-        if (old == INVALID_HANDLE_VALUE) return move_plain(from, to);
-        BY_HANDLE_FILE_INFORMATION was;
-        // Directories, links of the file system, and read-only files, which Wine will not
-        // remove by name, are renamed as they are.
-        const DWORD not_ordinary =
-            FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT;
-        if (!GetFileInformationByHandle(old, &was) || (was.dwFileAttributes & not_ordinary)) {
-            CloseHandle(old);
-            return move_plain(from, to);
-        }
-        if (!CreateHardLinkA(to, from, nullptr)) {
-            DWORD e = GetLastError();
-            CloseHandle(old);
-            if (e != ERROR_ALREADY_EXISTS && e != ERROR_FILE_EXISTS) {
-                return move_plain(from, to);  // no links on this file system, say
-            }
-            last_error_ = e;
-            return false;
-        }
-        bool moved = false;
-        HANDLE made = open_for_delete(to);
-        if (made == INVALID_HANDLE_VALUE) {
-            last_error_ = GetLastError();  // both names stay: nothing is lost
-        } else if (!same_file(was, made)) {
-            // Another process gave the old name to another file meanwhile: that file keeps it
-            // and loses the new name again.
-            last_error_ = ERROR_FILE_NOT_FOUND;
-            delete_on_close(made);
-        } else if (delete_on_close(old)) {
-            moved = true;
-        } else {
-            last_error_ = GetLastError();
-            delete_on_close(made);  // both names are the one file: dropping the new one loses nothing
-        }
-        if (made != INVALID_HANDLE_VALUE) CloseHandle(made);
-        CloseHandle(old);
-        return moved;
-    }
-
-    bool move_plain(const char* from, const char* to) {
-        if (MoveFileA(from, to)) return true;
-        last_error_ = GetLastError();
-        return false;
-    }
-
-    static HANDLE open_for_delete(const char* path) {
-        return CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                           nullptr);
-    }
-
-    static bool same_file(const BY_HANDLE_FILE_INFORMATION& x, HANDLE b) {
-        BY_HANDLE_FILE_INFORMATION y;
-        return GetFileInformationByHandle(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-               x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
-    }
-
-    /// Marks the file for deletion when its handle closes.
-    static bool delete_on_close(HANDLE h) {
-        FILE_DISPOSITION_INFO info = {TRUE};
-        return SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info) != 0;
-    }
-
     /// The console input, opened on first use and kept open.
     HANDLE input() {
         if (!input_tried_) {
@@ -314,7 +328,6 @@ private:
         return input_;
     }
 
-    DWORD last_error_ = 0;
     bool input_tried_ = false;
     HANDLE input_ = INVALID_HANDLE_VALUE;
 };

@@ -30,7 +30,7 @@ constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = true;
 constexpr bool PLATFORM_CASE_INSENSITIVE = false;
 #endif
 
-/// One entry of a directory search: its name without a directory, and whether it is a
+/// One entry of a directory listing: its name without a directory, and whether it is a
 /// directory (a link to a directory counts as one).
 struct FindEntry {
     std::string name;
@@ -38,12 +38,22 @@ struct FindEntry {
     bool matched = true;        // whether the name matches the search's pattern
 };
 
-/// An open directory search; entries come in the order the system gives them.
-class DirSearch {
+/// A directory opened once for a run. Its entries are listed, tested and renamed by their
+/// names relative to it, never through a path again: renaming or replacing the directory, or
+/// one above it, while a run goes on changes nothing about which files are renamed.
+class Directory {
 public:
-    virtual ~DirSearch() = default;
-    /// Fills e with the next entry; false when there is none left or the search failed.
+    virtual ~Directory() = default;
+    /// Fills e with the next entry, in the order the system gives them, each flagged whether
+    /// it matches the pattern the directory was opened with; false when none is left.
     virtual bool next(FindEntry& e) = 0;
+    /// True when an entry of that name exists (a file, a directory, a link).
+    virtual bool exists(const char* name) = 0;
+    /// Renames entry from to to, never replacing an existing to, and never renaming a
+    /// directory; true on success.
+    virtual bool move_file(const char* from, const char* to) = 0;
+    /// Why the last rename failed, in the platform's own words.
+    virtual std::string last_error() { return std::string(); }
 };
 
 /// What the console's screen buffer reports, in cells counted from 0.
@@ -71,16 +81,10 @@ public:
     virtual size_t full_path(const char* path, char* out, size_t out_size) = 0;
     /// Same convention as full_path, for the current directory.
     virtual size_t current_directory(char* out, size_t out_size) = 0;
-    /// Opens a search for the wildcard pattern (a directory part and a name with * and ?);
-    /// null when nothing can be found. With every_entry, the search gives every entry of the
-    /// directory, those that do not match flagged so, in one pass where the platform can.
-    virtual std::unique_ptr<DirSearch> find_first(const char* pattern, bool every_entry) = 0;
-    /// True when an entry of that name exists (a file, a directory, a link).
-    virtual bool exists(const char* path) = 0;
-    /// Renames from to to, never replacing an existing to; true on success.
-    virtual bool move_file(const char* from, const char* to) = 0;
-    /// Why the last rename failed, in the platform's own words.
-    virtual std::string last_error() { return std::string(); }
+    /// Opens directory dir (as typed, or empty for the current directory) for a run over the
+    /// entries whose names match the wildcard pattern (* and ?); null when it cannot be opened
+    /// or the pattern is empty.
+    virtual std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) = 0;
 
     // Output.
     /// Writes bytes to standard output; when it is the console they reach it before return.

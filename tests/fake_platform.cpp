@@ -14,17 +14,24 @@ std::string slashes(std::string s) {
     return s;
 }
 
-class FakeSearch : public DirSearch {
+class FakeDirectory : public Directory {
 public:
-    FakeSearch(FakePlatform& fs, std::vector<FindEntry> found) : fs_(fs), found_(std::move(found)) {}
+    FakeDirectory(FakePlatform& fs, std::string dir, std::vector<FindEntry> found)
+        : fs_(fs), prefix_(dir == "/" ? "/" : dir + "/"), found_(std::move(found)) {}
     bool next(FindEntry& e) override {
         if (fs_.fault("next") || at_ >= found_.size()) return false;
         e = found_[at_++];
         return true;
     }
+    bool exists(const char* name) override { return fs_.exists((prefix_ + name).c_str()); }
+    bool move_file(const char* from, const char* to) override {
+        return fs_.move_file((prefix_ + from).c_str(), (prefix_ + to).c_str());
+    }
+    std::string last_error() override { return "refused by the test"; }
 
 private:
     FakePlatform& fs_;
+    std::string prefix_;
     std::vector<FindEntry> found_;
     size_t at_ = 0;
 };
@@ -97,28 +104,23 @@ size_t FakePlatform::current_directory(char* buf, size_t size) {
     return platform_give_back(cwd, buf, size);
 }
 
-std::unique_ptr<DirSearch> FakePlatform::find_first(const char* pattern, bool every_entry) {
-    if (fault("find_first")) return nullptr;
-    std::string p = slashes(pattern);
-    size_t slash = p.rfind('/');
-    std::string dir = slash == std::string::npos ? cwd : slash == 0 ? "/" : p.substr(0, slash);
-    std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+std::unique_ptr<Directory> FakePlatform::open_directory(const char* dir_typed, const char* pattern) {
+    if (fault("open_directory") || !*pattern) return nullptr;
+    std::string dir = slashes(dir_typed);
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     while (dir.size() > 1 && dir.find("//") == 0) dir.erase(0, 1);
-    if (!dir.empty() && dir[0] != '/') dir = cwd + "/" + dir;
+    if (dir.empty()) dir = cwd;
+    if (dir[0] != '/') dir = cwd + "/" + dir;
+    if (dir != "/" && (!has(dir) || !entries.at(dir))) return nullptr;
     std::vector<FindEntry> found;
-    if (name.empty()) return nullptr;
-    bool any = false;
     for (const std::string& n : list(dir)) {
         FindEntry e;
-        e.matched = reference_match(name, n);
-        if (!e.matched && !every_entry) continue;
-        any = any || e.matched;
+        e.matched = reference_match(pattern, n);
         e.name = n;
         e.is_directory = entries.at(dir == "/" ? "/" + n : dir + "/" + n);
         found.push_back(e);
     }
-    if (!any) return nullptr;
-    return std::unique_ptr<DirSearch>(new FakeSearch(*this, found));
+    return std::unique_ptr<Directory>(new FakeDirectory(*this, dir, found));
 }
 
 bool FakePlatform::exists(const char* path) { return !fault("exists") && has(slashes(path)); }

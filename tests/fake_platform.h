@@ -29,7 +29,7 @@ public:
     std::set<std::string> move_refused;   // targets the rename refuses as if taken meanwhile
     int moves = 0;
 
-    // Faults: the call of an operation ("full_path", "current_directory", "find_first",
+    // Faults: the call of an operation ("full_path", "current_directory", "open_directory",
     // "next", "exists", "move_file") whose number is fail_at[op] fails, and so does every
     // later one when fail_on is set. A failed existence test reports the name free.
     std::map<std::string, int> fail_at;
@@ -55,10 +55,10 @@ public:
 
     size_t full_path(const char* path, char* buf, size_t size) override;
     size_t current_directory(char* buf, size_t size) override;
-    std::unique_ptr<DirSearch> find_first(const char* pattern, bool every_entry) override;
-    bool exists(const char* path) override;
-    bool move_file(const char* from, const char* to) override;
-    std::string last_error() override { return "refused by the test"; }
+    std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) override;
+    /// Paths of the file tree, as the directories of a run reach them.
+    bool exists(const char* path);
+    bool move_file(const char* from, const char* to);
     void write_out(const char* text, size_t len) override;
     bool screen_info(ScreenInfo& info) override;
     void set_attr(uint16_t a) override;
