@@ -401,6 +401,19 @@ class OddNames(Case):
         self.assertEqual(announce(self.full("*"), 1), r.out)
         self.assertEqual([b"a\\b", b"c.000.bak"], self.names())
 
+    @posix_only("a Windows name cannot hold a backslash")
+    def test_a_current_directory_whose_name_holds_a_backslash(self):
+        # It is the directory the program runs in, not a pattern: a\b/x, never a/b/x, and
+        # ..\.. reaches no higher.
+        self.make("a\\b/x", "a/b/x", "..\\../x", "x")
+        for where in ("a\\b", "..\\.."):
+            cwd = os.path.join(self.dir, where)
+            r = tavrix(["x"], cwd)
+            self.assertEqual(announce(cwd + "/x", 1), r.out)
+            self.assertEqual(["x.000.bak"], os.listdir(cwd))
+        self.assertEqual([b"x"], self.names("a/b"))
+        self.assertIn(b"x", self.names())
+
     @posix_only("device files and permissions of the POSIX file system")
     def test_devices_and_files_without_permission(self):
         self.make("locked")

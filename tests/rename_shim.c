@@ -2,8 +2,16 @@
  * race at the worst instant, every time:
  *   TAVRIX_TAKE_SUFFIX=S   just before a file is renamed or linked to a name ending in S, a
  *                          file holding "taken" is made under that name;
- *   TAVRIX_GONE_NAME=N     just before the name N is unlinked, it is removed;
- *   TAVRIX_NO_NOREPLACE=1  renameat2 refuses RENAME_NOREPLACE, as some file systems do. */
+ *   TAVRIX_GONE_NAME=N     just before the name N is unlinked or renamed away, it is removed;
+ *   TAVRIX_NO_NOREPLACE=1  renameat2 refuses RENAME_NOREPLACE, as some file systems do;
+ *   TAVRIX_SAVE_NAME=N and TAVRIX_SAVE_BEFORE=link|aside|unlink
+ *                          an editor saves N once, just before the first link from N, the
+ *                          first rename of N, or the first unlink after that rename: N is
+ *                          renamed to N~ and a new file holding "saved" is made under N;
+ *   TAVRIX_DIR_NAME=N      just before N is renamed or linked, it is renamed to N.moved and a
+ *                          directory is made under N;
+ *   TAVRIX_SWAP_DIR=D:V    just before the first rename, the directory D is renamed to D.old
+ *                          and a symbolic link to V is made under D. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -11,31 +19,97 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 /* The function of the same name that the shim stands before. */
 #define REAL(name) \
-    static __typeof__(name) *real; \
-    if (!real) real = (__typeof__(name) *)dlsym(RTLD_NEXT, #name)
+    static __typeof__(name) *real_##name; \
+    if (!real_##name) real_##name = (__typeof__(name) *)dlsym(RTLD_NEXT, #name)
 
 static int ends_with(const char *s, const char *suffix) {
     size_t n = strlen(s), m = strlen(suffix);
     return m && n >= m && strcmp(s + n - m, suffix) == 0;
 }
 
-static void take(int dir, const char *name) {
-    const char *suffix = getenv("TAVRIX_TAKE_SUFFIX");
-    if (!suffix || !ends_with(name, suffix)) return;
+/* Whether path names the entry N: N itself or a path ending in /N. */
+static int names(const char *path, const char *n) {
+    return n && ends_with(path, n) &&
+           (strlen(path) == strlen(n) || path[strlen(path) - strlen(n) - 1] == '/');
+}
+
+static void make_file(int dir, const char *name, const char *text) {
     int fd = openat(dir, name, O_CREAT | O_EXCL | O_WRONLY, 0644);
     if (fd < 0) return;
-    if (write(fd, "taken", 5) != 5) abort();
+    if (write(fd, text, strlen(text)) != (ssize_t)strlen(text)) abort();
     close(fd);
+}
+
+static void take(int dir, const char *name) {
+    const char *suffix = getenv("TAVRIX_TAKE_SUFFIX");
+    if (suffix && ends_with(name, suffix)) make_file(dir, name, "taken");
+}
+
+static void gone(int dir, const char *name) {
+    REAL(unlinkat);
+    if (names(name, getenv("TAVRIX_GONE_NAME"))) real_unlinkat(dir, name, 0);
+}
+
+static void save(const char *step, int dir, const char *name) {
+    static int saved, aside;  /* whether N was saved, and taken aside by the program */
+    REAL(renameat);
+    const char *n = getenv("TAVRIX_SAVE_NAME"), *when = getenv("TAVRIX_SAVE_BEFORE");
+    if (!n || !when) return;
+    if (strcmp(step, "aside") == 0 && names(name, n)) aside = 1;
+    if (saved || strcmp(when, step) != 0) return;
+    if (strcmp(step, "unlink") == 0 ? !aside : !names(name, n)) return;
+    saved = 1;
+    char moved[4096];
+    snprintf(moved, sizeof moved, "%s~", n);
+    real_renameat(dir, n, dir, moved);
+    make_file(dir, n, "saved");
+}
+
+static void become_dir(int dir, const char *name) {
+    REAL(renameat);
+    const char *n = getenv("TAVRIX_DIR_NAME");
+    if (!names(name, n)) return;
+    char moved[4096];
+    snprintf(moved, sizeof moved, "%s.moved", n);
+    if (real_renameat(dir, n, dir, moved) == 0) mkdirat(dir, n, 0755);
+}
+
+static void swap_dir(void) {
+    static int swapped;
+    REAL(rename);
+    const char *spec = getenv("TAVRIX_SWAP_DIR");
+    if (swapped || !spec || !strchr(spec, ':')) return;
+    swapped = 1;
+    char d[4096], old[4200];
+    snprintf(d, sizeof d, "%.*s", (int)(strchr(spec, ':') - spec), spec);
+    snprintf(old, sizeof old, "%s.old", d);
+    if (real_rename(d, old) != 0 || symlink(strchr(spec, ':') + 1, d) != 0) abort();
+}
+
+/* Every way to rename or link that the program or Wine's server uses. */
+static void before_move(int from_dir, const char *from, int to_dir, const char *to) {
+    swap_dir();
+    become_dir(from_dir, from);
+    take(to_dir, to);
 }
 
 int rename(const char *from, const char *to) {
     REAL(rename);
-    take(AT_FDCWD, to);
-    return real(from, to);
+    before_move(AT_FDCWD, from, AT_FDCWD, to);
+    return real_rename(from, to);
+}
+
+int renameat(int from_dir, const char *from, int to_dir, const char *to) {
+    REAL(renameat);
+    save("aside", from_dir, from);
+    gone(from_dir, from);
+    before_move(from_dir, from, to_dir, to);
+    return real_renameat(from_dir, from, to_dir, to);
 }
 
 int renameat2(int from_dir, const char *from, int to_dir, const char *to, unsigned flags) {
@@ -44,28 +118,32 @@ int renameat2(int from_dir, const char *from, int to_dir, const char *to, unsign
         errno = EINVAL;
         return -1;
     }
-    take(to_dir, to);
-    return real(from_dir, from, to_dir, to, flags);
+    before_move(from_dir, from, to_dir, to);
+    return real_renameat2(from_dir, from, to_dir, to, flags);
 }
 
 int link(const char *from, const char *to) {
     REAL(link);
-    take(AT_FDCWD, to);
-    return real(from, to);
+    before_move(AT_FDCWD, from, AT_FDCWD, to);
+    return real_link(from, to);
 }
 
 int linkat(int from_dir, const char *from, int to_dir, const char *to, int flags) {
     REAL(linkat);
-    take(to_dir, to);
-    return real(from_dir, from, to_dir, to, flags);
+    save("link", from_dir, from);
+    before_move(from_dir, from, to_dir, to);
+    return real_linkat(from_dir, from, to_dir, to, flags);
 }
 
 int unlink(const char *name) {
     REAL(unlink);
-    const char *gone = getenv("TAVRIX_GONE_NAME");
-    if (gone && ends_with(name, gone) &&
-        (strlen(name) == strlen(gone) || name[strlen(name) - strlen(gone) - 1] == '/')) {
-        real(name);
-    }
-    return real(name);
+    gone(AT_FDCWD, name);
+    return real_unlink(name);
+}
+
+int unlinkat(int dir, const char *name, int flags) {
+    REAL(unlinkat);
+    save("unlink", dir, name);
+    gone(dir, name);
+    return real_unlinkat(dir, name, flags);
 }

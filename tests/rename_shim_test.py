@@ -7,7 +7,10 @@ the renaming there.
   systems that cannot rename without replacing): the taken name is never replaced; the file
   gets the next candidate.
 - POSIX, the fallback: the old name removed by another process after the new link was made:
-  the file lives on under its backup name and counts as renamed.
+  the file lives on under its backup name and counts as renamed. An editor saving a new file
+  under the old name before, between and after the steps: the new file is never removed.
+- POSIX: a listed file that has become a directory is not renamed; the directory replaced by
+  a link to another one during the run: only the directory opened at the start is touched.
 
 Usage: rename_shim_test.py PROGRAM --cc CC [--wine WINE64 --prefix DIR]
 """
@@ -38,6 +41,28 @@ def gone_case(env):
     return dict(env, TAVRIX_NO_NOREPLACE="1", TAVRIX_GONE_NAME="b.txt"), want
 
 
+def saved_case(env, step):
+    """An editor saves b.txt (the old file to b.txt~, a new one under b.txt) at step."""
+    want = {"a.000.bak": own("a"), "c d.000.bak": own("c d"), "b.txt~": own("b.txt")}
+    if step == "link":  # before the link: the new file is the one renamed
+        want["b.txt.000.bak"] = b"saved"
+    else:  # after it: the new file keeps its name, the old one is also under its backup name
+        want.update({"b.txt": b"saved", "b.txt.000.bak": own("b.txt")})
+        if step == "unlink":  # the old name was already free: the old file was not there
+            del want["b.txt~"]
+    return dict(env, TAVRIX_NO_NOREPLACE="1", TAVRIX_SAVE_NAME="b.txt",
+                TAVRIX_SAVE_BEFORE=step), want
+
+
+def dir_case(env):
+    want = {"a.000.bak": own("a"), "c d.000.bak": own("c d"), "b.txt": DIRECTORY,
+            "b.txt.moved": own("b.txt")}
+    return dict(env, TAVRIX_DIR_NAME="b.txt"), want
+
+
+DIRECTORY = "a directory"
+
+
 class Runner:
     def __init__(self, a, shim, tmp):
         self.a, self.shim, self.tmp = a, shim, tmp
@@ -48,13 +73,15 @@ class Runner:
             self.env.update(WINEPREFIX=os.path.abspath(a.prefix), WINEDEBUG="-all")
             os.makedirs(self.env["WINEPREFIX"], exist_ok=True)
 
-    def run(self, label, shim_env, want):
+    def run(self, label, shim_env, want, count=3):
         """Runs the program over NAMES with the shim set by shim_env; returns the problems."""
         d = tempfile.mkdtemp(prefix=label + "-", dir=self.tmp)
         for n in NAMES:
             with open(os.path.join(d, n), "wb") as f:
                 f.write(own(n))
         shim_env = dict(shim_env, LD_PRELOAD=self.shim)
+        if label == "swapped":  # the program works on d/sub, which becomes a link to d/victim
+            return self.run_swapped(d, shim_env)
         if self.a.wine:  # the shim goes into a server of this prefix's own
             subprocess.run([self.server, "-k"], env=self.env, **QUIET)
             subprocess.run([self.server, "-w"], env=self.env, **QUIET)
@@ -69,14 +96,36 @@ class Runner:
         else:
             proc = subprocess.run([os.path.realpath(self.a.program), "*"], cwd=d, env=shim_env,
                                   stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        return self.check(label, d, want, proc, count)
+
+    def run_swapped(self, d, shim_env):
+        sub, victim = os.path.join(d, "sub"), os.path.join(d, "victim")
+        os.mkdir(sub)
+        os.mkdir(victim)
+        for n in NAMES:
+            os.rename(os.path.join(d, n), os.path.join(sub, n))
+            with open(os.path.join(victim, n), "wb") as f:
+                f.write(b"victim")
+        proc = subprocess.run([os.path.realpath(self.a.program), "sub/*"], cwd=d,
+                              env=dict(shim_env, TAVRIX_SWAP_DIR=sub + ":" + victim),
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        return (self.check("swapped", victim, {n: b"victim" for n in NAMES}, proc, 3) +
+                self.check("swapped", sub + ".old", {n + ".000.bak": own(n) for n in NAMES}))
+
+    @staticmethod
+    def check(label, d, want, proc=None, count=3):
         found = {}
         for n in sorted(os.listdir(d)):
-            with open(os.path.join(d, n), "rb") as f:
+            p = os.path.join(d, n)
+            if os.path.isdir(p):
+                found[n] = DIRECTORY
+                continue
+            with open(p, "rb") as f:
                 found[n] = f.read()
         problems = []
         if found != want:
             problems.append("%s: the directory holds %r, not %r" % (label, found, want))
-        if proc.returncode != 0 or b"\t\t3 file(s) renamed" not in proc.stdout:
+        if proc and (proc.returncode != 0 or b"\t\t%d file(s) renamed" % count not in proc.stdout):
             problems.append("%s: exit status %d, output %r %r" % (
                 label, proc.returncode, proc.stdout, proc.stderr))
         return problems
@@ -102,9 +151,15 @@ def main():
             env, want = taken_case(runner.env)
             cases.append(("taken-fallback", dict(env, TAVRIX_NO_NOREPLACE="1"), want))
             cases.append(("gone-fallback", *gone_case(runner.env)))
+            for step in ("link", "aside", "unlink"):
+                cases.append(("saved-before-" + step, *saved_case(runner.env, step)))
+            env, want = dir_case(runner.env)
+            cases.append(("became-directory", env, want, 2))
+            cases.append(("became-directory-fallback", dict(env, TAVRIX_NO_NOREPLACE="1"), want, 2))
+            cases.append(("swapped", runner.env, None))
         problems = []
-        for label, env, want in cases:
-            problems += runner.run(label, env, want)
+        for label, env, want, *count in cases:
+            problems += runner.run(label, env, want, *count)
     for p in problems:
         print(p)
     failed = len(set(p.split(":")[0] for p in problems))
