@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -41,6 +42,24 @@ void append_escaped(std::string& out, unsigned char c) {
     out += digits[c & 15];
 }
 
+/// Characters that show nothing yet change what is shown around them: the bidirectional
+/// controls, which can make a name read backwards, the zero-width spaces and joiners that can
+/// hide a character, and the line and paragraph separators. Joiners that scripts and emoji
+/// need (U+200C, U+200D) are not among them.
+bool is_hidden_format(uint32_t cp) {
+    return cp == 0x061C || cp == 0x200B || cp == 0x200E || cp == 0x200F ||
+           (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2060 && cp <= 0x2064) ||
+           (cp >= 0x2066 && cp <= 0x2069) || cp == 0xFEFF || (cp >= 0xFFF9 && cp <= 0xFFFB);
+}
+
+/// The code point of the n-byte UTF-8 sequence at s.
+uint32_t utf8_decode(const unsigned char* s, size_t n) {
+    if (n == 1) return s[0];
+    uint32_t cp = s[0] & (0x7F >> n);
+    for (size_t i = 1; i < n; ++i) cp = (cp << 6) | (s[i] & 0x3F);
+    return cp;
+}
+
 /// The length of the UTF-8 sequence at s (1 to 4), or 0 when s does not begin one.
 size_t utf8_length(const unsigned char* s) {
     auto cont = [](unsigned char c) { return (c & 0xC0) == 0x80; };
@@ -77,6 +96,11 @@ std::string escape_controls(const char* text, bool utf8, bool c1) {
             if (n == 0 || c1_control) {
                 append_escaped(out, c);
                 ++s;
+            } else if (is_hidden_format(utf8_decode(s, n))) {
+                char escaped[16];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(utf8_decode(s, n)));
+                out += escaped;
+                s += n;
             } else {
                 out.append(reinterpret_cast<const char*>(s), n);
                 s += n;

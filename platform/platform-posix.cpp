@@ -27,6 +27,8 @@ namespace {
 
 /// How long an Esc waits for the rest of an escape sequence before it counts as Esc.
 constexpr int ESC_WAIT_MS = 30;
+/// How often a wait for a key looks again whether the terminal is still this program's.
+constexpr int TTY_RECHECK_MS = 100;
 /// How long the terminal may take to answer a cursor position query.
 constexpr int CURSOR_REPLY_MS = 300;
 
@@ -202,11 +204,29 @@ int tty_fd = -1;
 bool tty_tried = false;
 struct termios tty_saved;
 struct termios tty_raw;
+volatile sig_atomic_t tty_changed = 0;  // whether the terminal is in the key mode now
 std::string tty_bytes;        // read from the terminal, not yet delivered
 long long tty_last_byte = 0;  // when the last byte arrived
 
+/// Whether this process's group owns the terminal: only then may it read keys or change the
+/// terminal's settings (in the background either would stop it).
+bool tty_foreground() { return tty_fd >= 0 && tcgetpgrp(tty_fd) == getpgrp(); }
+
+/// Puts the terminal back as it was; from the background too, where the shell may hold it.
 void restore_tty() {
-    if (tty_fd >= 0) tcsetattr(tty_fd, TCSANOW, &tty_saved);
+    if (tty_fd < 0 || !tty_changed) return;
+    sigset_t ttou, saved;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);  // blocked, the change goes through instead of stopping us
+    sigprocmask(SIG_BLOCK, &ttou, &saved);
+    tcsetattr(tty_fd, TCSANOW, &tty_saved);
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+    tty_changed = 0;
+}
+
+/// The key mode, in the foreground only.
+void apply_key_mode() {
+    if (tty_foreground() && tcsetattr(tty_fd, TCSANOW, &tty_raw) == 0) tty_changed = 1;
 }
 
 extern "C" void on_fatal_signal(int sig) {
@@ -225,8 +245,13 @@ extern "C" void on_stop_signal(int sig) {
     sa.sa_handler = on_stop_signal;
     sa.sa_flags = SA_NODEFER;
     sigaction(sig, &sa, nullptr);
-    // Continued in the background, the terminal is the shell's: leave its settings alone.
-    if (tty_fd >= 0 && tcgetpgrp(tty_fd) == getpgrp()) tcsetattr(tty_fd, TCSANOW, &tty_raw);
+    errno = saved_errno;
+}
+
+/// Continued after any stop (SIGSTOP too): the key mode again, if the terminal is ours.
+extern "C" void on_continue(int) {
+    int saved_errno = errno;
+    apply_key_mode();
     errno = saved_errno;
 }
 
@@ -235,7 +260,8 @@ void install_handlers() {
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = on_fatal_signal;
     sa.sa_flags = SA_NODEFER | SA_RESETHAND;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU,
+                    SIGXFSZ, SIGVTALRM, SIGPROF}) {
         struct sigaction old;
         // A signal the caller chose to ignore stays ignored.
         if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
@@ -243,14 +269,24 @@ void install_handlers() {
     }
     sa.sa_handler = on_stop_signal;
     sa.sa_flags = SA_NODEFER;
-    sigaction(SIGTSTP, &sa, nullptr);
+    for (int sig : {SIGTSTP, SIGTTIN, SIGTTOU}) sigaction(sig, &sa, nullptr);
+    sa.sa_handler = on_continue;
+    sa.sa_flags = SA_RESTART;  // a wait for a key (poll) still wakes to look again
+    sigaction(SIGCONT, &sa, nullptr);
+}
+
+/// True when standard output is a pipe: its reader (a pager) may own the terminal.
+bool output_is_pipe() {
+    struct stat st;
+    return fstat(STDOUT_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
 }
 
 /// Opens the terminal on first use and puts it in non-canonical, no-echo mode until exit;
-/// false when there is none.
+/// false when there is none, or it belongs to another.
 bool tty_open() {
     if (tty_tried) return tty_fd >= 0;
     tty_tried = true;
+    if (output_is_pipe()) return false;
     int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     // A job in the background has no keys: reading them, or changing the terminal's
@@ -266,18 +302,23 @@ bool tty_open() {
     tty_fd = fd;
     std::atexit(restore_tty);
     install_handlers();
-    tcsetattr(tty_fd, TCSANOW, &tty_raw);
+    apply_key_mode();
     return true;
 }
 
 /// Reads what the terminal has sent, waiting at most timeout_ms (-1: until something comes);
 /// false when the terminal is gone.
 bool tty_fill(int timeout_ms) {
+    if (!tty_foreground()) {  // in the background the terminal is never read: wait, then look again
+        poll(nullptr, 0, timeout_ms < 0 || timeout_ms > TTY_RECHECK_MS ? TTY_RECHECK_MS : timeout_ms);
+        return true;
+    }
     pollfd p{tty_fd, POLLIN, 0};
-    int r = poll(&p, 1, timeout_ms);
+    int r = poll(&p, 1, timeout_ms < 0 || timeout_ms > TTY_RECHECK_MS ? TTY_RECHECK_MS : timeout_ms);
     if (r < 0) return errno == EINTR;
     if (r == 0) return true;
     if (!(p.revents & POLLIN)) return false;
+    if (!tty_foreground()) return true;  // sent to the background meanwhile
     char buffer[256];
     ssize_t n = read(tty_fd, buffer, sizeof buffer);
     if (n < 0) return errno == EINTR || errno == EAGAIN;

@@ -20,7 +20,7 @@ check "the manual page renders without warnings" test -z "$lint"
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 check "install: the program" test -x "$work/prefix/bin/tavrix"
-check "install: the manual page" test -f "$work/prefix/share/man/man1/tavrix.1"
+check "install: the manual page, compressed" test -f "$work/prefix/share/man/man1/tavrix.1.gz"
 
 (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
 deb=$(ls "$work"/deb/tavrix_*.deb 2>/dev/null | head -n 1)
@@ -32,7 +32,7 @@ if [ "$(id -u)" = 0 ] && [ -n "$deb" ]; then
     mkdir "$work/sample" && touch "$work/sample/Example.doc"
     (cd "$work/sample" && /usr/bin/tavrix /Q Example.doc)
     check "the installed program renames" test -f "$work/sample/Example.doc.000.bak"
-    check "the manual page is installed" test -f /usr/share/man/man1/tavrix.1
+    check "the manual page is installed" test -f /usr/share/man/man1/tavrix.1.gz
     check "dpkg removes it" dpkg -r tavrix >/dev/null
     check "nothing is left behind" test ! -e /usr/bin/tavrix
 else

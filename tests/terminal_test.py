@@ -212,7 +212,7 @@ class HelpPager(TerminalCase):
 
     @posix_only("signals of the POSIX terminal")
     def test_terminating_signals_restore_the_terminal_and_still_end_by_the_signal(self):
-        for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+        for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGPIPE):
             with self.subTest(signal=sig.name):
                 t = self.start(["/?"], rows=10)
                 t.wait_text("-- more --")
@@ -265,6 +265,52 @@ class Renaming(TerminalCase):
         self.assertIn("x\\x1b[31mred\\x1b]0;title\\x07\\xc2\\x9b1m", t.screen())
         self.assertNotIn("\x1b[31m", t.screen(colours=True))
         self.assertTrue(os.path.exists(os.path.join(self.dir, name + ".000.bak")))
+
+    @posix_only("pipes to a pager and the POSIX terminal's settings")
+    def test_output_to_a_pipe_leaves_the_terminal_to_its_reader(self):
+        # The reader looks at the terminal's settings while the program waits on the pipe;
+        # head makes the program end by SIGPIPE under a shell that does not restore them.
+        for i in range(5000):
+            open(os.path.join(self.dir, "f%05d" % i), "w").close()
+        quoted = shlex.quote(PROGRAM)
+        for reader in ("(sleep 0.5; stty -g < /dev/tty > .stty-during; cat > /dev/null)",
+                       "head -2"):
+            with self.subTest(reader=reader):
+                t = Terminal("%s /DEBUG 'f*' | %s" % (quoted, reader), self.dir, 24)
+                self.terms.append(t)
+                self.assertEqual(0, t.exit_status(timeout=60))
+                self.assertTrue(t.settings_kept())
+                if "during" in reader:
+                    with open(os.path.join(self.dir, ".stty-before")) as b, \
+                            open(os.path.join(self.dir, ".stty-during")) as d:
+                        self.assertEqual(b.read(), d.read())
+                t.close()
+                os.remove(os.path.join(self.dir, ".stty-after"))
+
+    @posix_only("job control of a POSIX shell")
+    def test_stopped_sent_to_the_background_and_back_esc_still_cancels(self):
+        count = 200000
+        for i in range(count):
+            open(os.path.join(self.dir, "f%06d" % i), "w").close()
+        t = Terminal("bash --norc --noprofile -i", self.dir, 24)
+        self.terms.append(t)
+        t.wait_text("$")
+        t.keys("%s 'f*'" % shlex.quote(PROGRAM), "Enter")
+        t.wait_text("Renaming")
+        t.keys("C-z")
+        t.wait_text("Stopped")
+        t.keys("bg", "Enter")
+        t.keys("true", "Enter")  # keys at the shell while the program runs in the background
+        t.keys("fg", "Enter")
+        t.wait_for(lambda s: s.rstrip().endswith("f*'"), "the job in the foreground again")
+        time.sleep(0.2)
+        t.keys("Escape")
+        t.wait_text(" * Cancelled *", timeout=1)
+        t.wait_text("file(s) renamed")
+        t.keys("exit", "Enter")
+        self.assertEqual(0, t.exit_status())
+        self.assertTrue(t.settings_kept())
+        self.assertEqual(count, len([n for n in os.listdir(self.dir) if n.startswith("f")]))
 
     def test_esc_cancels_a_run_over_many_files(self):
         count = 3000 if windows() else 60000  # Wine renames some 300 files a second
