@@ -63,7 +63,7 @@ bool cancel_requested() { return key_available() && read_key() == KEY_ESC; }
 
 /// The entries the listing finds, gathered before anything is renamed, so that the backups
 /// this run makes are never found and renamed again.
-enum EntryKind : char { NOT_MATCHED, FILE_ENTRY, DIRECTORY_ENTRY, BACKSLASH_NAME };
+enum EntryKind : char { NOT_MATCHED, FILE_ENTRY, DIRECTORY_ENTRY, BACKSLASH_NAME, INEXACT_NAME };
 
 struct Listing {
     std::vector<std::string> names;  // every entry, in the order of the listing
@@ -108,6 +108,7 @@ Listing list_entries(Directory& dir) {
         // A name holding '\' could not be written back as the one entry it is.
         char kind = !entry.matched                              ? NOT_MATCHED
                     : entry.is_directory                        ? DIRECTORY_ENTRY
+                    : !entry.exact                              ? INEXACT_NAME
                     : std::strchr(entry.name.c_str(), '\\') ? BACKSLASH_NAME
                                                                 : FILE_ENTRY;
         listing.names.push_back(std::move(entry.name));
@@ -137,7 +138,9 @@ RunPlan plan_run(const RunOptions& options) {
         plan.pattern = std::string(cwd) + path_file_name(spec);
     }
     // A pattern that does not fit is refused, never cut: a cut one could match other files.
+    // So is one that reached the program altered: it could match look-alikes.
     if (too_long || plan.pattern.size() >= static_cast<size_t>(MAX_PATH)) return plan;
+    if (spec && !platform().argument_exact(spec)) return plan;
     plan.dir = platform().open_directory(dir_typed.c_str(), plan.pattern.c_str() + plan.name_slot);
     if (!plan.dir) return plan;
     plan.dir_full_known = directory_full_path(dir_typed.c_str(), plan.dir_full);
@@ -205,8 +208,9 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
         if (kind == NOT_MATCHED) continue;
         if (kind != FILE_ENTRY) {
             if (options.debug) {
-                trace(name, kind == DIRECTORY_ENTRY ? ": passed over, a directory"
-                                                    : ": passed over, its name holds a backslash");
+                trace(name, kind == DIRECTORY_ENTRY  ? ": passed over, a directory"
+                            : kind == BACKSLASH_NAME ? ": passed over, its name holds a backslash"
+                                                     : ": passed over, the code page cannot hold its name");
             }
             continue;
         }

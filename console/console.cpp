@@ -120,7 +120,7 @@ std::string escape_controls(const char* text, bool utf8, bool c1) {
 std::string console_safe(const char* text) {
     Platform& os = platform();
     if (!os.output_is_terminal()) return text;
-    return escape_controls(text, os.output_utf8(), os.output_c1_controls());
+    return escape_controls(os.terminal_text(text).c_str(), os.output_utf8(), os.output_c1_controls());
 }
 
 void console_clear() {

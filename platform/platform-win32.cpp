@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,6 +21,68 @@ bool stdout_is_console() {
     return GetConsoleScreenBufferInfo(stdout_handle(), &info) != 0;
 }
 
+// ---- Names and the ANSI code page ----
+//
+// The manifest asks for UTF-8 as the ANSI code page (Windows 10 version 1903 and later, and
+// Wine): the narrow calls then carry every name. Where the setting is ignored, a name the code
+// page cannot hold exactly would reach the program as another name (best fit, or '?'): such
+// names are found in UTF-16 and refused, never turned into a look-alike.
+
+bool acp_is_utf8() { return GetACP() == CP_UTF8; }
+
+/// w in the ANSI code page into out; false when a character has no exact form there (no best
+/// fit, no default character, no lone surrogate).
+bool narrow_exact(const wchar_t* w, std::string& out) {
+    const bool utf8 = acp_is_utf8();
+    const UINT cp = utf8 ? CP_UTF8 : CP_ACP;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL used_default = FALSE;
+    int n = WideCharToMultiByte(cp, flags, w, -1, nullptr, 0, nullptr, utf8 ? nullptr : &used_default);
+    if (n <= 0 || used_default) return false;
+    out.assign(static_cast<size_t>(n), '\0');
+    n = WideCharToMultiByte(cp, flags, w, -1, &out[0], n, nullptr, utf8 ? nullptr : &used_default);
+    if (n <= 0 || used_default) return false;
+    out.resize(static_cast<size_t>(n) - 1);
+    return true;
+}
+
+/// Bytes in code page cp as UTF-16.
+std::wstring widen(const char* s, size_t len, UINT cp) {
+    if (len == 0) return std::wstring();
+    int n = MultiByteToWideChar(cp, 0, s, static_cast<int>(len), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(cp, 0, s, static_cast<int>(len), &w[0], n);
+    return w;
+}
+
+std::string utf8_of(const std::wstring& w) {
+    if (w.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+/// The arguments as the C runtime split them, in UTF-16.
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int expand, int* startup);
+
+/// The arguments that reached the program exactly as typed.
+const std::vector<std::string>& exact_arguments() {
+    static const std::vector<std::string> exact = [] {
+        std::vector<std::string> args;
+        int argc = 0, startup = 0;
+        wchar_t** argv = nullptr;
+        wchar_t** env = nullptr;
+        if (__wgetmainargs(&argc, &argv, &env, 0, &startup) != 0 || !argv) return args;
+        for (int i = 0; i < argc; ++i) {
+            std::string s;
+            if (narrow_exact(argv[i], s)) args.push_back(s);
+        }
+        return args;
+    }();
+    return exact;
+}
+
 /// True when the program runs under Wine rather than Windows.
 bool running_under_wine() {
     static const bool wine = [] {
@@ -27,6 +90,17 @@ bool running_under_wine() {
         return ntdll && GetProcAddress(ntdll, "wine_get_version");
     }();
     return wine;
+}
+
+/// Whether a rename takes the steps of a new link and the old name's removal: under Wine,
+/// whose MoveFileA can replace a name taken in the instant between its own two steps. A test
+/// build renames with MoveFileA alone, as Windows does.
+bool link_first() {
+#ifdef TAVRIX_MOVEFILE_ONLY
+    return false;
+#else
+    return running_under_wine();
+#endif
 }
 
 /// Wine's console on a terminal flags no key as enhanced.
@@ -45,8 +119,29 @@ bool decode_event(const INPUT_RECORD& r, KeyPress& k) {
     return console_key_press(event, console_flags_enhanced_keys(), k);
 }
 
-/// One search of the system's own: the pattern's matches, or with every_entry all entries.
+/// One search of the system's own, every entry it finds flagged matched or not.
 void find_all(const std::string& pattern, bool matched, std::vector<FindEntry>& out) {
+    if (!acp_is_utf8()) {  // names in UTF-16, so that none turns into a look-alike
+        WIN32_FIND_DATAW data;
+        std::wstring wide = widen(pattern.data(), pattern.size(), CP_ACP);
+        HANDLE h = FindFirstFileW(wide.c_str(), &data);
+        if (h == INVALID_HANDLE_VALUE) return;
+        do {
+            FindEntry e;
+            e.exact = narrow_exact(data.cFileName, e.name);
+            if (!e.exact) {  // for /DEBUG only: as the narrow search shows it, '?' for what is lost
+                char lossy[MAX_PATH * 2] = {0};
+                WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, data.cFileName, -1, lossy,
+                                    sizeof lossy - 1, "?", nullptr);
+                e.name = lossy;
+            }
+            e.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            e.matched = matched;
+            out.push_back(std::move(e));
+        } while (FindNextFileW(h, &data));
+        FindClose(h);
+        return;
+    }
     WIN32_FIND_DATAA data;
     HANDLE h = FindFirstFileA(pattern.c_str(), &data);
     if (h == INVALID_HANDLE_VALUE) return;
@@ -85,7 +180,7 @@ public:
 
     bool move_file(const char* from_name, const char* to_name) override {
         const std::string from = prefix_ + from_name, to = prefix_ + to_name;
-        if (!(running_under_wine() ? move_by_link(from, to) : move_plain(from, to))) return false;
+        if (!(link_first() ? move_by_link(from, to) : move_plain(from, to))) return false;
         // An entry that had become a directory since it was listed goes back to its name.
         DWORD attributes = GetFileAttributesA(to.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
@@ -213,23 +308,67 @@ public:
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (held == INVALID_HANDLE_VALUE) return nullptr;
-        // Entries are reached through the directory's full path, which held keeps in place.
-        char full[MAX_PATH + 1] = {0};
-        DWORD len = GetFullPathNameA(*dir ? dir : ".", MAX_PATH, full, nullptr);
-        std::string prefix = len > 0 && len < MAX_PATH ? full : dir;
+        // Entries are reached through the directory's full path, which held keeps in place;
+        // one that the code page cannot hold exactly could name a look-alike directory.
+        std::wstring typed = widen(*dir ? dir : ".", *dir ? std::strlen(dir) : 1, CP_ACP);
+        wchar_t full[32768];
+        DWORD len = GetFullPathNameW(typed.c_str(), 32768, full, nullptr);
+        std::string prefix;
+        if (len == 0 || len >= 32768 || !narrow_exact(full, prefix)) {
+            CloseHandle(held);
+            return nullptr;
+        }
         if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/' && prefix.back() != ':') {
             prefix += '\\';
         }
         return std::unique_ptr<Directory>(new Win32Directory(held, dir, prefix, pattern));
     }
 
+    bool argument_exact(const char* arg) override {
+        for (const std::string& a : exact_arguments()) {
+            if (a == arg) return true;
+        }
+        return false;
+    }
+
+    /// To the console as UTF-16, whatever its code page: the text is UTF-8 there (own_text
+    /// and terminal_text make it so); each line end as CR LF, as text mode writes it.
     void write_out(const char* text, size_t len) override {
-        std::fwrite(text, 1, len, stdout);
-        if (stdout_is_console()) std::fflush(stdout);
+        HANDLE h = stdout_handle();
+        if (!stdout_is_console()) {
+            std::fwrite(text, 1, len, stdout);
+            return;
+        }
+        std::fflush(stdout);
+        std::string lines;
+        for (size_t i = 0; i < len; ++i) {
+            if (text[i] == '\n') lines += '\r';
+            lines += text[i];
+        }
+        std::wstring w = widen(lines.data(), lines.size(), CP_UTF8);
+        for (size_t done = 0; done < w.size();) {
+            DWORD wrote = 0;
+            if (!WriteConsoleW(h, w.data() + done, static_cast<DWORD>(w.size() - done), &wrote, nullptr) ||
+                wrote == 0) {
+                break;
+            }
+            done += wrote;
+        }
+    }
+
+    /// The program's own texts are code page 437; they go out as UTF-8 where the console is
+    /// written or the code page is UTF-8, and as their bytes of old elsewhere.
+    std::string own_text(const char* text) override {
+        if (!acp_is_utf8() && !stdout_is_console()) return text;
+        return utf8_of(widen(text, std::strlen(text), 437));
+    }
+
+    std::string terminal_text(const char* text) override {
+        return acp_is_utf8() ? std::string(text) : utf8_of(widen(text, std::strlen(text), CP_ACP));
     }
 
     bool output_is_terminal() override { return stdout_is_console(); }
-    bool output_utf8() override { return GetConsoleOutputCP() == CP_UTF8; }
+    bool output_utf8() override { return true; }
 
     bool screen_info(ScreenInfo& info) override {
         CONSOLE_SCREEN_BUFFER_INFO csbi;

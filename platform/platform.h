@@ -36,6 +36,7 @@ struct FindEntry {
     std::string name;
     bool is_directory = false;  // known for the entries that match
     bool matched = true;        // whether the name matches the search's pattern
+    bool exact = true;          // false when the narrow character set cannot hold the name
 };
 
 /// A directory opened once for a run. Its entries are listed, tested and renamed by their
@@ -81,6 +82,9 @@ public:
     virtual size_t full_path(const char* path, char* out, size_t out_size) = 0;
     /// Same convention as full_path, for the current directory.
     virtual size_t current_directory(char* out, size_t out_size) = 0;
+    /// False when a command-line argument reached the program as another text than the one
+    /// typed (a character its code page cannot hold).
+    virtual bool argument_exact(const char*) { return true; }
     /// Opens directory dir (as typed, or empty for the current directory) for a run over the
     /// entries whose names match the wildcard pattern (* and ?); null when it cannot be opened
     /// or the pattern is empty.
@@ -91,6 +95,8 @@ public:
     virtual void write_out(const char* text, size_t len) = 0;
     /// The program's own text (code page 437) as this console should receive it.
     virtual std::string own_text(const char* text) { return text; }
+    /// Text from outside the program (a name, an argument) in the terminal's character set.
+    virtual std::string terminal_text(const char* text) { return text; }
     /// True when standard output is a terminal or console, which acts on control characters.
     virtual bool output_is_terminal() = 0;
     /// How that terminal reads bytes of 0x80 and above: as UTF-8, or as single bytes of

@@ -98,7 +98,8 @@ def help_to_file():
 
 
 def announce(pattern, count, utf8=False):
-    square = "\u25a0".encode() if utf8 and not windows() else b"\xfe"
+    # On Windows the process code page is UTF-8 (the manifest), whatever the console's.
+    square = "\u25a0".encode() if utf8 or windows() else b"\xfe"
     if isinstance(pattern, str):
         pattern = pattern.encode()
     return eol(b" " + square + b' Renaming "' + pattern + b'"\n\t\t%d file(s) renamed\n' % count)
@@ -124,12 +125,15 @@ def program_env(locale="C"):
 WRAPPER = []  # a program to run the program under, such as valgrind
 
 
-def command(args):
-    return WRAPPER + ([WINE] if windows() else []) + [PROGRAM] + list(args)
+LEGACY = None  # with --legacy: the Windows build without the UTF-8 code page setting
 
 
-def tavrix(args, cwd, locale="C", timeout=60):
-    proc = subprocess.run(command(args), cwd=cwd, env=program_env(locale), stdin=subprocess.DEVNULL,
+def command(args, program=None):
+    return WRAPPER + ([WINE] if windows() else []) + [program or PROGRAM] + list(args)
+
+
+def tavrix(args, cwd, locale="C", timeout=60, program=None):
+    proc = subprocess.run(command(args, program), cwd=cwd, env=program_env(locale), stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
                           start_new_session=True)  # no controlling terminal: no keys
     return Run(proc)
@@ -381,6 +385,47 @@ class OddNames(Case):
         self.assertEqual(sorted(n + b".000.bak" for n in names), self.names())
         self.assertEqual(before, self.contents())
 
+    def test_names_in_every_script_beside_their_look_alikes(self):
+        # Each name renamed by its own name and by a wildcard, in every shape; the ASCII
+        # look-alike beside it never. On Windows the names travel in the UTF-8 code page.
+        pairs = [("\u03a9mega", "Omega"), ("\u0410\u0412C", "ABC"), ("\u65e5\u672c", "ab"),
+                 ("caf\u00e9", "cafe"), ("\U0001f600x", "x"), ("\uff0e\uff0fx\uff3cy", "x")]
+        shapes = (([], "%s.doc.000.bak"), (["/FORMAT2"], "%s.doc.000"),
+                  (["/FORMAT3", "/HEX"], "%s.0000.doc"))
+        for switches, shape in shapes:
+            for own, look_alike in pairs:
+                wildcard = "*%s*" % next(c for c in own if ord(c) > 127)
+                for spec in (own + ".doc", wildcard):
+                    with self.subTest(spec=spec, switches=switches):
+                        self.make(own + ".doc", look_alike + ".doc")
+                        r = self.run_ok(spec, "/DEBUG", *switches, locale="C.UTF-8")
+                        self.assertEqual(sorted([(shape % own).encode(), (look_alike + ".doc").encode()]),
+                                         self.names())
+                        self.assertIn(b'Renaming "%s"' % self.full(spec).encode(), r.out)
+                        self.assertIn(("  %s.doc -> %s" % (own, shape % own)).encode(), r.out)
+                        for n in os.listdir(self.dir):
+                            os.remove(os.path.join(self.dir, n))
+
+    @windows_only("the code page of an older Windows, which ignores the manifest's setting")
+    def test_in_a_single_byte_code_page_no_name_becomes_another(self):
+        if not LEGACY:
+            self.skipTest("no build without the UTF-8 code page setting")
+        names = ["Omega.doc", "\u03a9mega.doc", "\u65e5\u672c.doc", "ab.doc", "caf\u00e9.doc"]
+        self.make(*names)
+        # Code page 1252 holds none of these exactly: nothing found, nothing renamed.
+        for spec in ("\u03a9mega.doc", "\u65e5\u672c.doc", "..\uff0fx\uff3cy"):
+            r = tavrix([spec], self.dir, "C.UTF-8", program=LEGACY)
+            self.assertIn(b"\t\t0 file(s) renamed", r.out)
+            self.assertEqual(sorted(n.encode() for n in names), self.names())
+        r = tavrix(["*.doc", "/DEBUG"], self.dir, "C.UTF-8", program=LEGACY)
+        self.assertEqual(sorted(n.encode() for n in ["Omega.doc.000.bak", "\u03a9mega.doc",
+                                                     "\u65e5\u672c.doc", "ab.doc.000.bak",
+                                                     "caf\u00e9.doc.000.bak"]), self.names())
+        self.assertIn(b"?mega.doc: passed over, the code page cannot hold its name", r.out)
+        self.assertIn(b"??.doc: passed over, the code page cannot hold its name", r.out)
+        self.assertIn(b"\xfe Renaming", r.out)  # the bytes of old where the code page is not UTF-8
+        self.assertIn(b"caf\xe9.doc -> caf\xe9.doc.000.bak", r.out)
+
     @posix_only("names there are bytes; Windows names are characters")
     def test_invalid_utf8(self):
         names = [b"bad\xff\xfe.doc", b"\xe0x.doc"]
@@ -594,6 +639,9 @@ if __name__ == "__main__":
         WINE = sys.argv[2]
         del sys.argv[1:3]
         wine_support.start(WINE)
+    if len(sys.argv) > 2 and sys.argv[1] == "--legacy":
+        LEGACY = os.path.realpath(sys.argv[2])
+        del sys.argv[1:3]
     if len(sys.argv) > 2 and sys.argv[1] == "--wrapper":
         WRAPPER = sys.argv[2].split()
         del sys.argv[1:3]
