@@ -1,5 +1,7 @@
 #include "app/driver.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -40,6 +42,8 @@ const Switch switch_table[] = {
     {"/FORMAT3", [](RunOptions& o) { o.format = 2; }},
     {"/FORMAT4", [](RunOptions& o) { o.format = 3; }},
     {"/DEBUG", [](RunOptions& o) { o.debug = true; }},
+    {"/L", [](RunOptions& o) { o.list_only = true; }},
+    {"/COPY", [](RunOptions& o) { o.copy = true; }},
 };
 
 /// The table's entry for arg; null for a switch of no known name.
@@ -63,7 +67,7 @@ bool cancel_requested() { return key_available() && read_key() == KEY_ESC; }
 
 /// The entries the listing finds, gathered before anything is renamed, so that the backups
 /// this run makes are never found and renamed again.
-enum EntryKind : char { NOT_MATCHED, FILE_ENTRY, DIRECTORY_ENTRY, BACKSLASH_NAME, INEXACT_NAME };
+enum EntryKind : char { NOT_MATCHED, FILE_ENTRY, DIRECTORY_ENTRY, BACKSLASH_NAME, INEXACT_NAME, SPECIAL_FILE };
 
 struct Listing {
     std::vector<std::string> names;  // every entry, in the order of the listing
@@ -110,6 +114,7 @@ Listing list_entries(Directory& dir) {
                     : entry.is_directory                        ? DIRECTORY_ENTRY
                     : !entry.exact                              ? INEXACT_NAME
                     : std::strchr(entry.name.c_str(), '\\') ? BACKSLASH_NAME
+                    : entry.special                             ? SPECIAL_FILE
                                                                 : FILE_ENTRY;
         listing.names.push_back(std::move(entry.name));
         listing.kind.push_back(kind);
@@ -154,18 +159,57 @@ void trace(const std::string& name, const char* what, const std::string& more = 
                    console_safe(more.c_str()).c_str());
 }
 
-void trace_result(const std::string& name, const BackupResult& r) {
+void trace_result(const std::string& name, const BackupResult& r, bool copy) {
+    const std::string no = copy ? ": not copied, " : ": not renamed, ";
     switch (r.outcome) {
-        case BackupOutcome::RENAMED:
+        case BackupOutcome::DONE:
             trace(name, " -> ", r.backup.substr(path_last_separator(r.backup.c_str())));
             break;
-        case BackupOutcome::NO_EXTENSION: trace(name, ": not renamed, no extension for /FORMAT3"); break;
-        case BackupOutcome::TOO_LONG: trace(name, ": not renamed, the name would be too long"); break;
-        case BackupOutcome::ALL_TAKEN: trace(name, ": not renamed, every candidate is taken"); break;
-        case BackupOutcome::REFUSED: trace(name, ": not renamed, the rename was refused: ", r.reason); break;
-        case BackupOutcome::NO_FULL_PATH: trace(name, ": not renamed, its full path cannot be had"); break;
+        case BackupOutcome::NO_EXTENSION: trace(name, (no + "no extension for /FORMAT3").c_str()); break;
+        case BackupOutcome::TOO_LONG: trace(name, (no + "the name would be too long").c_str()); break;
+        case BackupOutcome::ALL_TAKEN: trace(name, (no + "every candidate is taken").c_str()); break;
+        case BackupOutcome::REFUSED:
+            trace(name, (no + (copy ? "the copy failed: " : "the rename was refused: ")).c_str(), r.reason);
+            break;
+        case BackupOutcome::NO_FULL_PATH: trace(name, (no + "its full path cannot be had").c_str()); break;
+        case BackupOutcome::NOT_REGULAR: trace(name, ": passed over, a FIFO, socket or device"); break;
+        case BackupOutcome::CANCELLED: trace(name, (no + "cancelled").c_str()); break;
     }
 }
+
+/// During a long copy: Esc cancels it, and after a second its progress shows on the
+/// terminal, one line written over in place and erased when the copy is done.
+class CopyProgress : public CopyWatcher {
+public:
+    CopyProgress(const std::string& name, bool show) : name_(console_safe(name.c_str())), show_(show) {}
+    ~CopyProgress() override {
+        if (width_ > 0) console_printf("\r%*s\r", width_, "");
+    }
+    bool keep_going(uint64_t done, uint64_t total) override {
+        if (cancel_requested()) return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (!show_ || now - start_ < std::chrono::seconds(1) ||
+            now - shown_ < std::chrono::milliseconds(100)) {
+            return true;
+        }
+        shown_ = now;
+        char line[512];
+        int n = std::snprintf(line, sizeof line, "  %s  %3u%%  %llu of %llu bytes", name_.c_str(),
+                              static_cast<unsigned>(total ? done * 100 / total : 100),
+                              static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+        n = n < 0 ? 0 : n >= static_cast<int>(sizeof line) ? static_cast<int>(sizeof line) - 1 : n;
+        console_printf("\r%s%*s", line, width_ > n ? width_ - n : 0, "");
+        if (n > width_) width_ = n;
+        return true;
+    }
+
+private:
+    std::string name_;
+    bool show_;
+    int width_ = 0;  // of the longest progress line shown
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point shown_;
+};
 
 }  // namespace
 
@@ -173,8 +217,12 @@ ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
     for (int i = 1; i < argc; ++i) {
         char* arg = argv[i];
         // The long forms other tools have taught users.
-        if (std::strcmp(arg, "--help") == 0) return ParseResult::HELP;
+        if (std::strcmp(arg, "--help") == 0) return ParseResult::USAGE;
         if (std::strcmp(arg, "--version") == 0) return ParseResult::VERSION;
+        if (std::strcmp(arg, "--dry-run") == 0) {
+            options.list_only = true;
+            continue;
+        }
         bool was_dash = arg[0] == '-';
         if (was_dash) arg[0] = '/';
         if (!is_switch(arg, was_dash)) {
@@ -192,9 +240,17 @@ ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
 
 namespace {
 
-/// Renames the files of the plan, each to its first free backup name; returns the count.
-/// Esc, checked before and after each file, ends the loop and sets cancelled.
+/// Backs up the files of the plan, each to its first free backup name; returns the count.
+/// Esc, checked before and after each file and during a long copy, ends the loop and sets
+/// cancelled. With /L, the names are chosen as the run would choose them, and nothing changes.
 int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
+    const bool trace_all = options.debug || options.list_only;
+    BackupRequest request;
+    request.format = options.format;
+    request.hex = options.hex;
+    request.copy = options.copy;
+    request.dry_run = options.list_only;
+    const bool show_progress = options.verbose && platform().output_is_terminal();
     int renamed = 0;
     cancelled = false;
     if (!plan.dir) return 0;
@@ -206,10 +262,11 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
         const std::string& name = listing.names[i];
         const char kind = listing.kind[i];
         if (kind == NOT_MATCHED) continue;
-        if (kind != FILE_ENTRY) {
-            if (options.debug) {
+        if (kind != FILE_ENTRY && (kind != SPECIAL_FILE || options.copy)) {  // renamed, never copied
+            if (trace_all) {
                 trace(name, kind == DIRECTORY_ENTRY  ? ": passed over, a directory"
                             : kind == BACKSLASH_NAME ? ": passed over, its name holds a backslash"
+                            : kind == SPECIAL_FILE   ? ": passed over, a FIFO, socket or device"
                                                      : ": passed over, the code page cannot hold its name");
             }
             continue;
@@ -219,12 +276,21 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
             break;
         }
         if (plan.name_slot + name.size() < static_cast<size_t>(MAX_PATH)) {
-            BackupResult r = backup_file_report(*plan.dir, dir_full, name.c_str(), options.format,
-                                                options.hex, &view);
-            if (r.outcome == BackupOutcome::RENAMED) ++renamed;
-            if (options.debug) trace_result(name, r);
-        } else if (options.debug) {
-            trace(name, ": not renamed, the name would be too long");
+            BackupResult r;
+            {
+                CopyProgress progress(name, show_progress);
+                request.watcher = &progress;
+                r = backup_file_report(*plan.dir, dir_full, name.c_str(), request, &view);
+            }
+            if (r.outcome == BackupOutcome::DONE) ++renamed;
+            if (trace_all) trace_result(name, r, options.copy);
+            if (r.outcome == BackupOutcome::CANCELLED) {
+                cancelled = true;
+                break;
+            }
+        } else if (trace_all) {
+            trace(name, options.copy ? ": not copied, the name would be too long"
+                                     : ": not renamed, the name would be too long");
         }
         if (cancel_requested()) {
             cancelled = true;
@@ -249,7 +315,11 @@ int run_backup(const RunOptions& options) {
         console_set_fore(ATTR_NORMAL);
         console_printf("\n");
     }
-    if (options.verbose) console_printf("\t\t%i file(s) renamed\n", renamed);
+    if (options.verbose) {
+        const char* done = options.copy ? (options.list_only ? "would be copied" : "copied")
+                                        : (options.list_only ? "would be renamed" : "renamed");
+        console_printf("\t\t%i file(s) %s\n", renamed, done);
+    }
     return 0;
 }
 
@@ -261,6 +331,9 @@ int tavrix_main(int argc, char** argv) {
     switch (parse_command_line(argc, argv, options)) {
         case ParseResult::HELP:
             show_help(title_back, ATTR_NORMAL, 0);
+        case ParseResult::USAGE:
+            print_usage();
+            return 0;
         case ParseResult::VERSION:
             console_printf("Tavrix v%s\n", TAVRIX_VERSION);
             return 0;

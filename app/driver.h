@@ -9,15 +9,17 @@ struct RunOptions {
     bool hex = false;
     bool verbose = true;
     bool debug = false;
+    bool list_only = false;  // /L: show what a run would do, change nothing
+    bool copy = false;       // /COPY: back up by copying, the files stay
 };
 
-enum class ParseResult { RUN, HELP, VERSION, TOO_MANY };
+enum class ParseResult { RUN, HELP, USAGE, VERSION, TOO_MANY };
 
 /// Reads the arguments from left to right (a leading '-' becomes '/' in place); stops at a
-/// help switch (also --help), --version or a second file specification.
+/// help switch, --help, --version or a second file specification.
 ParseResult parse_command_line(int argc, char** argv, RunOptions& options);
 
-/// Renames every file matching options.spec and reports the run; returns the exit status.
+/// Backs up every file matching options.spec and reports the run; returns the exit status.
 int run_backup(const RunOptions& options);
 
 /// The whole program: returns the exit status (the help screen ends the process itself).

@@ -213,7 +213,10 @@ TEST(Main, TooManyParametersIsOneLineAndStatusOne) {
 
 TEST(Switches, LongHelpAndVersion) {
     RunOptions h;
-    EXPECT_EQ(ParseResult::HELP, parse({"a", "--help", "b", "c"}, h));
+    EXPECT_EQ(ParseResult::USAGE, parse({"a", "--help", "b", "c"}, h));
+    RunOptions d;
+    EXPECT_EQ(ParseResult::RUN, parse({"--dry-run", "-copy", "a"}, d));
+    EXPECT_TRUE(d.list_only && d.copy);
     RunOptions v;
     EXPECT_EQ(ParseResult::VERSION, parse({"--version"}, v));
     RunOptions late;
@@ -226,6 +229,16 @@ TEST(Switches, LongHelpAndVersion) {
     Args args({"--version"});
     EXPECT_EQ(0, tavrix_main(static_cast<int>(args.argv.size()), args.argv.data()));
     EXPECT_EQ("Tavrix v1.00\n", con.out);
+
+    FakePlatform usage;  // the whole usage at once: no pause, no screen drawn, status 0
+    usage.marks = true;
+    Args help({"--help"});
+    EXPECT_EQ(0, tavrix_main(static_cast<int>(help.argv.size()), help.argv.data()));
+    EXPECT_EQ(0, usage.clears);
+    EXPECT_EQ(std::string::npos, usage.out.find("-- more --"));
+    for (const char* s : {"/FORMAT3", "Example.000.doc", "/COPY", "/L", "259 bytes", "Exit status"}) {
+        EXPECT_NE(std::string::npos, usage.out.find(s)) << s;
+    }
 }
 
 TEST_F(Driver, DebugTellsWhatBecameOfEachEntry) {

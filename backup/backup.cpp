@@ -46,8 +46,11 @@ int backup_file(const char* path, BackupFormat format, bool hex) {
     const std::string dir_full(full, name_at);
     std::unique_ptr<Directory> dir = os.open_directory(dir_full.c_str(), full + name_at);
     if (!dir) return 0;
-    BackupResult r = backup_file_report(*dir, dir_full.c_str(), full + name_at, format, hex, nullptr);
-    return r.outcome == BackupOutcome::RENAMED;
+    BackupRequest request;
+    request.format = format;
+    request.hex = hex;
+    BackupResult r = backup_file_report(*dir, dir_full.c_str(), full + name_at, request, nullptr);
+    return r.outcome == BackupOutcome::DONE;
 }
 
 namespace {
@@ -103,8 +106,25 @@ void DirectoryView::forget(const char* name) {
     if (i != names_.size()) gone_[i] = 1;
 }
 
+namespace {
+
+/// Renames or copies name to candidate; TAKEN when the name was taken meanwhile.
+CopyStatus take_name(Directory& dir, const char* name, const char* candidate,
+                     const BackupRequest& request) {
+    if (request.dry_run) return CopyStatus::COPIED;
+    if (!request.copy) return dir.move_file(name, candidate) ? CopyStatus::COPIED : CopyStatus::TAKEN;
+    struct IgnoreProgress : CopyWatcher {
+        bool keep_going(uint64_t, uint64_t) override { return true; }
+    } ignore;
+    return dir.copy_file(name, candidate, request.watcher ? *request.watcher : ignore);
+}
+
+}  // namespace
+
 BackupResult backup_file_report(Directory& dir, const char* dir_full, const char* name,
-                                BackupFormat format, bool hex, DirectoryView* view) {
+                                const BackupRequest& request, DirectoryView* view) {
+    const BackupFormat format = request.format;
+    const bool hex = request.hex;
     BackupResult result;
     if (!dir_full) return result;
     const size_t prefix = std::strlen(dir_full);
@@ -136,13 +156,20 @@ BackupResult backup_file_report(Directory& dir, const char* dir_full, const char
         }
         const char* candidate_name = candidate + prefix;
         if (listed ? view->taken(candidate_name) : dir.exists(candidate_name)) continue;
-        if (dir.move_file(name, candidate_name)) {
-            result.outcome = BackupOutcome::RENAMED;
+        const CopyStatus status = take_name(dir, name, candidate_name, request);
+        if (status == CopyStatus::COPIED) {
+            result.outcome = BackupOutcome::DONE;
             result.backup = candidate;
-            if (view) view->forget(name);
+            if (view && !request.copy) view->forget(name);  // a rename frees the name
             return result;
         }
-        if (!listed) {
+        if (status == CopyStatus::NOT_REGULAR || status == CopyStatus::CANCELLED) {
+            result.outcome = status == CopyStatus::CANCELLED ? BackupOutcome::CANCELLED
+                                                             : BackupOutcome::NOT_REGULAR;
+            return result;
+        }
+        // A rename's refusal may be a stale listing; a copy's only when the name was taken.
+        if (!listed || status == CopyStatus::REFUSED) {
             result.outcome = BackupOutcome::REFUSED;
             result.reason = dir.last_error();
             return result;

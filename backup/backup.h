@@ -17,6 +17,7 @@ constexpr int SEQUENCE_LIMIT_HEX = 0x10000;
 #include <string>
 #include <vector>
 
+class CopyWatcher;
 class Directory;
 
 /// Renames the file at path to its lowest free backup name; 1 when renamed, 0 otherwise
@@ -41,20 +42,33 @@ private:
     std::vector<char> gone_;
 };
 
-/// What became of one file, and why.
-enum class BackupOutcome { RENAMED, NO_FULL_PATH, NO_EXTENSION, TOO_LONG, ALL_TAKEN, REFUSED };
+/// What became of one file, and why. DONE: renamed, or copied; with a dry run, the name
+/// chosen.
+enum class BackupOutcome {
+    DONE, NO_FULL_PATH, NO_EXTENSION, TOO_LONG, ALL_TAKEN, REFUSED, NOT_REGULAR, CANCELLED
+};
+
+/// How one file is backed up.
+struct BackupRequest {
+    BackupFormat format = FORMAT_BAK;
+    bool hex = false;
+    bool copy = false;     // the file stays; its backup is a copy
+    bool dry_run = false;  // the backup name is chosen, nothing is changed
+    CopyWatcher* watcher = nullptr;  // told how a copy goes; may cancel it
+};
 
 struct BackupResult {
     BackupOutcome outcome = BackupOutcome::NO_FULL_PATH;
-    std::string backup;  // the full backup name, when renamed
+    std::string backup;  // the full backup name, when done
     std::string reason;  // the platform's own words, when it refused
 };
 
-/// Renames the entry name of the open directory dir to its lowest free backup name. The
+/// Renames the entry name of the open directory dir to its lowest free backup name (or copies
+/// it there, or only chooses the name, as request says). The
 /// names and their limits come from the file's full path, dir_full (the directory's full
 /// path with its separator; null when it cannot be had) followed by name; only the part after
 /// dir_full reaches the directory. Candidates are tested against view, when there is one,
 /// without a call to the file system; when the rename is refused (the view was stale), they
 /// are tested on the directory once more.
 BackupResult backup_file_report(Directory& dir, const char* dir_full, const char* name,
-                                BackupFormat format, bool hex, DirectoryView* view);
+                                const BackupRequest& request, DirectoryView* view);

@@ -151,8 +151,11 @@ std::vector<std::string> names_in(const FakePlatform& fs) { return fs.list("/d")
 /// Backs up /d/name of the installed platform with the candidates tested against view.
 int listed_backup(const std::string& name, BackupFormat format, bool hex, DirectoryView& view) {
     std::unique_ptr<Directory> d = platform().open_directory("/d", "*");
-    BackupResult r = backup_file_report(*d, "/d/", name.c_str(), format, hex, &view);
-    return r.outcome == BackupOutcome::RENAMED;
+    BackupRequest request;
+    request.format = format;
+    request.hex = hex;
+    BackupResult r = backup_file_report(*d, "/d/", name.c_str(), request, &view);
+    return r.outcome == BackupOutcome::DONE;
 }
 
 }  // namespace

@@ -71,3 +71,40 @@ void show_help(uint16_t title_back, uint16_t text_fore, uint16_t text_back) {
     help_page(title_back, text_fore, text_back);
     std::exit(0);
 }
+
+void print_usage() {
+    static const char* const usage[] = {
+        "Tavrix v" TAVRIX_VERSION " - numbered backups that never overwrite",
+        "",
+        "Usage: tavrix FILESPEC [SWITCHES]",
+        "       tavrix /? | /H | --help | --version",
+        "",
+        "Backs up every file in one directory that matches FILESPEC under its first free",
+        "backup name, never replacing any name. FILESPEC may hold a directory and the",
+        "wildcards * and ?; quote it in a POSIX shell. Subdirectories are not entered.",
+        "",
+        "Switches (/ or -, any case):",
+        "  /Q          quiet: no announcement, no summary",
+        "  /HEX        hexadecimal numbers, 0000 to ffff (default: decimal, 000 to 998)",
+        "  /FORMAT1    name.ext.NNN.bak   Example.doc => Example.doc.000.bak (default)",
+        "  /FORMAT2    name.ext.NNN       Example.doc => Example.doc.000",
+        "  /FORMAT3    name.NNN.ext       Example.doc => Example.000.doc",
+        "  /FORMAT4    the same names as /FORMAT1",
+        "  /L          list what a run would do and change nothing (also --dry-run)",
+        "  /COPY       back up by copying: each file stays, its backup is a copy",
+        "  /DEBUG      one line for each matching entry and what became of it",
+        "  /?, /H      the help screen, one page at a time",
+        "  --help      this text",
+        "  --version   the version",
+        "",
+        "Limits: paths of at most 259 bytes; a longer FILESPEC finds nothing. A file whose",
+        "full path or backup name would be longer is left alone, as is a file all of whose",
+        "999 (or 65,536 with /HEX) backup names are taken.",
+        "",
+        "Esc cancels a run (not when the output goes to a pipe).",
+        "",
+        "Exit status: 0 after a run, whatever it found, and after help; 1 after a second",
+        "FILESPEC (\"Too many parameters\").",
+    };
+    for (const char* line : usage) console_printf("%s\n", line);
+}

@@ -14,3 +14,6 @@ void help_page(uint16_t title_back, uint16_t text_fore, uint16_t text_back);
 
 /// Shows the help screen and ends the process with status 0.
 [[noreturn]] void show_help(uint16_t title_back, uint16_t text_fore, uint16_t text_back);
+
+/// Prints the whole usage in plain text, without pages or colours (--help).
+void print_usage();

@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
+#include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -54,6 +56,15 @@ long long now_ms() {
 
 // ---- The directory of a run ----
 
+void install_handlers();
+
+/// A copy's temporary name, removed should a signal end the program before it is done.
+int temporary_dir = -1;
+char temporary_name[64];
+
+/// How much a copy takes at a time: small enough to look at Esc often on a slow disk.
+constexpr size_t COPY_CHUNK = 8 << 20;
+
 /// The signals that end the program: held back while a file is between two names.
 sigset_t ending_signals() {
     sigset_t set;
@@ -89,7 +100,8 @@ public:
             e.matched = wildcard_match(pattern_.c_str(), d->d_name);
             e.name = d->d_name;
             e.is_directory = d->d_type == DT_DIR;
-            if (e.matched && !classify(d, e.is_directory)) continue;  // vanished meanwhile
+            e.special = false;
+            if (e.matched && !classify(d, e.is_directory, e.special)) continue;  // vanished meanwhile
             return true;
         }
         return false;
@@ -112,17 +124,125 @@ public:
         return moved;
     }
 
+    CopyStatus copy_file(const char* from, const char* to, CopyWatcher& watcher) override {
+        struct stat st;
+        if (fstatat(fd_, from, &st, AT_SYMLINK_NOFOLLOW) != 0) return failed();
+        if (S_ISLNK(st.st_mode)) return copy_link(from, to, st);
+        if (!S_ISREG(st.st_mode)) return CopyStatus::NOT_REGULAR;
+        // Not blocking, should it have become a FIFO meanwhile; never through a link.
+        int in = openat(fd_, from, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (in < 0) return failed();
+        CopyStatus status = fstat(in, &st) != 0 ? failed()
+                            : !S_ISREG(st.st_mode) ? CopyStatus::NOT_REGULAR
+                                                   : copy_regular(in, st, to, watcher);
+        close(in);
+        return status;
+    }
+
     std::string last_error() override { return std::strerror(last_errno_); }
 
 private:
-    /// Whether the entry is a directory; a link counts as what it points to.
-    bool classify(const dirent* d, bool& is_directory) {
+    CopyStatus failed() {
+        last_errno_ = errno;
+        return errno == EEXIST ? CopyStatus::TAKEN : CopyStatus::REFUSED;
+    }
+
+    CopyStatus copy_link(const char* from, const char* to, const struct stat& st) {
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
+        ssize_t n = readlinkat(fd_, from, &target[0], target.size());
+        if (n < 0 || static_cast<size_t>(n) >= target.size()) return failed();
+        target.resize(static_cast<size_t>(n));
+        if (symlinkat(target.c_str(), fd_, to) != 0) return failed();
+        fchownat(fd_, to, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);  // where the process may
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        utimensat(fd_, to, times, AT_SYMLINK_NOFOLLOW);
+        return CopyStatus::COPIED;
+    }
+
+    /// The copy is made in a file without a name (O_TMPFILE) where the file system can, or
+    /// under a private name; it gets its backup name only when complete and on the disk.
+    CopyStatus copy_regular(int in, const struct stat& st, const char* to, CopyWatcher& watcher) {
+        std::string named;
+        int out = openat(fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (out < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL || errno == ENOENT)) {
+            named = private_name();
+            install_handlers();
+            std::snprintf(temporary_name, sizeof temporary_name, "%s", named.c_str());
+            temporary_dir = fd_;
+            out = openat(fd_, named.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+            if (out < 0) temporary_dir = -1;
+        }
+        if (out < 0) return failed();
+        CopyStatus status = copy_data(in, out, st, watcher);
+        if (status == CopyStatus::COPIED) status = keep_attributes(out, st);
+        if (status == CopyStatus::COPIED) status = give_name(out, named, to);
+        close(out);
+        if (!named.empty()) {  // gone already where the copy got its name by a rename
+            unlinkat(fd_, named.c_str(), 0);
+            temporary_dir = -1;
+        }
+        return status;
+    }
+
+    /// A clone where the file system can make one, else the kernel's copy in large chunks.
+    CopyStatus copy_data(int in, int out, const struct stat& st, CopyWatcher& watcher) {
+        const uint64_t total = static_cast<uint64_t>(st.st_size);
+        if (ioctl(out, FICLONE, in) == 0) {
+            return watcher.keep_going(total, total) ? CopyStatus::COPIED : CopyStatus::CANCELLED;
+        }
+        uint64_t done = 0;
+        bool range = true;  // copy_file_range, which clones on some file systems
+        for (;;) {
+            ssize_t n = range ? copy_file_range(in, nullptr, out, nullptr, COPY_CHUNK, 0)
+                              : sendfile(out, in, nullptr, COPY_CHUNK);
+            if (n < 0 && range && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                                   errno == EOPNOTSUPP)) {
+                range = false;
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return failed();
+            if (n == 0) return CopyStatus::COPIED;  // the end of the file
+            done += static_cast<uint64_t>(n);
+            if (!watcher.keep_going(done, total > done ? total : done)) return CopyStatus::CANCELLED;
+        }
+    }
+
+    /// Owner and group where the process may set them (else no set-user or set-group bit),
+    /// the permission bits and the times, then the data on the disk.
+    CopyStatus keep_attributes(int out, const struct stat& st) {
+        const bool owned = fchown(out, st.st_uid, st.st_gid) == 0;
+        if (fchmod(out, st.st_mode & (owned ? 07777 : 01777)) != 0) return failed();
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (futimens(out, times) != 0 || fsync(out) != 0) return failed();
+        return CopyStatus::COPIED;
+    }
+
+    /// The backup name for the finished copy, never replacing.
+    CopyStatus give_name(int out, const std::string& named, const char* to) {
+        if (named.empty()) {
+            char proc[64];
+            std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", out);
+            if (linkat(AT_FDCWD, proc, fd_, to, AT_SYMLINK_FOLLOW) == 0) return CopyStatus::COPIED;
+            if (errno != ENOENT) return failed();  // no /proc: the privileged way
+            return linkat(out, "", fd_, to, AT_EMPTY_PATH) == 0 ? CopyStatus::COPIED : failed();
+        }
+        if (renameat2(fd_, named.c_str(), fd_, to, RENAME_NOREPLACE) == 0) return CopyStatus::COPIED;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return failed();
+        if (linkat(fd_, named.c_str(), fd_, to, 0) != 0) return failed();
+        return CopyStatus::COPIED;  // the private name is removed by the caller
+    }
+
+    /// Whether the entry is a directory (a link counts as what it points to), or a FIFO,
+    /// socket or device.
+    bool classify(const dirent* d, bool& is_directory, bool& special) {
         if (d->d_type == DT_DIR || d->d_type == DT_REG) {
             is_directory = d->d_type == DT_DIR;
             return true;
         }
         struct stat st;
         if (fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+        special = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode);
         if (S_ISLNK(st.st_mode)) {
             struct stat target;
             is_directory = fstatat(fd_, d->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
@@ -231,6 +351,7 @@ void apply_key_mode() {
 
 extern "C" void on_fatal_signal(int sig) {
     restore_tty();
+    if (temporary_dir >= 0) unlinkat(temporary_dir, temporary_name, 0);
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -256,6 +377,9 @@ extern "C" void on_continue(int) {
 }
 
 void install_handlers() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = on_fatal_signal;

@@ -189,6 +189,30 @@ public:
         return false;
     }
 
+    /// The system's copy (attributes and times kept; a link copied as a link) to a temporary
+    /// name, on the disk, then given its backup name by a rename that never replaces.
+    CopyStatus copy_file(const char* from_name, const char* to_name, CopyWatcher& watcher) override {
+        const std::string from = prefix_ + from_name, to = prefix_ + to_name;
+        char temporary[64];
+        std::snprintf(temporary, sizeof temporary, ".tavrix-%lu-%08lx%04x.tmp",
+                      static_cast<unsigned long>(GetCurrentProcessId()),
+                      static_cast<unsigned long>(GetTickCount()), ++copies_ & 0xFFFFu);
+        const std::string made = prefix_ + temporary;
+        BOOL cancel = FALSE;
+        if (!CopyFileExA(from.c_str(), made.c_str(), on_progress, &watcher, &cancel,
+                         COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)) {
+            last_error_ = GetLastError();
+            return last_error_ == ERROR_REQUEST_ABORTED ? CopyStatus::CANCELLED : CopyStatus::REFUSED;
+        }
+        bool placed = flush(made) && (link_first() ? move_by_link(made, to) : move_plain(made, to));
+        if (placed) return CopyStatus::COPIED;
+        DWORD e = last_error_;
+        SetFileAttributesA(made.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only copy, too
+        DeleteFileA(made.c_str());
+        last_error_ = e;
+        return e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS ? CopyStatus::TAKEN : CopyStatus::REFUSED;
+    }
+
     std::string last_error() override {
         char text[256] = {0};
         DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -258,6 +282,30 @@ private:
         return moved;
     }
 
+    static DWORD CALLBACK on_progress(LARGE_INTEGER total, LARGE_INTEGER done, LARGE_INTEGER,
+                                      LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE, LPVOID watcher) {
+        bool go = static_cast<CopyWatcher*>(watcher)->keep_going(static_cast<uint64_t>(done.QuadPart),
+                                                                static_cast<uint64_t>(total.QuadPart));
+        return go ? PROGRESS_CONTINUE : PROGRESS_CANCEL;
+    }
+
+    /// The copy's data on the disk before it gets its name.
+    bool flush(const std::string& path) {
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            return true;  // a link: no data of its own
+        }
+        bool read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+        if (read_only) SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        bool ok = h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
+        if (!ok) last_error_ = GetLastError();
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        if (read_only) SetFileAttributesA(path.c_str(), attributes);
+        return ok;
+    }
+
     bool move_plain(const std::string& from, const std::string& to) {
         if (MoveFileA(from.c_str(), to.c_str())) return true;
         last_error_ = GetLastError();
@@ -289,6 +337,7 @@ private:
     size_t at_ = 0;
     bool listed_ = false;
     DWORD last_error_ = 0;
+    unsigned copies_ = 0;
 };
 
 class Win32Platform : public Platform {

@@ -37,7 +37,18 @@ struct FindEntry {
     bool is_directory = false;  // known for the entries that match
     bool matched = true;        // whether the name matches the search's pattern
     bool exact = true;          // false when the narrow character set cannot hold the name
+    bool special = false;       // a FIFO, socket or device (known for the entries that match)
 };
+
+/// Told how a long copy goes; keep_going returns false to cancel it.
+class CopyWatcher {
+public:
+    virtual ~CopyWatcher() = default;
+    /// done of total bytes copied so far; called at least every tenth of a second.
+    virtual bool keep_going(uint64_t done, uint64_t total) = 0;
+};
+
+enum class CopyStatus { COPIED, TAKEN, REFUSED, NOT_REGULAR, CANCELLED };
 
 /// A directory opened once for a run. Its entries are listed, tested and renamed by their
 /// names relative to it, never through a path again: renaming or replacing the directory, or
@@ -53,7 +64,14 @@ public:
     /// Renames entry from to to, never replacing an existing to, and never renaming a
     /// directory; true on success.
     virtual bool move_file(const char* from, const char* to) = 0;
-    /// Why the last rename failed, in the platform's own words.
+    /// Makes to a copy of entry from: its content, permissions, times and, where the process
+    /// may set them, owner and group; a link as a link to the same target. The copy is built
+    /// where no name shows it and gets its name, never replacing one, only once complete and
+    /// on the disk; a copy that fails or is cancelled leaves nothing behind. FIFOs, sockets
+    /// and devices are NOT_REGULAR; TAKEN when to was taken meanwhile; REFUSED when the copy
+    /// failed.
+    virtual CopyStatus copy_file(const char* from, const char* to, CopyWatcher& watcher) = 0;
+    /// Why the last rename or copy failed, in the platform's own words.
     virtual std::string last_error() { return std::string(); }
 };
 

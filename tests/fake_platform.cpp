@@ -27,6 +27,14 @@ public:
     bool move_file(const char* from, const char* to) override {
         return fs_.move_file((prefix_ + from).c_str(), (prefix_ + to).c_str());
     }
+    CopyStatus copy_file(const char* from, const char* to, CopyWatcher& watcher) override {
+        const std::string f = prefix_ + from, t = prefix_ + to;
+        if (fs_.fault("copy_file") || !fs_.has(f)) return CopyStatus::REFUSED;
+        if (fs_.has(t) || fs_.move_refused.count(t)) return CopyStatus::TAKEN;
+        if (!watcher.keep_going(1, 1)) return CopyStatus::CANCELLED;
+        fs_.entries[t] = fs_.entries[f];
+        return CopyStatus::COPIED;
+    }
     std::string last_error() override { return "refused by the test"; }
 
 private:
