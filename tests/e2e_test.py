@@ -13,6 +13,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import wine_support
@@ -614,6 +615,104 @@ class Refusals(Case):
             os.chmod(os.path.join(self.dir, "ro"), 0o755)
             os.chmod(os.path.join(self.dir, "hidden"), 0o755)
         self.assertEqual([b"c"], self.names("hidden"))
+
+
+class Copies(Case):
+    """/COPY keeps each file and makes its backup a copy; /L changes nothing."""
+
+    def leftovers(self):
+        return [n for n in self.names() if n.startswith(b".tavrix-")]
+
+    def test_copies_keep_content_mode_and_times(self):
+        self.make("ro", "rw", "old")
+        os.chmod(os.path.join(self.dir, "ro"), 0o444)
+        os.chmod(os.path.join(self.dir, "old"), 0o640)
+        os.utime(os.path.join(self.dir, "old"), (1_000_000_000, 1_200_000_000))
+        before = {n: os.stat(os.path.join(self.dir, n)) for n in ("ro", "rw", "old")}
+        r = self.run_ok("*", "/COPY")
+        self.assertEqual(announce(self.full("*"), 3)[:-len(eol(b"renamed\n"))] + eol(b"copied\n"), r.out)
+        self.assertEqual([b"old", b"old.000.bak", b"ro", b"ro.000.bak", b"rw", b"rw.000.bak"],
+                         self.names())
+        for n, was in before.items():
+            copy = os.stat(os.path.join(self.dir, n + ".000.bak"))
+            with open(os.path.join(self.dir, n + ".000.bak"), "rb") as f:
+                self.assertEqual(b"content of " + n.encode(), f.read())
+            tick = 100 if windows() else 1  # Windows keeps times in 100 ns
+            self.assertEqual(was.st_mtime_ns // tick, copy.st_mtime_ns // tick, n)
+            if not windows():
+                self.assertEqual(stat.S_IMODE(was.st_mode), stat.S_IMODE(copy.st_mode), n)
+                self.assertEqual(was.st_atime_ns, copy.st_atime_ns, n)
+        # A second run: the next numbers; the copies of the first are copied too.
+        r = self.run_ok("r?", "/COPY", "/L")
+        self.assertIn(b"  ro -> ro.001.bak", r.out)
+        self.assertIn(b"\t\t2 file(s) would be copied", r.out)
+        self.assertEqual(6, len(self.names()))
+
+    @posix_only("links and FIFOs of the POSIX file system")
+    def test_a_link_is_copied_as_a_link_and_a_fifo_not_at_all(self):
+        self.make("target")
+        os.symlink("target", os.path.join(self.dir, "link"))
+        os.symlink("nowhere", os.path.join(self.dir, "dangling"))
+        os.mkfifo(os.path.join(self.dir, "fifo"))
+        r = self.run_ok("*", "/COPY", "/DEBUG")
+        self.assertIn(b"  fifo: passed over, a FIFO, socket or device", r.out)
+        self.assertIn(b"\t\t3 file(s) copied", r.out)
+        self.assertEqual("target", os.readlink(os.path.join(self.dir, "link.000.bak")))
+        self.assertEqual("nowhere", os.readlink(os.path.join(self.dir, "dangling.000.bak")))
+        self.assertNotIn(b"fifo.000.bak", self.names())
+
+    @posix_only("a small tmpfs, mounted by root")
+    def test_a_full_file_system_leaves_nothing_partial(self):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a tmpfs needs root")
+        small = os.path.join(self.dir, "small")
+        os.mkdir(small)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", small]).returncode:
+            self.skipTest("cannot mount a tmpfs here")
+        try:
+            with open(os.path.join(small, "big"), "wb") as f:
+                f.write(os.urandom(700 * 1024))
+            r = tavrix(["big", "/COPY", "/DEBUG"], small)
+            self.assertEqual(0, r.status)
+            self.assertIn(b"  big: not copied, the copy failed: No space left on device", r.out)
+            self.assertIn(b"\t\t0 file(s) copied", r.out)
+            self.assertEqual(["big"], os.listdir(small))
+        finally:
+            subprocess.run(["umount", small])
+
+    @posix_only("signals of POSIX")
+    def test_killed_during_a_long_copy_leaves_no_partial_backup(self):
+        size = 1 << 30  # about three seconds of copying here
+        with open(os.path.join(self.dir, "big"), "wb") as f:
+            f.truncate(size)
+            f.seek(size - 1)
+            f.write(b"x")
+        proc = subprocess.Popen(command(["big", "/COPY"]), cwd=self.dir, env=program_env(),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                start_new_session=True)
+        time.sleep(0.5)
+        proc.kill()
+        proc.wait()
+        names = self.names()
+        self.assertEqual([], self.leftovers())
+        if b"big.000.bak" in names:  # only ever complete
+            self.assertEqual(size, os.path.getsize(os.path.join(self.dir, "big.000.bak")))
+        self.assertIn(b"big", names)
+
+    def test_list_only_changes_nothing(self):
+        self.make("a", "a.000.bak", "b")
+        before = self.contents()
+        r = self.run_ok("?", "/L")
+        self.assertEqual([b"a", b"a.000.bak", b"b"], self.names())
+        self.assertEqual(before, self.contents())
+        self.assertIn(b"  a -> a.001.bak", r.out)
+        self.assertIn(b"  b -> b.000.bak", r.out)
+        self.assertIn(b"\t\t2 file(s) would be renamed", r.out)
+        r = self.run_ok("-l", "/Q", "b")
+        self.assertEqual(eol(b"  b -> b.000.bak\n"), r.out)
+        r = self.run_ok("--dry-run", "b")
+        self.assertIn(b"1 file(s) would be renamed", r.out)
+        self.assertEqual([b"a", b"a.000.bak", b"b"], self.names())
 
 
 class Output(Case):

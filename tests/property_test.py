@@ -4,7 +4,9 @@ a model of the program written independently here.
 
 After every run: the names in the directory are exactly the model's (each renamed file took
 the lowest free candidate of its shape, given what the directory held at that moment); every
-file's content is there exactly once; the reported count is the number of files renamed.
+file's content is there exactly once (twice with /COPY, for each file copied); the reported
+count is the number of files renamed. In some cases /L runs first: it changes nothing, and
+lists exactly the backup names that the run then takes.
 
 Usage: property_test.py PROGRAM [--wine WINE64] [--cases N] [--seed S]
 A failure prints the seed and the case number; --seed and --only reproduce it.
@@ -61,12 +63,13 @@ class Model:
             else:
                 yield full + b"." + number(i) + b".bak"
 
-    def run(self, listing, is_dir, dir_full, search_path, name_slot, pattern, fmt, hexa):
-        """The names after the run, and the count, from the names before it in search order."""
+    def run(self, listing, is_dir, dir_full, search_path, name_slot, pattern, fmt, hexa, copy):
+        """The names after the run and the files backed up, from the names before it in
+        search order."""
         names = {self.fold(n): n for n in listing}
-        count = 0
+        done = []
         if len(search_path) >= MAX_PATH:
-            return set(names.values()), 0
+            return set(names.values()), done
         sep = b"\\" if self.windows else b"/"
         for name in listing:
             if is_dir[name] or b"\\" in name or not self.matches(pattern, name):
@@ -81,11 +84,12 @@ class Model:
                     break
                 new = cand[len(dir_full) + 1:]
                 if self.fold(new) not in names:
-                    del names[self.fold(name)]
+                    if not copy:
+                        del names[self.fold(name)]
                     names[self.fold(new)] = new
-                    count += 1
+                    done.append(name)
                     break
-        return set(names.values()), count
+        return set(names.values()), done
 
 
 def random_state(rng, target, windows, dir_len):
@@ -183,19 +187,40 @@ def run_case(program, wine, rng, case, root):
     name_slot = max(search_path.rfind(b"/"), search_path.rfind(b"\\")) + 1
     argv = [a.encode() for a in args]
     argv.insert(rng.randint(0, len(argv)), spec)
+    copy = rng.random() < 0.2
+    if copy:
+        argv.insert(rng.randint(0, len(argv)), b"/COPY")
+    preview = rng.random() < 0.25  # /L first, then the same run with /DEBUG
+    if preview and not any(a.lower() in (b"/debug", b"-debug") for a in argv):
+        argv.append(b"/DEBUG")
     quiet = any(a.lower() in (b"/q", b"-q") for a in argv)
     debug = any(a.lower() in (b"/debug", b"-debug") for a in argv)
     fmt = fmt if fmt in (1, 2) else 0
 
-    expected, count = model.run(listing, is_dir, dir_full, search_path, name_slot, pattern, fmt,
-                                hexa)
+    expected, done = model.run(listing, is_dir, dir_full, search_path, name_slot, pattern, fmt,
+                               hexa, copy)
+    count = len(done)
     env = {k: v for k, v in os.environ.items() if k in ("PATH", "HOME", "WINEPREFIX", "WINEDEBUG")}
     env["LC_ALL"] = "C.UTF-8" if windows else "C"
-    command = ([wine] if windows else []) + [program] + argv
-    proc = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
-                          start_new_session=True)
+
+    def run(args):
+        return subprocess.run(([wine] if windows else []) + [program] + args, cwd=cwd, env=env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=120, start_new_session=True)
+
+    def backups(out):  # the /DEBUG lines of the files backed up
+        return [line for line in out.splitlines() if b" -> " in line]
+
     problems = []
+    if preview:
+        listed = run(argv + [b"/L"])
+        if sorted(os.listdir(target)) != sorted(listing):
+            problems.append("/L changed the directory: %r" % sorted(os.listdir(target)))
+        if not quiet and b" file(s) would be %s" % (b"copied" if copy else b"renamed") not in listed.stdout:
+            problems.append("/L reported %r" % listed.stdout)
+    proc = run(argv)
+    if preview and backups(listed.stdout) != backups(proc.stdout):
+        problems.append("/L listed %r, the run did %r" % (backups(listed.stdout), backups(proc.stdout)))
     if proc.returncode != 0:
         problems.append("exit status %d: %r" % (proc.returncode, proc.stderr))
     after = set(os.listdir(target))
@@ -209,7 +234,8 @@ def run_case(program, wine, rng, case, root):
             with open(path, "rb") as f:
                 found.setdefault(f.read(), []).append(name)
     for content, name in contents.items():
-        if len(found.get(content, [])) != 1:
+        want = 2 if copy and name in done else 1
+        if len(found.get(content, [])) != want:
             problems.append("content of %r found %d times" % (name, len(found.get(content, []))))
     if set(found) != set(contents):
         problems.append("contents appeared that were not there before")
@@ -222,7 +248,7 @@ def run_case(program, wine, rng, case, root):
             problems.append("the trace names %d renames, the run made %d" % (
                 proc.stdout.count(b" -> "), count))
     else:
-        m = re.search(rb"\t\t(\d+) file\(s\) renamed", proc.stdout)
+        m = re.search(rb"\t\t(\d+) file\(s\) %s" % (b"copied" if copy else b"renamed"), proc.stdout)
         if not m or int(m.group(1)) != count:
             problems.append("reported %r, renamed %d" % (m and m.group(1), count))
     STATS["renamed"] += count

@@ -323,6 +323,23 @@ class Renaming(TerminalCase):
         self.assertTrue(t.settings_kept())
         self.assertEqual(count, len([n for n in os.listdir(self.dir) if n.startswith("f")]))
 
+    @posix_only("Wine's CopyFileEx never calls its progress routine")
+    def test_a_long_copy_shows_its_progress_and_esc_cancels_it(self):
+        size = 1 << 30  # some seconds of copying
+        with open(os.path.join(self.dir, "big"), "wb") as f:
+            f.truncate(size)
+        t = self.start(["big", "/COPY"])
+        t.wait_text("% ", timeout=30)  # the progress line, after a second
+        self.assertRegex(t.screen(), r"  big +\d+%%  \d+ of %d bytes" % size)
+        t.keys("Escape")
+        self.assertEqual(0, t.exit_status(timeout=30))
+        screen = t.screen()
+        self.assertIn(" * Cancelled *", screen)
+        self.assertIn("0 file(s) copied", screen)
+        self.assertNotIn("% ", screen)  # the progress line erased
+        self.assertEqual(["big"], [n for n in os.listdir(self.dir) if not n.startswith(".stty")])
+        self.assertTrue(t.settings_kept())
+
     def test_esc_cancels_a_run_over_many_files(self):
         count = 3000 if windows() else 60000  # Wine renames some 300 files a second
         for i in range(count):
