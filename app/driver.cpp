@@ -277,9 +277,12 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
         }
         if (plan.name_slot + name.size() < static_cast<size_t>(MAX_PATH)) {
             BackupResult r;
-            {
+            if (options.copy && !options.list_only) {
                 CopyProgress progress(name, show_progress);
                 request.watcher = &progress;
+                r = backup_file_report(*plan.dir, dir_full, name.c_str(), request, &view);
+                request.watcher = nullptr;
+            } else {
                 r = backup_file_report(*plan.dir, dir_full, name.c_str(), request, &view);
             }
             if (r.outcome == BackupOutcome::DONE) ++renamed;

@@ -57,7 +57,16 @@ def one_among(others):
     return make
 
 
-# name, builder, entries, files renamed, program arguments, floor arguments
+def sized(count, size):
+    def make(d):
+        block = os.urandom(size)
+        for i in range(count):
+            with open(os.path.join(d, "f%04d.dat" % i), "wb") as f:
+                f.write(block)
+    return make
+
+
+# name, builder, entries, files backed up, program arguments, floor arguments
 SCENARIOS = [
     ("a1 10,000 files", flat(10000), 10000, 10000, ["*.dat"], [".dat"]),
     ("a2 100,000 files", flat(100000), 100000, 100000, ["*.dat"], [".dat"]),
@@ -66,7 +75,14 @@ SCENARIOS = [
     ("c2 1 file, 5,000 backups /HEX", one_with(5000, True), 5001, 1, ["/HEX", "one.dat"],
      ["one.dat", "hex"]),
     ("d  1 file among 100,000", one_among(100000), 100001, 1, ["target.dat"], ["target.dat"]),
+    ("e1 /COPY 1,000 files of 1 MiB", sized(1000, 1 << 20), 1000, 1000, ["/COPY", "*.dat"],
+     [".dat", "copy"]),
+    ("e2 /COPY 1 file of 1 GiB", sized(1, 1 << 30), 1, 1, ["/COPY", "*.dat"], [".dat", "copy"]),
+    ("e3 /COPY 2,000 files x 100 backups", with_history(2000, 100, 5), 202000, 2000,
+     ["/COPY", "*.dat"], [".dat", "copy"]),
 ]
+COPY_GOAL = 1.2  # the copy scenarios' ratio
+COPY_RUNS = 3  # they write gigabytes: fewer runs
 
 
 ENV = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C"}
@@ -107,6 +123,7 @@ def syscalls(command, cwd):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build", nargs="?", default="build")
+    parser.add_argument("--only", help="the scenarios whose names begin with this")
     parser.add_argument("--repeat", type=int, default=1,
                         help="runs of each large scenario; small ones run ten times as often")
     a = parser.parse_args()
@@ -118,8 +135,12 @@ def main():
     ok = True
     with tempfile.TemporaryDirectory(prefix="tavrix-bench-") as tmp:
         for name, make, entries, files, args, floor_args in SCENARIOS:
+            if a.only and not name.startswith(a.only):
+                continue
+            copy = "/COPY" in args
             best = {"tavrix": None, "floor": None}
-            for _ in range(a.repeat * (10 if entries < 50000 else 1)):
+            runs = COPY_RUNS if copy else 10 if entries < 50000 else 1
+            for _ in range(a.repeat * runs):
                 for who in ("tavrix", "floor"):
                     d = os.path.join(tmp, who)
                     os.mkdir(d)
@@ -127,7 +148,7 @@ def main():
                     command = [program] + args if who == "tavrix" else [floor, d] + floor_args
                     wall, out = timed(command, d)
                     if who == "tavrix":
-                        if b"\t\t%d file(s) renamed" % files not in out:
+                        if b"\t\t%d file(s) %s" % (files, b"copied" if copy else b"renamed") not in out:
                             raise RuntimeError("%s: %r" % (name, out))
                     best[who] = wall if best[who] is None else min(best[who], wall)
                     shutil.rmtree(d)
@@ -146,15 +167,17 @@ def main():
             print("%-32s %7.2f %10.4f %10.4f %10d %12s" % (
                 name, ratio, best["tavrix"], best["floor"], peak,
                 "%.2f" % (calls / files) if calls else "n/a"), flush=True)
-            if ratio > 1.3:
-                print("    goal missed: ratio above 1.3")
+            goal = COPY_GOAL if copy else 1.3
+            if ratio > goal:
+                print("    goal missed: ratio above %.1f" % goal)
                 ok = False
             if peak > memory_goal:
                 print("    goal missed: peak memory above %d KiB" % memory_goal)
                 ok = False
-    growth = results["a2 100,000 files"] / results["a1 10,000 files"]
-    print("100,000 files take %.2f times as long as 10,000 (goal: at most 11)" % growth)
-    ok = ok and growth <= 11
+    if "a1 10,000 files" in results and "a2 100,000 files" in results:
+        growth = results["a2 100,000 files"] / results["a1 10,000 files"]
+        print("100,000 files take %.2f times as long as 10,000 (goal: at most 11)" % growth)
+        ok = ok and growth <= 11
     print("all goals met" if ok else "some goals missed")
     return 0 if ok else 1
 

@@ -74,6 +74,7 @@ void show_help(uint16_t title_back, uint16_t text_fore, uint16_t text_back) {
 
 void print_usage() {
     static const char* const usage[] = {
+        // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): the title joins the version in
         "Tavrix v" TAVRIX_VERSION " - numbered backups that never overwrite",
         "",
         "Usage: tavrix FILESPEC [SWITCHES]",

@@ -369,10 +369,16 @@ extern "C" void on_stop_signal(int sig) {
     errno = saved_errno;
 }
 
-/// Continued after any stop (SIGSTOP too): the key mode again, if the terminal is ours.
+/// Continued after any stop (SIGSTOP too): the key mode again, if the terminal is ours. In
+/// the background its settings are the shell's, not ours to restore; brought to the
+/// foreground with no signal (fg of a running job), the next look for a key applies the mode.
 extern "C" void on_continue(int) {
     int saved_errno = errno;
-    apply_key_mode();
+    if (tty_foreground()) {
+        apply_key_mode();
+    } else {
+        tty_changed = 0;
+    }
     errno = saved_errno;
 }
 
@@ -437,6 +443,7 @@ bool tty_fill(int timeout_ms) {
         poll(nullptr, 0, timeout_ms < 0 || timeout_ms > TTY_RECHECK_MS ? TTY_RECHECK_MS : timeout_ms);
         return true;
     }
+    if (!tty_changed) apply_key_mode();  // back in the foreground
     pollfd p{tty_fd, POLLIN, 0};
     int r = poll(&p, 1, timeout_ms < 0 || timeout_ms > TTY_RECHECK_MS ? TTY_RECHECK_MS : timeout_ms);
     if (r < 0) return errno == EINTR;

@@ -92,6 +92,9 @@ bool running_under_wine() {
     return wine;
 }
 
+/// How much a copy takes at a time: small enough to look at Esc often on a slow disk.
+constexpr DWORD COPY_CHUNK = 8 << 20;
+
 /// Whether a rename takes the steps of a new link and the old name's removal: under Wine,
 /// whose MoveFileA can replace a name taken in the instant between its own two steps. A test
 /// build renames with MoveFileA alone, as Windows does.
@@ -189,8 +192,10 @@ public:
         return false;
     }
 
-    /// The system's copy (attributes and times kept; a link copied as a link) to a temporary
-    /// name, on the disk, then given its backup name by a rename that never replaces.
+    /// The copy is made under a temporary name marked for deletion, so that whatever ends
+    /// the program meanwhile leaves nothing; complete, with the file's attributes and times and
+    /// on the disk, it is kept and renamed to its backup name, never replacing. A link is
+    /// copied as a link by the system's own copy.
     CopyStatus copy_file(const char* from_name, const char* to_name, CopyWatcher& watcher) override {
         const std::string from = prefix_ + from_name, to = prefix_ + to_name;
         char temporary[64];
@@ -198,14 +203,31 @@ public:
                       static_cast<unsigned long>(GetCurrentProcessId()),
                       static_cast<unsigned long>(GetTickCount()), ++copies_ & 0xFFFFu);
         const std::string made = prefix_ + temporary;
-        BOOL cancel = FALSE;
-        if (!CopyFileExA(from.c_str(), made.c_str(), on_progress, &watcher, &cancel,
-                         COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)) {
+        HANDLE in = CreateFileA(from.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+                                nullptr);
+        BY_HANDLE_FILE_INFORMATION info;
+        if (in == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(in, &info)) {
             last_error_ = GetLastError();
-            return last_error_ == ERROR_REQUEST_ABORTED ? CopyStatus::CANCELLED : CopyStatus::REFUSED;
+            if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+            return CopyStatus::REFUSED;
         }
-        bool placed = flush(made) && (link_first() ? move_by_link(made, to) : move_plain(made, to));
-        if (placed) return CopyStatus::COPIED;
+        CopyStatus status;
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            status = CopyFileExA(from.c_str(), made.c_str(), nullptr, nullptr, nullptr,
+                                 COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)
+                         ? CopyStatus::COPIED
+                         : refused();
+        } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            last_error_ = 336;  // ERROR_DIRECTORY_NOT_SUPPORTED: it became a directory
+            status = CopyStatus::REFUSED;
+        } else {
+            status = copy_data(in, info, made, watcher);
+        }
+        CloseHandle(in);
+        if (status != CopyStatus::COPIED) return status;
+        if (link_first() ? move_by_link(made, to) : move_plain(made, to)) return CopyStatus::COPIED;
         DWORD e = last_error_;
         SetFileAttributesA(made.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only copy, too
         DeleteFileA(made.c_str());
@@ -282,28 +304,66 @@ private:
         return moved;
     }
 
-    static DWORD CALLBACK on_progress(LARGE_INTEGER total, LARGE_INTEGER done, LARGE_INTEGER,
-                                      LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE, LPVOID watcher) {
-        bool go = static_cast<CopyWatcher*>(watcher)->keep_going(static_cast<uint64_t>(done.QuadPart),
-                                                                static_cast<uint64_t>(total.QuadPart));
-        return go ? PROGRESS_CONTINUE : PROGRESS_CANCEL;
+    CopyStatus refused() {
+        last_error_ = GetLastError();
+        return CopyStatus::REFUSED;
     }
 
-    /// The copy's data on the disk before it gets its name.
-    bool flush(const std::string& path) {
-        DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            return true;  // a link: no data of its own
+    /// The data in chunks, Esc looked at after each; then the times and attributes, the data
+    /// on the disk, and the deletion mark taken off.
+    CopyStatus copy_data(HANDLE in, const BY_HANDLE_FILE_INFORMATION& info, const std::string& made,
+                         CopyWatcher& watcher) {
+        HANDLE out = CreateFileA(made.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (out == INVALID_HANDLE_VALUE) return refused();
+        FILE_DISPOSITION_INFO gone = {TRUE};
+        if (!SetFileInformationByHandle(out, FileDispositionInfo, &gone, sizeof gone)) {
+            CopyStatus status = refused();
+            CloseHandle(out);
+            DeleteFileA(made.c_str());
+            return status;
         }
-        bool read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-        if (read_only) SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        bool ok = h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
-        if (!ok) last_error_ = GetLastError();
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-        if (read_only) SetFileAttributesA(path.c_str(), attributes);
-        return ok;
+        const uint64_t total = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        std::vector<char> buffer(COPY_CHUNK);
+        uint64_t done = 0;
+        CopyStatus status = CopyStatus::COPIED;
+        for (;;) {
+            DWORD got = 0, put = 0;
+            if (!ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+                status = refused();
+                break;
+            }
+            if (got == 0) break;  // the end of the file
+            if (!WriteFile(out, buffer.data(), got, &put, nullptr) || put != got) {
+                status = refused();
+                break;
+            }
+            done += got;
+            if (!watcher.keep_going(done, total > done ? total : done)) {
+                status = CopyStatus::CANCELLED;
+                break;
+            }
+        }
+        if (status == CopyStatus::COPIED) {
+            FILE_BASIC_INFO basic = {};
+            basic.CreationTime.LowPart = info.ftCreationTime.dwLowDateTime;
+            basic.CreationTime.HighPart = static_cast<LONG>(info.ftCreationTime.dwHighDateTime);
+            basic.LastAccessTime.LowPart = info.ftLastAccessTime.dwLowDateTime;
+            basic.LastAccessTime.HighPart = static_cast<LONG>(info.ftLastAccessTime.dwHighDateTime);
+            basic.LastWriteTime.LowPart = info.ftLastWriteTime.dwLowDateTime;
+            basic.LastWriteTime.HighPart = static_cast<LONG>(info.ftLastWriteTime.dwHighDateTime);
+            basic.FileAttributes = info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+            if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+            FILE_DISPOSITION_INFO kept = {FALSE};
+            if (!FlushFileBuffers(out) ||
+                !SetFileInformationByHandle(out, FileBasicInfo, &basic, sizeof basic) ||
+                !SetFileInformationByHandle(out, FileDispositionInfo, &kept, sizeof kept)) {
+                status = refused();
+            }
+        }
+        CloseHandle(out);  // deleted with it unless complete
+        return status;
     }
 
     bool move_plain(const std::string& from, const std::string& to) {
