@@ -78,29 +78,28 @@ struct Listing {
 struct RunPlan {
     std::string pattern;              // as announced
     size_t name_slot = 0;             // where each found name goes in the pattern
-    std::string dir_full;             // the directory's full path and separator, for the names
-    bool dir_full_known = false;
+    std::string dir_full;             // the directory's full path and separator, for the names;
+                                      // empty when it cannot be had
     std::unique_ptr<Directory> dir;   // opened once; null when the pattern finds nothing
     Listing listing;                  // every entry of dir; the files among them are renamed
 };
 
-/// Into out, the full path of dir (as typed; empty for the current directory) with a
-/// separator after it; false when it cannot be had. It may be longer than MAX_PATH.
-bool directory_full_path(const char* dir, std::string& out) {
+/// The full path of dir (as typed; empty for the current directory) with a separator after
+/// it, which may be longer than MAX_PATH; empty when it cannot be had.
+std::string directory_full_path(const char* dir) {
     Platform& os = platform();
-    out.assign(MAX_PATH + 1, '\0');
+    std::string out(MAX_PATH + 1, '\0');
     for (;;) {
         size_t len = *dir ? os.full_path(dir, &out[0], out.size()) : os.current_directory(&out[0], out.size());
-        if (len == 0) return false;
+        if (len == 0) return std::string();
         if (len < out.size()) {
             out.resize(len);
             break;
         }
         out.assign(len, '\0');
     }
-    if (out.empty()) return false;
-    if (out.back() != '/' && out.back() != '\\') out += PLATFORM_SEPARATOR;
-    return true;
+    if (!out.empty() && out.back() != '/' && out.back() != '\\') out += PLATFORM_SEPARATOR;
+    return out;
 }
 
 /// Every entry of the directory; the files among them that match are the ones to rename, and
@@ -148,7 +147,7 @@ RunPlan plan_run(const RunOptions& options) {
     if (spec && !platform().argument_exact(spec)) return plan;
     plan.dir = platform().open_directory(dir_typed.c_str(), plan.pattern.c_str() + plan.name_slot);
     if (!plan.dir) return plan;
-    plan.dir_full_known = directory_full_path(dir_typed.c_str(), plan.dir_full);
+    plan.dir_full = directory_full_path(dir_typed.c_str());
     plan.listing = list_entries(*plan.dir);
     return plan;
 }
@@ -257,7 +256,7 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
     const Listing& listing = plan.listing;
     // A view that misses a name only costs a refused rename and the tests on the disk.
     DirectoryView view(listing.names);
-    const char* dir_full = plan.dir_full_known ? plan.dir_full.c_str() : nullptr;
+    const char* dir_full = plan.dir_full.empty() ? nullptr : plan.dir_full.c_str();
     for (size_t i = 0; i < listing.names.size(); ++i) {
         const std::string& name = listing.names[i];
         const char kind = listing.kind[i];
