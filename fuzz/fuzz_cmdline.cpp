@@ -42,20 +42,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (r != ParseResult::RUN) return 0;
     check(o.format >= 0 && o.format <= 3);
     check(run_backup(o) == 0);
-    check(fs.entries.size() == before.size());
-    int renamed = 0;
+    // A run renames files only; /COPY adds copies and keeps every file; /L changes nothing.
+    int done = 0;
     for (const auto& e : before) {
         if (!fs.has(e.first)) {
-            check(!e.second);  // never a directory
-            ++renamed;
+            check(!e.second && !o.copy && !o.list_only);  // never a directory
+            ++done;
         }
     }
-    check(renamed == fs.moves);
+    check(done == fs.moves);
+    if (o.copy) done = static_cast<int>(fs.entries.size() - before.size());
+    check(fs.entries.size() == before.size() + (o.copy ? done : 0));
+    if (o.list_only) {
+        check(fs.entries == before);
+        done = 0;  // the lines "  name -> backup"; the announcement begins with one blank
+        for (size_t at = 0; at < fs.out.size();) {
+            size_t end = fs.out.find('\n', at);
+            if (end == std::string::npos) end = fs.out.size();
+            const std::string line = fs.out.substr(at, end - at);
+            if (line.compare(0, 2, "  ") == 0 && line.find(" -> ") != std::string::npos) ++done;
+            at = end + 1;
+        }
+    }
     if (o.verbose) {
-        std::string summary = "\t\t" + std::to_string(renamed) + " file(s) renamed\n";
+        std::string summary = "\t\t" + std::to_string(done) + " file(s) " +
+                              (o.list_only ? "would be " : "") + (o.copy ? "copied\n" : "renamed\n");
         check(fs.out.size() >= summary.size() &&
               fs.out.compare(fs.out.size() - summary.size(), summary.size(), summary) == 0);
-    } else {
+    } else if (!o.debug && !o.list_only) {
         check(fs.out.empty());
     }
     return 0;
