@@ -11,11 +11,14 @@
  *   TAVRIX_DIR_NAME=N      just before N is renamed or linked, it is renamed to N.moved and a
  *                          directory is made under N;
  *   TAVRIX_SWAP_DIR=D:V    just before the first rename, the directory D is renamed to D.old
- *                          and a symbolic link to V is made under D. */
+ *                          and a symbolic link to V is made under D;
+ *   TAVRIX_NO_TMPFILE=1    files without a name (O_TMPFILE) are refused, as some file systems
+ *                          do. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -146,4 +149,20 @@ int unlinkat(int dir, const char *name, int flags) {
     save("unlink", dir, name);
     gone(dir, name);
     return real_unlinkat(dir, name, flags);
+}
+
+int openat(int dir, const char *path, int flags, ...) {
+    REAL(openat);
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    if (getenv("TAVRIX_NO_TMPFILE") && (flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return real_openat(dir, path, flags, mode);
 }

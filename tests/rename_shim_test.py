@@ -9,6 +9,8 @@ the renaming there.
 - POSIX, the fallback: the old name removed by another process after the new link was made:
   the file lives on under its backup name and counts as renamed. An editor saving a new file
   under the old name before, between and after the steps: the new file is never removed.
+- POSIX, /COPY where files without a name are refused: the copy is made under a private
+  name, given the next free backup name when the first was taken, and nothing is left over.
 - POSIX: a listed file that has become a directory is not renamed; the directory replaced by
   a link to another one during the run: only the directory opened at the start is touched.
 
@@ -60,6 +62,14 @@ def dir_case(env):
     return dict(env, TAVRIX_DIR_NAME="b.txt"), want
 
 
+def copy_case(env):
+    want = {n: own(n) for n in NAMES}
+    want.update({n + ".000.bak": b"taken" for n in NAMES})
+    want.update({n + ".001.bak": own(n) for n in NAMES})
+    return dict(env, TAVRIX_TAKE_SUFFIX=".000.bak", TAVRIX_NO_TMPFILE="1",
+                TAVRIX_NO_NOREPLACE="1"), want
+
+
 DIRECTORY = "a directory"
 
 
@@ -94,7 +104,8 @@ class Runner:
             finally:
                 subprocess.run([self.server, "-k"], env=self.env, **QUIET)
         else:
-            proc = subprocess.run([os.path.realpath(self.a.program), "*"], cwd=d, env=shim_env,
+            args = ["*", "/COPY"] if label.startswith("copy") else ["*"]
+            proc = subprocess.run([os.path.realpath(self.a.program)] + args, cwd=d, env=shim_env,
                                   stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
         return self.check(label, d, want, proc, count)
 
@@ -125,7 +136,8 @@ class Runner:
         problems = []
         if found != want:
             problems.append("%s: the directory holds %r, not %r" % (label, found, want))
-        if proc and (proc.returncode != 0 or b"\t\t%d file(s) renamed" % count not in proc.stdout):
+        done = b"copied" if label.startswith("copy") else b"renamed"
+        if proc and (proc.returncode != 0 or b"\t\t%d file(s) %s" % (count, done) not in proc.stdout):
             problems.append("%s: exit status %d, output %r %r" % (
                 label, proc.returncode, proc.stdout, proc.stderr))
         return problems
@@ -157,6 +169,7 @@ def main():
             cases.append(("became-directory", env, want, 2))
             cases.append(("became-directory-fallback", dict(env, TAVRIX_NO_NOREPLACE="1"), want, 2))
             cases.append(("swapped", runner.env, None))
+            cases.append(("copy-without-unnamed-files", *copy_case(runner.env)))
         problems = []
         for label, env, want, *count in cases:
             problems += runner.run(label, env, want, *count)
