@@ -1,5 +1,6 @@
-// The platform layer on Windows: the kernel32 file calls in their narrow ('A') forms, the
-// console's screen buffer on standard output, and key events from the console input "CONIN$".
+// The platform layer on Windows: the kernel32 file calls in their narrow ('A') forms, in the
+// UTF-8 code page that the manifest asks for; the console's screen buffer on standard output,
+// written in UTF-16; and key events from the console input "CONIN$".
 #include <windows.h>
 
 #include <cstdio>
