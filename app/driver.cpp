@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -274,25 +275,20 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
             cancelled = true;
             break;
         }
-        if (plan.name_slot + name.size() < static_cast<size_t>(MAX_PATH)) {
-            BackupResult r;
-            if (options.copy && !options.list_only) {
-                CopyProgress progress(name, show_progress);
-                request.watcher = &progress;
-                r = backup_file_report(*plan.dir, dir_full, name.c_str(), request, &view);
-                request.watcher = nullptr;
-            } else {
-                r = backup_file_report(*plan.dir, dir_full, name.c_str(), request, &view);
-            }
-            if (r.outcome == BackupOutcome::DONE) ++renamed;
-            if (trace_all) trace_result(name, r, options.copy);
-            if (r.outcome == BackupOutcome::CANCELLED) {
-                cancelled = true;
-                break;
-            }
-        } else if (trace_all) {
-            trace(name, options.copy ? ": not copied, the name would be too long"
-                                     : ": not renamed, the name would be too long");
+        BackupResult r;
+        if (plan.name_slot + name.size() >= static_cast<size_t>(MAX_PATH)) {
+            r.outcome = BackupOutcome::TOO_LONG;
+        } else {
+            std::optional<CopyProgress> progress;  // erased before the trace
+            if (options.copy && !options.list_only) request.watcher = &progress.emplace(name, show_progress);
+            r = backup_file_report(*plan.dir, dir_full, name.c_str(), request, &view);
+            request.watcher = nullptr;
+        }
+        if (r.outcome == BackupOutcome::DONE) ++renamed;
+        if (trace_all) trace_result(name, r, options.copy);
+        if (r.outcome == BackupOutcome::CANCELLED) {
+            cancelled = true;
+            break;
         }
         if (cancel_requested()) {
             cancelled = true;

@@ -93,6 +93,9 @@ bool running_under_wine() {
     return wine;
 }
 
+/// ERROR_DIRECTORY_NOT_SUPPORTED, which older headers lack.
+constexpr DWORD ERROR_A_DIRECTORY = 336;
+
 /// How much a copy takes at a time: small enough to look at Esc often on a slow disk.
 constexpr DWORD COPY_CHUNK = 8 << 20;
 
@@ -184,12 +187,12 @@ public:
 
     bool move_file(const char* from_name, const char* to_name) override {
         const std::string from = prefix_ + from_name, to = prefix_ + to_name;
-        if (!(link_first() ? move_by_link(from, to) : move_plain(from, to))) return false;
+        if (!place(from, to)) return false;
         // An entry that had become a directory since it was listed goes back to its name.
         DWORD attributes = GetFileAttributesA(to.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
         MoveFileA(to.c_str(), from.c_str());  // refused: it stays, nothing is lost
-        last_error_ = 336;  // ERROR_DIRECTORY_NOT_SUPPORTED, which older headers lack
+        last_error_ = ERROR_A_DIRECTORY;
         return false;
     }
 
@@ -221,14 +224,14 @@ public:
                          ? CopyStatus::COPIED
                          : refused();
         } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            last_error_ = 336;  // ERROR_DIRECTORY_NOT_SUPPORTED: it became a directory
+            last_error_ = ERROR_A_DIRECTORY;  // it became one since the listing
             status = CopyStatus::REFUSED;
         } else {
             status = copy_data(in, info, made, watcher);
         }
         CloseHandle(in);
         if (status != CopyStatus::COPIED) return status;
-        if (link_first() ? move_by_link(made, to) : move_plain(made, to)) return CopyStatus::COPIED;
+        if (place(made, to)) return CopyStatus::COPIED;
         DWORD e = last_error_;
         SetFileAttributesA(made.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only copy, too
         DeleteFileA(made.c_str());
@@ -256,6 +259,11 @@ private:
         for (FindEntry& e : every) {
             if (!matched.count(e.name)) entries_.push_back(std::move(e));
         }
+    }
+
+    /// Renames from to to, never replacing: MoveFileA, or under Wine the steps below.
+    bool place(const std::string& from, const std::string& to) {
+        return link_first() ? move_by_link(from, to) : move_plain(from, to);
     }
 
     /// Wine's MoveFileA looks for the new name, then renames: a file made under that name in
