@@ -345,8 +345,19 @@ void restore_tty() {
 }
 
 /// The key mode, in the foreground only.
+/// The settings to restore are those the terminal has when the program takes it.
 void apply_key_mode() {
-    if (tty_foreground() && tcsetattr(tty_fd, TCSANOW, &tty_raw) == 0) tty_changed = 1;
+    if (!tty_foreground()) return;
+    if (!tty_changed) {
+        struct termios now;
+        if (tcgetattr(tty_fd, &now) != 0) return;
+        tty_saved = now;
+        tty_raw = now;
+        tty_raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        tty_raw.c_cc[VMIN] = 1;
+        tty_raw.c_cc[VTIME] = 0;
+    }
+    if (tcsetattr(tty_fd, TCSANOW, &tty_raw) == 0) tty_changed = 1;
 }
 
 extern "C" void on_fatal_signal(int sig) {
@@ -411,24 +422,22 @@ bool output_is_pipe() {
     return fstat(STDOUT_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
 }
 
-/// Opens the terminal on first use and puts it in non-canonical, no-echo mode until exit;
-/// false when there is none, or it belongs to another.
+/// Opens the terminal on first use and, whenever the program is in the foreground, keeps it
+/// in non-canonical, no-echo mode until exit; false when there is none, or when output goes
+/// to a pipe, whose reader may own it. A job in the background keeps the terminal open but
+/// neither reads it nor changes its settings (either would stop it) until it comes to the
+/// foreground, even when it was sent there before its first look for a key.
 bool tty_open() {
     if (tty_tried) return tty_fd >= 0;
     tty_tried = true;
     if (output_is_pipe()) return false;
     int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
-    // A job in the background has no keys: reading them, or changing the terminal's
-    // settings, would stop it until it is brought to the foreground.
-    if (tcgetattr(fd, &tty_saved) != 0 || tcgetpgrp(fd) != getpgrp()) {
+    struct termios probe;
+    if (tcgetattr(fd, &probe) != 0) {
         close(fd);
         return false;
     }
-    tty_raw = tty_saved;
-    tty_raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    tty_raw.c_cc[VMIN] = 1;
-    tty_raw.c_cc[VTIME] = 0;
     tty_fd = fd;
     std::atexit(restore_tty);
     install_handlers();
@@ -611,7 +620,8 @@ public:
         }
     }
 
-    bool key_input() override { return tty_open(); }
+    /// In the background no key can come: the help runs to its end there.
+    bool key_input() override { return tty_open() && tty_foreground(); }
 
     bool key_waiting() override {
         if (has_pending_) return true;

@@ -318,6 +318,17 @@ class Renaming(TerminalCase):
         t.keys("Escape")
         t.wait_text(" * Cancelled *", timeout=1)
         t.wait_text("file(s) renamed")
+        # Started in the background, before its first look for a key: Esc works after fg too.
+        t.keys("clear", "Enter")
+        t.wait_for(lambda s: "Cancelled" not in s, "a cleared screen")
+        t.keys("%s 'f*' &" % shlex.quote(PROGRAM), "Enter")
+        t.wait_text("Renaming")  # it has looked for keys in the background
+        time.sleep(0.3)
+        t.keys("fg", "Enter")
+        t.wait_for(lambda s: s.rstrip().endswith("f*'"), "the second job in the foreground")
+        time.sleep(0.2)
+        t.keys("Escape")
+        t.wait_text(" * Cancelled *", timeout=1)
         t.keys("exit", "Enter")
         self.assertEqual(0, t.exit_status())
         self.assertTrue(t.settings_kept())
