@@ -300,7 +300,7 @@ class Renaming(TerminalCase):
 
     @posix_only("job control of a POSIX shell")
     def test_stopped_sent_to_the_background_and_back_esc_still_cancels(self):
-        count = 300000  # seconds of renaming, so that the run outlasts its stop and return
+        count = 200000  # seconds of renaming, so that each run outlasts its stop and return
         for i in range(count):
             open(os.path.join(self.dir, "f%06d" % i), "w").close()
         t = Terminal("PS1=ready$ bash --norc --noprofile -i", self.dir, 24)
