@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/version.h"
+#include "backup/protocol.h"
 #include "console/console.h"
 #include "console/help.h"
 #include "pathstr/pathstr.h"
@@ -73,14 +74,14 @@ enum EntryKind : char { NOT_MATCHED, FILE_ENTRY, DIRECTORY_ENTRY, BACKSLASH_NAME
 struct Listing {
     std::vector<std::string> names;  // every entry, in the order of the listing
     std::vector<char> kind;          // an EntryKind for each
+    std::string error;               // why the listing stopped early, if it did
 };
 
 /// What a run will work on, settled before anything is renamed.
 struct RunPlan {
     std::string pattern;              // as announced
     size_t name_slot = 0;             // where each found name goes in the pattern
-    std::string dir_full;             // the directory's full path and separator, for the names;
-                                      // empty when it cannot be had
+    size_t dir_length = NO_DIRECTORY_PATH;  // of the directory's full path and separator
     std::unique_ptr<Directory> dir;   // opened once; null when the pattern finds nothing
     Listing listing;                  // every entry of dir; the files among them are renamed
 };
@@ -119,6 +120,7 @@ Listing list_entries(Directory& dir) {
         listing.names.push_back(std::move(entry.name));
         listing.kind.push_back(kind);
     }
+    listing.error = dir.listing_error();
     return listing;
 }
 
@@ -148,7 +150,8 @@ RunPlan plan_run(const RunOptions& options) {
     if (spec && !platform().argument_exact(spec)) return plan;
     plan.dir = platform().open_directory(dir_typed.c_str(), plan.pattern.c_str() + plan.name_slot);
     if (!plan.dir) return plan;
-    plan.dir_full = directory_full_path(dir_typed.c_str());
+    const std::string dir_full = directory_full_path(dir_typed.c_str());
+    if (!dir_full.empty()) plan.dir_length = dir_full.size();
     plan.listing = list_entries(*plan.dir);
     return plan;
 }
@@ -163,7 +166,7 @@ void trace_result(const std::string& name, const BackupResult& r, bool copy) {
     const std::string no = copy ? ": not copied, " : ": not renamed, ";
     switch (r.outcome) {
         case BackupOutcome::DONE:
-            trace(name, " -> ", r.backup.substr(path_last_separator(r.backup.c_str())));
+            trace(name, " -> ", r.backup);
             break;
         case BackupOutcome::NO_EXTENSION: trace(name, (no + "no extension for /FORMAT3").c_str()); break;
         case BackupOutcome::TOO_LONG: trace(name, (no + "the name would be too long").c_str()); break;
@@ -257,7 +260,6 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
     const Listing& listing = plan.listing;
     // A view that misses a name only costs a refused rename and the tests on the disk.
     DirectoryView view(listing.names);
-    const char* dir_full = plan.dir_full.empty() ? nullptr : plan.dir_full.c_str();
     for (size_t i = 0; i < listing.names.size(); ++i) {
         const std::string& name = listing.names[i];
         const char kind = listing.kind[i];
@@ -276,12 +278,10 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
             break;
         }
         BackupResult r;
-        if (plan.name_slot + name.size() >= static_cast<size_t>(MAX_PATH)) {
-            r.outcome = BackupOutcome::TOO_LONG;
-        } else {
+        {
             std::optional<CopyProgress> progress;  // erased before the trace
             if (options.copy && !options.list_only) request.watcher = &progress.emplace(name, show_progress);
-            r = backup_file_report(*plan.dir, dir_full, name.c_str(), request, &view);
+            r = backup_file_report(*plan.dir, plan.dir_length, name.c_str(), request, &view);
             request.watcher = nullptr;
         }
         if (r.outcome == BackupOutcome::DONE) ++renamed;
@@ -294,6 +294,10 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
             cancelled = true;
             break;
         }
+    }
+    if (trace_all && !listing.error.empty() && !cancelled) {
+        console_printf("  the directory could not be read to its end: %s\n",
+                       console_safe(listing.error.c_str()).c_str());
     }
     return renamed;
 }

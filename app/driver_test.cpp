@@ -252,7 +252,7 @@ TEST_F(Driver, DebugTellsWhatBecameOfEachEntry) {
         fs.add_dir(name);  // directories: passed over, and they take every candidate
     }
     fs.add_file("/work/\x1b[1mbold");
-    fs.move_refused.insert("/work/\x1b[1mbold.000");
+    fs.move_failing.insert("/work/\x1b[1mbold.000");
     RunOptions o;
     o.spec = "*";
     o.format = FORMAT_NUMBER;

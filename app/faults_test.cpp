@@ -5,15 +5,30 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/driver.h"
 #include "tests/fake_platform.h"
 
 namespace {
 
-const char* const OPERATIONS[] = {"full_path", "current_directory", "open_directory", "next",
-                                  "exists", "move_file"};
+const char* const OPERATIONS[] = {"full_path",   "current_directory", "open_directory", "next",
+                                  "type_of",     "rename_noreplace",  "rename_private", "link",
+                                  "remove",      "open_source",       "create_hidden",  "copy_chunk",
+                                  "keep_attributes", "flush",         "name_unnamed"};
+
+/// The ways a run takes its steps: a rename in one call or in steps, a copy with or without
+/// a name of its own while it is made.
+struct Mode {
+    const char* name;
+    bool copy, no_noreplace, unnamed_files;
+};
+const Mode MODES[] = {{"rename", false, false, true},
+                      {"two-step rename", false, true, true},
+                      {"copy", true, false, true},
+                      {"copy under a private name", true, true, false}};
 
 void populate(FakePlatform& fs) {
     fs.add_dir("/work");
@@ -50,81 +65,121 @@ bool is_backup_of(const std::string& name, const std::string& file, int format) 
     return false;
 }
 
-/// Checks what a run left against what was there before it.
-void expect_nothing_lost(const std::map<std::string, bool>& before, const FakePlatform& fs,
-                         int format, const std::string& what) {
-    // Everything that was there is still there, or was renamed to a new name of its own.
-    std::set<std::string> new_names;
+bool is_private(const std::string& path) { return path.find("/.tavrix-") != std::string::npos; }
+
+/// Checks what a run left against what was there before it: every file's content is still
+/// there, under its own name or a backup name of it (with /COPY, under both); no name that
+/// was there holds anything else; the summary counts the backups made. A private name
+/// remains only when its removal failed.
+void expect_nothing_lost(const FakePlatform& before, const FakePlatform& fs, int format,
+                         const Mode& mode, bool removal_failed, const std::string& what) {
+    std::map<std::string, std::vector<std::string>> names_of;  // content -> names holding it
     for (const auto& e : fs.entries) {
-        if (!before.count(e.first)) new_names.insert(e.first);
-    }
-    EXPECT_EQ(before.size(), fs.entries.size()) << what;
-    int gone = 0;
-    for (const auto& e : before) {
-        if (fs.has(e.first)) continue;
-        ++gone;
-        EXPECT_FALSE(e.second) << what << ": a directory was renamed: " << e.first;
-        bool backed_up = false;
-        for (const std::string& n : new_names) {
-            if (is_backup_of(n, e.first, format)) backed_up = true;
+        if (!e.second && !(is_private(e.first) && removal_failed)) {
+            names_of[fs.content.at(e.first)].push_back(e.first);
         }
-        EXPECT_TRUE(backed_up) << what << ": lost " << e.first;
+        EXPECT_TRUE(!is_private(e.first) || removal_failed) << what << ": left " << e.first;
+        auto was = before.entries.find(e.first);
+        if (was == before.entries.end()) continue;
+        EXPECT_EQ(was->second, e.second) << what << ": replaced " << e.first;
+        if (!e.second) {
+            EXPECT_EQ(before.content.at(e.first), fs.content.at(e.first)) << what << ": replaced " << e.first;
+        }
     }
-    EXPECT_EQ(gone, fs.moves) << what;
-    EXPECT_EQ(static_cast<int>(new_names.size()), fs.moves) << what;
-    int count = reported(fs.out);
-    EXPECT_EQ(fs.moves, count) << what << ": the summary says " << count;
+    int backups = 0, renamed = 0;
+    for (const auto& e : before.entries) {
+        if (e.second) {
+            EXPECT_TRUE(fs.has(e.first)) << what << ": a directory was renamed: " << e.first;
+            continue;
+        }
+        const std::vector<std::string>& names = names_of[before.content.at(e.first)];
+        EXPECT_FALSE(names.empty()) << what << ": lost " << e.first;
+        bool backed_up = false;
+        for (const std::string& n : names) {
+            if (n == e.first) continue;
+            EXPECT_TRUE(is_backup_of(n, e.first, format)) << what << ": " << e.first << " also under " << n;
+            backed_up = true;
+            ++backups;
+        }
+        if (backed_up && !fs.has(e.first)) ++renamed;
+        if (removal_failed) continue;
+        if (mode.copy) {
+            EXPECT_TRUE(fs.has(e.first)) << what << ": a copy lost " << e.first;
+            EXPECT_LE(names.size(), 2u) << what << ": copied twice: " << e.first;
+        } else {
+            EXPECT_EQ(1u, names.size()) << what << ": under two names: " << e.first;
+        }
+    }
+    EXPECT_EQ(0, fs.held) << what << ": signals still held back";
+    EXPECT_EQ(mode.copy ? backups : renamed, reported(fs.out)) << what;
+}
+
+FakePlatform* prepared(const Mode& mode) {
+    FakePlatform* fs = new FakePlatform;
+    populate(*fs);
+    fs->no_noreplace = mode.no_noreplace;
+    fs->unnamed_files = mode.unnamed_files;
+    return fs;
+}
+
+RunOptions options_for(const Mode& mode, int format) {
+    RunOptions o;
+    o.spec = "*";
+    o.format = format;
+    o.copy = mode.copy;
+    return o;
 }
 
 }  // namespace
 
 TEST(Faults, EachCallFailingOnceOrForGoodLosesNothing) {
     int runs = 0;
-    for (const char* op : OPERATIONS) {
-        for (bool for_good : {false, true}) {
-            for (int n = 1; n <= 40; ++n) {
-                FakePlatform fs;
-                populate(fs);
-                const auto before = fs.entries;
-                fs.fail_at[op] = n;
-                fs.fail_on = for_good;
-                RunOptions o;
-                o.spec = "*";
-                o.format = n % 3;
-                EXPECT_EQ(0, run_backup(o));
-                expect_nothing_lost(before, fs, o.format, std::string(op) + " #" + std::to_string(n) +
-                                                    (for_good ? " on" : ""));
-                ++runs;
+    for (const Mode& mode : MODES) {
+        for (const char* op : OPERATIONS) {
+            for (bool for_good : {false, true}) {
+                for (int n = 1; n <= 30; ++n) {
+                    FakePlatform before;
+                    populate(before);
+                    std::unique_ptr<FakePlatform> fs(prepared(mode));
+                    fs->fail_at[op] = n;
+                    fs->fail_on = for_good;
+                    const RunOptions o = options_for(mode, n % 3);
+                    EXPECT_EQ(0, run_backup(o));
+                    expect_nothing_lost(before, *fs, o.format, mode, std::string(op) == "remove",
+                                        std::string(mode.name) + ", " + op + " #" + std::to_string(n) +
+                                            (for_good ? " on" : ""));
+                    ++runs;
+                }
             }
         }
     }
-    EXPECT_EQ(480, runs);
+    EXPECT_EQ(4 * 15 * 2 * 30, runs);
 }
 
-TEST(Faults, WithoutFaultsEveryFileIsRenamed) {
-    FakePlatform fs;
-    populate(fs);
-    const auto before = fs.entries;
-    RunOptions o;
-    o.spec = "*";
-    run_backup(o);
-    expect_nothing_lost(before, fs, 0, "no fault");
-    EXPECT_EQ(8, fs.moves);  // every file, none of the directories
-    EXPECT_TRUE(fs.has("/work/c.txt.001.bak"));
-    EXPECT_TRUE(fs.has("/work/a.doc.001.bak"));
+TEST(Faults, WithoutFaultsEveryFileIsBackedUp) {
+    for (const Mode& mode : MODES) {
+        FakePlatform before;
+        populate(before);
+        std::unique_ptr<FakePlatform> fs(prepared(mode));
+        run_backup(options_for(mode, 0));
+        expect_nothing_lost(before, *fs, 0, mode, false, mode.name);
+        EXPECT_TRUE(fs->has("/work/c.txt.001.bak")) << mode.name;
+        EXPECT_TRUE(fs->has("/work/a.doc.001.bak")) << mode.name;
+        EXPECT_EQ(mode.copy ? 0 : 8, fs->moves) << mode.name;  // every file, none of the directories
+    }
 }
 
-TEST(Faults, AFailedExistenceTestNeverLetsARenameReplace) {
-    // Every existence test says "free": the non-replacing rename is what keeps the backups.
-    FakePlatform fs;
-    populate(fs);
-    const auto before = fs.entries;
-    fs.fail_at["exists"] = 1;
-    fs.fail_on = true;
-    RunOptions o;
-    o.spec = "*";
-    run_backup(o);
-    expect_nothing_lost(before, fs, 0, "exists always errs");
-    EXPECT_TRUE(fs.has("/work/c.txt.001.bak"));  // the listing knew .000 was taken
-    EXPECT_TRUE(fs.has("/work/b.000.bak"));
+TEST(Faults, AFailedLookNeverLetsARenameReplace) {
+    // Every look at a name says "missing": the non-replacing steps are what keep the backups.
+    for (const Mode& mode : MODES) {
+        FakePlatform before;
+        populate(before);
+        std::unique_ptr<FakePlatform> fs(prepared(mode));
+        fs->fail_at["type_of"] = 1;
+        fs->fail_on = true;
+        run_backup(options_for(mode, 0));
+        expect_nothing_lost(before, *fs, 0, mode, false, std::string(mode.name) + ", type_of always errs");
+        EXPECT_TRUE(fs->has("/work/c.txt.001.bak"));  // the listing knew .000 was taken
+        EXPECT_TRUE(fs->has("/work/b.000.bak"));
+    }
 }

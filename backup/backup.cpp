@@ -4,14 +4,17 @@
 #include <cstring>
 #include <memory>
 
+#include "backup/protocol.h"
 #include "pathstr/pathstr.h"
+#include "platform/filesys.h"
 #include "platform/platform.h"
 
 namespace {
 
-/// Formats one candidate; false when it does not fit in MAX_PATH.
-bool format_candidate(char* out, BackupFormat format, bool hex, const char* base, int n,
-                      const char* ext) {
+/// Formats one candidate name; false when the backup's full path, dir_length bytes of
+/// directory and the name, would not fit in MAX_PATH.
+bool format_candidate(char* out, size_t dir_length, BackupFormat format, bool hex,
+                      const char* base, int n, const char* ext) {
     int len;
     if (format == FORMAT_NUMBER) {
         len = hex ? std::snprintf(out, MAX_PATH + 1, "%s.%4.4x", base, n)
@@ -23,37 +26,8 @@ bool format_candidate(char* out, BackupFormat format, bool hex, const char* base
         len = hex ? std::snprintf(out, MAX_PATH + 1, "%s.%4.4x.bak", base, n)
                   : std::snprintf(out, MAX_PATH + 1, "%s.%3.3i.bak", base, n);
     }
-    return len >= 0 && len < MAX_PATH;
+    return len >= 0 && dir_length + static_cast<size_t>(len) < static_cast<size_t>(MAX_PATH);
 }
-
-/// Splits full path p for the name.NNN.ext shape; false when its last component has no dot.
-bool split_extension(const char* p, char* base, char* ext) {
-    str_copy_max(ext, path_extension(p), MAX_PATH);
-    if (ext[0] == '\0') return false;
-    str_copy_max(base, path_strip_extension(p), MAX_PATH);
-    return true;
-}
-
-}  // namespace
-
-int backup_file(const char* path, BackupFormat format, bool hex) {
-    if (!path || !*path) return 0;
-    Platform& os = platform();
-    char full[MAX_PATH + 1] = {0};
-    size_t len = os.full_path(path, full, MAX_PATH);
-    if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) return 0;
-    const size_t name_at = path_name_start(full);
-    const std::string dir_full(full, name_at);
-    std::unique_ptr<Directory> dir = os.open_directory(dir_full.c_str(), full + name_at);
-    if (!dir) return 0;
-    BackupRequest request;
-    request.format = format;
-    request.hex = hex;
-    BackupResult r = backup_file_report(*dir, dir_full.c_str(), full + name_at, request, nullptr);
-    return r.outcome == BackupOutcome::DONE;
-}
-
-namespace {
 
 constexpr uint32_t EMPTY = 0xFFFFFFFFu;
 
@@ -108,76 +82,86 @@ void DirectoryView::forget(const char* name) {
 
 namespace {
 
-/// Renames or copies name to candidate; TAKEN when the name was taken meanwhile.
-CopyStatus take_name(Directory& dir, const char* name, const char* candidate,
-                     const BackupRequest& request) {
-    if (request.dry_run) return CopyStatus::COPIED;
-    if (!request.copy) return dir.move_file(name, candidate) ? CopyStatus::COPIED : CopyStatus::TAKEN;
+/// Takes one candidate for the file: renames it there, copies it there, or, for a dry run,
+/// only chooses it.
+StepResult take_name(Directory& dir, EntryMove& move, const char* name, const char* candidate,
+                     const BackupRequest& request, std::string& reason) {
+    if (request.dry_run) return StepResult::DONE;
+    if (!request.copy) {
+        StepResult r = move.to(candidate);
+        reason = move.reason();
+        return r;
+    }
     struct IgnoreProgress : CopyWatcher {
         bool keep_going(uint64_t, uint64_t) override { return true; }
     } ignore;
-    return dir.copy_file(name, candidate, request.watcher ? *request.watcher : ignore);
+    return copy_entry(dir, name, candidate, request.watcher ? *request.watcher : ignore, reason);
+}
+
+/// The outcome of the search's end, and of a refusal.
+BackupOutcome outcome_of(StepResult r) {
+    switch (r) {
+        case StepResult::DONE: return BackupOutcome::DONE;
+        case StepResult::TAKEN: return BackupOutcome::ALL_TAKEN;
+        case StepResult::NOT_REGULAR: return BackupOutcome::NOT_REGULAR;
+        case StepResult::CANCELLED: return BackupOutcome::CANCELLED;
+        case StepResult::REFUSED: break;
+    }
+    return BackupOutcome::REFUSED;
 }
 
 }  // namespace
 
-BackupResult backup_file_report(Directory& dir, const char* dir_full, const char* name,
+BackupResult backup_file_report(Directory& dir, size_t dir_length, const char* name,
                                 const BackupRequest& request, DirectoryView* view) {
     const BackupFormat format = request.format;
     const bool hex = request.hex;
     BackupResult result;
-    if (!dir_full) return result;
-    const size_t prefix = std::strlen(dir_full);
-    if (prefix + std::strlen(name) >= static_cast<size_t>(MAX_PATH)) {
+    if (dir_length == NO_DIRECTORY_PATH) return result;
+    if (dir_length + std::strlen(name) >= static_cast<size_t>(MAX_PATH)) {
         result.outcome = BackupOutcome::TOO_LONG;
         return result;
     }
-    char full[MAX_PATH + 1] = {0};
-    str_copy_max(full, dir_full, MAX_PATH);
-    str_concat_max(full, name, MAX_PATH);
-
+    // Entry names hold no separator: the extension is the name's own.
     char base[MAX_PATH + 1] = {0};
     char ext[MAX_PATH + 1] = {0};
-    const char* name_base = full;
+    const char* name_base = name;
     if (format == FORMAT_BEFORE_EXT) {
-        if (!split_extension(full, base, ext)) {
+        str_copy_max(ext, path_extension(name), MAX_PATH);
+        if (ext[0] == '\0') {
             result.outcome = BackupOutcome::NO_EXTENSION;
             return result;
         }
+        str_copy_max(base, path_strip_extension(name), MAX_PATH);
         name_base = base;
     }
     const int limit = hex ? SEQUENCE_LIMIT_HEX : SEQUENCE_LIMIT_DECIMAL;
     char candidate[MAX_PATH + 1] = {0};
     bool listed = view != nullptr;  // whether the listing still answers for the names
-    for (int i = 0; i < limit; ++i) {
-        if (!format_candidate(candidate, format, hex, name_base, i, ext)) {
+    EntryMove move(dir, name);
+    StepResult last = StepResult::TAKEN;
+    for (int i = 0; i < limit && last == StepResult::TAKEN; ++i) {
+        if (!format_candidate(candidate, dir_length, format, hex, name_base, i, ext)) {
             result.outcome = BackupOutcome::TOO_LONG;
-            return result;
+            break;
         }
-        const char* candidate_name = candidate + prefix;
-        if (listed ? view->taken(candidate_name) : dir.exists(candidate_name)) continue;
-        const CopyStatus status = take_name(dir, name, candidate_name, request);
-        if (status == CopyStatus::COPIED) {
-            result.outcome = BackupOutcome::DONE;
-            result.backup = candidate;
-            if (view && !request.copy) view->forget(name);  // a rename frees the name
-            return result;
+        if (listed ? view->taken(candidate) : dir.type_of(candidate) != EntryType::MISSING) continue;
+        last = take_name(dir, move, name, candidate, request, result.reason);
+        if (last == StepResult::TAKEN && listed) {
+            // The listing was stale: the candidates are tested on the directory from the first.
+            listed = false;
+            i = -1;
         }
-        if (status == CopyStatus::NOT_REGULAR || status == CopyStatus::CANCELLED) {
-            result.outcome = status == CopyStatus::CANCELLED ? BackupOutcome::CANCELLED
-                                                             : BackupOutcome::NOT_REGULAR;
-            return result;
-        }
-        // A rename's refusal may be a stale listing; a copy's only when the name was taken.
-        if (!listed || status == CopyStatus::REFUSED) {
-            result.outcome = BackupOutcome::REFUSED;
-            result.reason = dir.last_error();
-            return result;
-        }
-        // The listing was stale: the candidates are tested on the directory from the first.
-        listed = false;
-        i = -1;
     }
-    result.outcome = BackupOutcome::ALL_TAKEN;
+    if (result.outcome != BackupOutcome::TOO_LONG) result.outcome = outcome_of(last);
+    if (last == StepResult::DONE) {
+        result.backup = candidate;
+        if (view && !request.copy) view->forget(name);  // a rename frees the name, for /L too
+    }
+    const std::string kept = move.finish();
+    if (!kept.empty()) {
+        result.outcome = BackupOutcome::REFUSED;
+        result.reason = kept;
+    }
     return result;
 }

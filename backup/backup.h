@@ -20,11 +20,6 @@ constexpr int SEQUENCE_LIMIT_HEX = 0x10000;
 class CopyWatcher;
 class Directory;
 
-/// Renames the file at path to its lowest free backup name; 1 when renamed, 0 otherwise
-/// (the file then keeps its name). Never replaces an existing name. Tests each candidate
-/// name on the file system.
-int backup_file(const char* path, BackupFormat format, bool hex);
-
 /// What a run knows of one directory: the names of all its entries when it was listed, less
 /// those renamed since. Backup names the run makes need no entry: a backup name of one file
 /// is never a candidate of another file in the same shape and numbering.
@@ -59,16 +54,19 @@ struct BackupRequest {
 
 struct BackupResult {
     BackupOutcome outcome = BackupOutcome::NO_FULL_PATH;
-    std::string backup;  // the full backup name, when done
+    std::string backup;  // the backup's name in the directory, when done
     std::string reason;  // the platform's own words, when it refused
 };
 
+/// The length of a directory's full path that cannot be had.
+constexpr size_t NO_DIRECTORY_PATH = static_cast<size_t>(-1);
+
 /// Renames the entry name of the open directory dir to its lowest free backup name (or copies
-/// it there, or only chooses the name, as request says). The
-/// names and their limits come from the file's full path, dir_full (the directory's full
-/// path with its separator; null when it cannot be had) followed by name; only the part after
-/// dir_full reaches the directory. Candidates are tested against view, when there is one,
-/// without a call to the file system; when the rename is refused (the view was stale), they
-/// are tested on the directory once more.
-BackupResult backup_file_report(Directory& dir, const char* dir_full, const char* name,
+/// it there, or only chooses the name, as request says). dir_length is the length of the
+/// directory's full path with its separator (NO_DIRECTORY_PATH when it cannot be had): the
+/// full path of the file and of its backup, that length and the name, must each be shorter
+/// than MAX_PATH. Candidates are tested against view, when there is one, without a call to
+/// the file system; when a rename is refused as taken (the view was stale), they are tested
+/// on the directory once more.
+BackupResult backup_file_report(Directory& dir, size_t dir_length, const char* name,
                                 const BackupRequest& request, DirectoryView* view);

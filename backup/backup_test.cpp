@@ -9,9 +9,26 @@
 #include <string>
 #include <vector>
 
+#include "pathstr/pathstr.h"
 #include "tests/fake_platform.h"
 
 namespace {
+
+/// Backs up the file at path (made absolute) by the name its directory lists it under;
+/// 1 when it was renamed.
+int backup_path(const char* path, BackupFormat format, bool hex) {
+    if (!path || !*path) return 0;
+    char full[MAX_PATH + 1] = {0};
+    size_t len = platform().full_path(path, full, MAX_PATH);
+    if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) return 0;
+    const size_t name_at = path_name_start(full);
+    std::unique_ptr<Directory> dir = platform().open_directory(std::string(full, name_at).c_str(), "*");
+    if (!dir) return 0;
+    BackupRequest request;
+    request.format = format;
+    request.hex = hex;
+    return backup_file_report(*dir, name_at, full + name_at, request, nullptr).outcome == BackupOutcome::DONE;
+}
 
 struct BackupFile : ::testing::Test {
     FakePlatform fs;
@@ -20,13 +37,13 @@ struct BackupFile : ::testing::Test {
 
 TEST_F(BackupFile, FirstFreeNumberFillsGaps) {
     fs.add_file("/d/Example.doc");
-    EXPECT_EQ(1, backup_file("/d/Example.doc", FORMAT_BAK, false));
+    EXPECT_EQ(1, backup_path("/d/Example.doc", FORMAT_BAK, false));
     EXPECT_TRUE(fs.has("/d/Example.doc.000.bak"));
 
     fs.add_file("/d/Example.doc");
     fs.add_dir("/d/Example.doc.001.bak");  // a directory takes the name too
     fs.add_file("/d/Example.doc.003.bak");
-    EXPECT_EQ(1, backup_file("/d/Example.doc", FORMAT_BAK, false));
+    EXPECT_EQ(1, backup_path("/d/Example.doc", FORMAT_BAK, false));
     EXPECT_TRUE(fs.has("/d/Example.doc.002.bak"));
     EXPECT_FALSE(fs.has("/d/Example.doc"));
 }
@@ -53,7 +70,7 @@ TEST(BackupShapes, EachShapeAndNumbering) {
         FakePlatform each;
         each.add_dir("/d");
         each.add_file(c.file);
-        EXPECT_EQ(1, backup_file(c.file, c.format, c.hex)) << c.backup;
+        EXPECT_EQ(1, backup_path(c.file, c.format, c.hex)) << c.backup;
         EXPECT_TRUE(each.has(c.backup)) << c.backup;
         EXPECT_FALSE(each.has(c.file));
     }
@@ -66,7 +83,7 @@ TEST_F(BackupFile, HexIsLowercaseAndFourWide) {
         std::snprintf(name, sizeof name, "/d/Example.%04x.doc", i);
         fs.add_file(name);
     }
-    EXPECT_EQ(1, backup_file("/d/Example.doc", FORMAT_BEFORE_EXT, true));
+    EXPECT_EQ(1, backup_path("/d/Example.doc", FORMAT_BEFORE_EXT, true));
     EXPECT_TRUE(fs.has("/d/Example.001a.doc"));
 }
 
@@ -78,7 +95,7 @@ TEST_F(BackupFile, EveryCandidateTakenLeavesTheFile) {
         fs.add_file(name);
     }
     EXPECT_FALSE(fs.has("/d/f.999.bak"));
-    EXPECT_EQ(0, backup_file("/d/f", FORMAT_BAK, false));
+    EXPECT_EQ(0, backup_path("/d/f", FORMAT_BAK, false));
     EXPECT_TRUE(fs.has("/d/f"));
     EXPECT_FALSE(fs.has("/d/f.999.bak"));  // 998 is the last decimal candidate
 
@@ -87,10 +104,10 @@ TEST_F(BackupFile, EveryCandidateTakenLeavesTheFile) {
         std::snprintf(name, sizeof name, "/d/f.%04x", i);
         fs.add_file(name);
     }
-    EXPECT_EQ(1, backup_file("/d/f", FORMAT_NUMBER, true));
+    EXPECT_EQ(1, backup_path("/d/f", FORMAT_NUMBER, true));
     EXPECT_TRUE(fs.has("/d/f.ffff"));
     fs.add_file("/d/f");
-    EXPECT_EQ(0, backup_file("/d/f", FORMAT_NUMBER, true));  // 0000 to ffff all taken
+    EXPECT_EQ(0, backup_path("/d/f", FORMAT_NUMBER, true));  // 0000 to ffff all taken
     EXPECT_TRUE(fs.has("/d/f"));
 }
 
@@ -99,16 +116,17 @@ TEST_F(BackupFile, FailuresLeaveTheFileUnderItsName) {
     fs.add_file("/d/README");
     fs.add_dir("/d/my.dir");
     fs.add_file("/d/my.dir/README");
-    EXPECT_EQ(0, backup_file("/d/README", FORMAT_BEFORE_EXT, false));
-    EXPECT_EQ(0, backup_file("/d/my.dir/README", FORMAT_BEFORE_EXT, false));
-    EXPECT_EQ(0, backup_file("", FORMAT_BAK, false));
-    EXPECT_EQ(0, backup_file(nullptr, FORMAT_BAK, false));
+    EXPECT_EQ(0, backup_path("/d/README", FORMAT_BEFORE_EXT, false));
+    EXPECT_EQ(0, backup_path("/d/my.dir/README", FORMAT_BEFORE_EXT, false));
+    EXPECT_EQ(0, backup_path("", FORMAT_BAK, false));
+    EXPECT_EQ(0, backup_path(nullptr, FORMAT_BAK, false));
 
-    // The chosen name appears between the test and the rename: nothing is replaced.
+    // The chosen name appears between the test and the rename: nothing is replaced, and the
+    // next name is taken.
     fs.move_refused.insert("/d/README.000.bak");
-    EXPECT_EQ(0, backup_file("/d/README", FORMAT_BAK, false));
-    EXPECT_EQ(0, fs.moves);
-    EXPECT_TRUE(fs.has("/d/README"));
+    EXPECT_EQ(1, backup_path("/d/README", FORMAT_BAK, false));
+    EXPECT_EQ(1, fs.moves);
+    EXPECT_TRUE(fs.has("/d/README.001.bak"));
     EXPECT_TRUE(fs.has("/d/my.dir/README"));
 }
 
@@ -116,29 +134,29 @@ TEST_F(BackupFile, NamesThatDoNotFitAreNeverCut) {
     // The full path itself: 259 characters fit, 260 do not.
     std::string fits = "/d/" + std::string(MAX_PATH - 1 - 3 - 8, 'a');  // room for ".000.bak"
     fs.add_file(fits);
-    EXPECT_EQ(1, backup_file(fits.c_str(), FORMAT_BAK, false));
+    EXPECT_EQ(1, backup_path(fits.c_str(), FORMAT_BAK, false));
     EXPECT_TRUE(fs.has(fits + ".000.bak"));
 
     std::string candidate_too_long = fits + "b";
     fs.add_file(candidate_too_long);
-    EXPECT_EQ(0, backup_file(candidate_too_long.c_str(), FORMAT_BAK, false));
+    EXPECT_EQ(0, backup_path(candidate_too_long.c_str(), FORMAT_BAK, false));
     EXPECT_TRUE(fs.has(candidate_too_long));
-    EXPECT_EQ(0, backup_file(candidate_too_long.c_str(), FORMAT_BAK, true));
+    EXPECT_EQ(0, backup_path(candidate_too_long.c_str(), FORMAT_BAK, true));
 
     std::string path_too_long = "/d/" + std::string(MAX_PATH - 3, 'c');
     fs.add_file(path_too_long);
-    EXPECT_EQ(0, backup_file(path_too_long.c_str(), FORMAT_NUMBER, false));
+    EXPECT_EQ(0, backup_path(path_too_long.c_str(), FORMAT_NUMBER, false));
     EXPECT_EQ(1, fs.moves);
 }
 
 TEST_F(BackupFile, RelativePathIsMadeAbsolute) {
     fs.cwd = "/d";
     fs.add_file("/d/x.txt");
-    EXPECT_EQ(1, backup_file("x.txt", FORMAT_BAK, false));
+    EXPECT_EQ(1, backup_path("x.txt", FORMAT_BAK, false));
     EXPECT_TRUE(fs.has("/d/x.txt.000.bak"));
     fs.cwd_fails = true;
     fs.add_file("/d/y.txt");
-    EXPECT_EQ(0, backup_file("y.txt", FORMAT_BAK, false));
+    EXPECT_EQ(0, backup_path("y.txt", FORMAT_BAK, false));
 }
 
 }  // namespace
@@ -154,7 +172,7 @@ int listed_backup(const std::string& name, BackupFormat format, bool hex, Direct
     BackupRequest request;
     request.format = format;
     request.hex = hex;
-    BackupResult r = backup_file_report(*d, "/d/", name.c_str(), request, &view);
+    BackupResult r = backup_file_report(*d, 3, name.c_str(), request, &view);
     return r.outcome == BackupOutcome::DONE;
 }
 
@@ -203,7 +221,7 @@ TEST(ListedBackup, AgreesWithTheTestOnDiskOnRandomDirectories) {
         }
         platform_install(&plain);
         for (const std::string& n : names) {
-            if (!entries.at("/d/" + n)) backup_file(("/d/" + n).c_str(), format, hex);
+            if (!entries.at("/d/" + n)) backup_path(("/d/" + n).c_str(), format, hex);
         }
         ASSERT_EQ(plain.entries, listed_result) << "round " << round;
         ++compared;
@@ -223,13 +241,21 @@ TEST(ListedBackup, AStaleViewFallsBackToTheTestsOnDisk) {
     EXPECT_TRUE(fs.has("/d/f.002.bak"));
     EXPECT_TRUE(fs.has("/d/f.000.bak"));
 
-    // Both the listing's choice and the tests' choice refused: the file stays.
+    // The listing's choice and the tests' choice refused as taken: the next name is tried.
     fs.add_file("/d/g");
     names = names_in(fs);
     DirectoryView again(names);
     fs.move_refused.insert("/d/g.000.bak");
-    EXPECT_EQ(0, listed_backup("g", FORMAT_BAK, false, again));
-    EXPECT_TRUE(fs.has("/d/g"));
+    EXPECT_EQ(1, listed_backup("g", FORMAT_BAK, false, again));
+    EXPECT_TRUE(fs.has("/d/g.001.bak"));
+
+    // Refused for another reason: the file stays.
+    fs.add_file("/d/h");
+    names = names_in(fs);
+    DirectoryView third(names);
+    fs.move_failing.insert("/d/h.000.bak");
+    EXPECT_EQ(0, listed_backup("h", FORMAT_BAK, false, third));
+    EXPECT_TRUE(fs.has("/d/h"));
 }
 
 TEST(ListedBackup, ARenamedNameIsFreeForTheFilesAfterIt) {
@@ -243,5 +269,5 @@ TEST(ListedBackup, ARenamedNameIsFreeForTheFilesAfterIt) {
     EXPECT_EQ(1, listed_backup("x", FORMAT_NUMBER, false, view));
     EXPECT_TRUE(fs.has("/d/x.000.000"));
     EXPECT_TRUE(fs.has("/d/x.000"));  // x took the name x.000 gave up
-    EXPECT_EQ(0, fs.calls["exists"]);  // no test on disk at all
+    EXPECT_EQ(2, fs.calls["type_of"]);  // no test on disk but the look at each new name
 }

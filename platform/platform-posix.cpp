@@ -4,14 +4,12 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
-#include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/random.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
@@ -20,9 +18,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/keys.h"
 #include "platform/platform.h"
+#include "platform/posix_system.h"
 #include "platform/posix_util.h"
 
 namespace {
@@ -54,28 +54,117 @@ long long now_ms() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// ---- The directory of a run ----
+// ---- Signals that end the program ----
 
 void install_handlers();
 
-/// A copy's temporary name, removed should a signal end the program before it is done.
-int temporary_dir = -1;
-char temporary_name[64];
+/// A copy's private name, removed should a signal end the program before it is done: the
+/// directory, the process id and the name's random part in 16-bit pieces, so that the
+/// handler reads nothing but volatile sig_atomic_t.
+volatile sig_atomic_t temporary_dir = -1;
+volatile sig_atomic_t temporary_pid = 0;
+volatile sig_atomic_t temporary_random[4];
 
 /// How much a copy takes at a time: small enough to look at Esc often on a slow disk.
 constexpr size_t COPY_CHUNK = 8 << 20;
 
-/// The signals that end the program: held back while a file is between two names.
+/// The signals whose default action ends the process and that can be caught.
+std::vector<int> ending_signal_list() {
+    std::vector<int> list = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGPIPE,   SIGALRM,
+                             SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
+#ifdef SIGPWR
+    list.push_back(SIGPWR);
+#endif
+#if defined(SIGIO)
+    list.push_back(SIGIO);
+#elif defined(SIGPOLL)
+    list.push_back(SIGPOLL);
+#endif
+#ifdef SIGSTKFLT
+    list.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) list.push_back(sig);
+#endif
+    return list;
+}
+
 sigset_t ending_signals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGPIPE}) sigaddset(&set, sig);
+    for (int sig : ending_signal_list()) sigaddset(&set, sig);
     return set;
 }
 
-bool same_inode(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+/// The private name of process pid with random part r, written without any library call, so
+/// that the signal handler can make it too: ".tavrix-PID-RANDOM.tmp".
+void format_private_name(char* out, long pid, const unsigned (&r)[4]) {
+    const char* prefix = ".tavrix-";
+    while (*prefix) *out++ = *prefix++;
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + pid % 10);
+        pid /= 10;
+    } while (pid > 0 && n < 20);
+    while (n > 0) *out++ = digits[--n];
+    *out++ = '-';
+    for (unsigned part : r) {
+        for (int shift = 12; shift >= 0; shift -= 4) *out++ = "0123456789abcdef"[(part >> shift) & 15];
+    }
+    const char* suffix = ".tmp";
+    while (*suffix) *out++ = *suffix++;
+    *out = '\0';
 }
+
+/// Removes the copy's private name, if there is one; from the signal handler too.
+void remove_temporary() {
+    const int dir = temporary_dir;
+    if (dir < 0) return;
+    const unsigned r[4] = {static_cast<unsigned>(temporary_random[0]), static_cast<unsigned>(temporary_random[1]),
+                           static_cast<unsigned>(temporary_random[2]), static_cast<unsigned>(temporary_random[3])};
+    char name[64];
+    format_private_name(name, temporary_pid, r);
+    unlinkat(dir, name, 0);
+}
+
+// ---- The directory of a run ----
+
+FsStatus status_of_errno() { return errno == EEXIST ? FsStatus::TAKEN : FsStatus::FAILED; }
+
+EntryType type_of_mode(mode_t mode) {
+    return S_ISREG(mode) ? EntryType::FILE : S_ISDIR(mode) ? EntryType::DIRECTORY
+                         : S_ISLNK(mode) ? EntryType::LINK : EntryType::SPECIAL;
+}
+
+class PosixSource : public SourceFile {
+public:
+    PosixSource(int fd, const struct stat& st, std::string name) : fd_(fd), st_(st), name_(std::move(name)) {}
+    ~PosixSource() override {
+        if (fd_ >= 0) close(fd_);
+    }
+    EntryType type() const override { return type_of_mode(st_.st_mode); }
+    uint64_t size() const override { return static_cast<uint64_t>(st_.st_size); }
+
+    int fd_;  // -1 for a link, which is not opened
+    struct stat st_;
+    std::string name_;
+};
+
+class PosixHidden : public HiddenFile {
+public:
+    PosixHidden(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+    ~PosixHidden() override {
+        if (fd_ >= 0) close(fd_);
+        if (!name_.empty()) temporary_dir = -1;  // the protocol removes the name itself
+    }
+    const std::string& private_name() const override { return name_; }
+
+    int fd_;  // -1 for the copy of a link
+    std::string name_;
+    bool clone_tried = false;
+    bool cloned = false;
+};
 
 class PosixDirectory : public Directory {
 public:
@@ -89,157 +178,237 @@ public:
         if (!list_) {
             // A description of its own, so that the listing's position is not the descriptor's.
             int fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd < 0) return false;
-            list_ = fdopendir(fd);
+            list_ = fd < 0 ? nullptr : fdopendir(fd);
             if (!list_) {
-                close(fd);
+                listing_errno_ = errno;
+                if (fd >= 0) close(fd);
                 return false;
             }
         }
-        while (dirent* d = readdir(list_)) {
+        for (;;) {
+            errno = 0;
+            dirent* d = readdir(list_);
+            if (!d) {
+                listing_errno_ = errno;  // 0 at the end of the listing
+                return false;
+            }
             e.matched = wildcard_match(pattern_.c_str(), d->d_name);
             e.name = d->d_name;
-            e.is_directory = d->d_type == DT_DIR;
+            e.is_directory = false;
             e.special = false;
             if (e.matched && !classify(d, e.is_directory, e.special)) continue;  // vanished meanwhile
             return true;
         }
-        return false;
     }
 
-    bool exists(const char* name) override {
+    std::string listing_error() override {
+        return listing_errno_ ? std::strerror(listing_errno_) : std::string();
+    }
+
+    EntryType type_of(const char* name) override {
         struct stat st;
-        return fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0) return type_of_mode(st.st_mode);
+        return errno == ENOENT || errno == ENOTDIR ? EntryType::MISSING : EntryType::UNKNOWN;
     }
 
-    bool move_file(const char* from, const char* to) override {
-        if (renameat2(fd_, from, fd_, to, RENAME_NOREPLACE) == 0) return kept_unless_directory(from, to);
-        last_errno_ = errno;
-        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-        // The file system cannot rename without replacing: a new link refuses a taken name.
-        sigset_t ending = ending_signals(), saved;
-        sigprocmask(SIG_BLOCK, &ending, &saved);
-        bool moved = move_by_link(from, to);
-        sigprocmask(SIG_SETMASK, &saved, nullptr);
-        return moved;
+    FsStatus rename_noreplace(const char* from, const char* to) override {
+        if (no_noreplace_) return FsStatus::UNSUPPORTED;
+        if (system_rename_noreplace(fd_, from, to) == 0) return FsStatus::OK;
+        if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP || errno == EOPNOTSUPP) {
+            no_noreplace_ = true;  // the file system's answer for every name
+            return FsStatus::UNSUPPORTED;
+        }
+        return failed();
     }
 
-    CopyStatus copy_file(const char* from, const char* to, CopyWatcher& watcher) override {
+    FsStatus rename_private(const char* from, const char* to) override {
+        return renameat(fd_, from, fd_, to) == 0 ? FsStatus::OK : failed();
+    }
+
+    FsStatus link(const char* from, const char* to) override {
+        return linkat(fd_, from, fd_, to, 0) == 0 ? FsStatus::OK : failed();
+    }
+
+    FsStatus remove(const char* name) override {
+        return unlinkat(fd_, name, 0) == 0 ? FsStatus::OK : failed();
+    }
+
+    std::string private_name() override {
+        unsigned r[4];
+        return private_name(r);
+    }
+
+    void hold_signals() override {
+        if (held_++ > 0) return;
+        sigset_t ending = ending_signals();
+        sigaddset(&ending, SIGTSTP);
+        sigprocmask(SIG_BLOCK, &ending, &saved_mask_);
+    }
+
+    void release_signals() override {
+        if (held_ == 0 || --held_ > 0) return;
+        sigprocmask(SIG_SETMASK, &saved_mask_, nullptr);
+    }
+
+    std::unique_ptr<SourceFile> open_source(const char* name) override {
         struct stat st;
-        if (fstatat(fd_, from, &st, AT_SYMLINK_NOFOLLOW) != 0) return failed();
-        if (S_ISLNK(st.st_mode)) return copy_link(from, to, st);
-        if (!S_ISREG(st.st_mode)) return CopyStatus::NOT_REGULAR;
+        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return none();
+        if (S_ISLNK(st.st_mode)) return std::unique_ptr<SourceFile>(new PosixSource(-1, st, name));
         // Not blocking, should it have become a FIFO meanwhile; never through a link.
-        int in = openat(fd_, from, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (in < 0) return failed();
-        CopyStatus status = fstat(in, &st) != 0 ? failed()
-                            : !S_ISREG(st.st_mode) ? CopyStatus::NOT_REGULAR
-                                                   : copy_regular(in, st, to, watcher);
-        close(in);
-        return status;
+        int in = openat(fd_, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (in < 0 && !S_ISREG(st.st_mode)) return std::unique_ptr<SourceFile>(new PosixSource(-1, st, name));
+        if (in < 0 || fstat(in, &st) != 0) {
+            last_errno_ = errno;
+            if (in >= 0) close(in);
+            return nullptr;
+        }
+        return std::unique_ptr<SourceFile>(new PosixSource(in, st, name));
+    }
+
+    std::unique_ptr<HiddenFile> create_hidden(SourceFile& source) override {
+        PosixSource& from = static_cast<PosixSource&>(source);
+        if (from.fd_ < 0) return copy_link(from);
+        int out = system_open_unnamed(fd_);
+        if (out >= 0) return std::unique_ptr<HiddenFile>(new PosixHidden(out, std::string()));
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT &&
+            errno != ENOSYS) {
+            return none();
+        }
+        // Under a private name, removed should a signal end the program first.
+        install_handlers();
+        unsigned r[4];
+        const std::string named = private_name(r);
+        temporary_pid = static_cast<sig_atomic_t>(getpid());
+        for (int i = 0; i < 4; ++i) temporary_random[i] = static_cast<sig_atomic_t>(r[i]);
+        temporary_dir = fd_;
+        out = openat(fd_, named.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (out < 0) {
+            temporary_dir = -1;
+            return none();
+        }
+        return std::unique_ptr<HiddenFile>(new PosixHidden(out, named));
+    }
+
+    /// A clone of the whole file where the file system makes one; else the kernel's copy, or
+    /// reads and writes, in large parts.
+    FsStatus copy_chunk(SourceFile& source, HiddenFile& copy, uint64_t& copied) override {
+        PosixSource& from = static_cast<PosixSource&>(source);
+        PosixHidden& to = static_cast<PosixHidden&>(copy);
+        copied = 0;
+        if (to.cloned) return FsStatus::OK;
+        if (!to.clone_tried) {
+            to.clone_tried = true;
+            if (system_clone(from.fd_, to.fd_) == 0) {
+                to.cloned = true;
+                copied = from.size();
+                return FsStatus::OK;
+            }
+        }
+        ssize_t n;
+        do {
+            n = system_copy_range(from.fd_, to.fd_, COPY_CHUNK);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0 && errno == ENOSYS) n = read_write(from.fd_, to.fd_);
+        if (n < 0) return failed();
+        copied = static_cast<uint64_t>(n);
+        return FsStatus::OK;
+    }
+
+    /// Owner and group where the process may set them (else no set-user or set-group bit),
+    /// the permission bits and the times; for a link, what it may set of them.
+    FsStatus keep_attributes(SourceFile& source, HiddenFile& copy) override {
+        const struct stat& st = static_cast<PosixSource&>(source).st_;
+        PosixHidden& to = static_cast<PosixHidden&>(copy);
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (to.fd_ < 0) {
+            fchownat(fd_, to.name_.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);  // where the process may
+            utimensat(fd_, to.name_.c_str(), times, AT_SYMLINK_NOFOLLOW);
+            return FsStatus::OK;
+        }
+        const bool owned = fchown(to.fd_, st.st_uid, st.st_gid) == 0;
+        if (fchmod(to.fd_, st.st_mode & (owned ? 07777 : 01777)) != 0) return failed();
+        return futimens(to.fd_, times) == 0 ? FsStatus::OK : failed();
+    }
+
+    FsStatus flush(HiddenFile& copy) override {
+        PosixHidden& to = static_cast<PosixHidden&>(copy);
+        return to.fd_ < 0 || fsync(to.fd_) == 0 ? FsStatus::OK : failed();
+    }
+
+    FsStatus name_unnamed(HiddenFile& copy, const char* to) override {
+        return system_link_unnamed(static_cast<PosixHidden&>(copy).fd_, fd_, to) == 0 ? FsStatus::OK : failed();
     }
 
     std::string last_error() override { return std::strerror(last_errno_); }
 
 private:
-    CopyStatus failed() {
+    FsStatus failed() {
         last_errno_ = errno;
-        return errno == EEXIST ? CopyStatus::TAKEN : CopyStatus::REFUSED;
+        return status_of_errno();
     }
 
-    CopyStatus copy_link(const char* from, const char* to, const struct stat& st) {
+    std::nullptr_t none() {
+        last_errno_ = errno;
+        return nullptr;
+    }
+
+    /// A private name, its random part in r.
+    std::string private_name(unsigned (&r)[4]) {
+        unsigned short bits[4];
+        if (!system_random(bits, sizeof bits)) {
+            const long long t = now_ms() ^ (static_cast<long long>(getpid()) << 20) ^ ++names_made_;
+            for (int i = 0; i < 4; ++i) bits[i] = static_cast<unsigned short>(t >> (16 * i));
+        }
+        for (int i = 0; i < 4; ++i) r[i] = bits[i];
+        char name[64];
+        format_private_name(name, static_cast<long>(getpid()), r);
+        return name;
+    }
+
+    /// The link's copy, finished at once under a private name.
+    std::unique_ptr<HiddenFile> copy_link(const PosixSource& from) {
+        const struct stat& st = from.st_;
         std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
-        ssize_t n = readlinkat(fd_, from, &target[0], target.size());
-        if (n < 0 || static_cast<size_t>(n) >= target.size()) return failed();
+        ssize_t n = readlinkat(fd_, from.name_.c_str(), &target[0], target.size());
+        if (n < 0 || static_cast<size_t>(n) >= target.size()) {
+            if (n >= 0) errno = ENAMETOOLONG;  // it grew since it was looked at
+            return none();
+        }
         target.resize(static_cast<size_t>(n));
-        if (symlinkat(target.c_str(), fd_, to) != 0) return failed();
-        fchownat(fd_, to, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);  // where the process may
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        utimensat(fd_, to, times, AT_SYMLINK_NOFOLLOW);
-        return CopyStatus::COPIED;
+        const std::string named = private_name();
+        if (symlinkat(target.c_str(), fd_, named.c_str()) != 0) return none();
+        return std::unique_ptr<HiddenFile>(new PosixHidden(-1, named));
     }
 
-    /// The copy is made in a file without a name (O_TMPFILE) where the file system can, or
-    /// under a private name; it gets its backup name only when complete and on the disk.
-    CopyStatus copy_regular(int in, const struct stat& st, const char* to, CopyWatcher& watcher) {
-        std::string named;
-        int out = openat(fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-        if (out < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL || errno == ENOENT)) {
-            named = private_name();
-            install_handlers();
-            std::snprintf(temporary_name, sizeof temporary_name, "%s", named.c_str());
-            temporary_dir = fd_;
-            out = openat(fd_, named.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-            if (out < 0) temporary_dir = -1;
-        }
-        if (out < 0) return failed();
-        CopyStatus status = copy_data(in, out, st, watcher);
-        if (status == CopyStatus::COPIED) status = keep_attributes(out, st);
-        if (status == CopyStatus::COPIED) status = give_name(out, named, to);
-        close(out);
-        if (!named.empty()) {  // gone already where the copy got its name by a rename
-            unlinkat(fd_, named.c_str(), 0);
-            temporary_dir = -1;
-        }
-        return status;
-    }
-
-    /// A clone where the file system can make one, else the kernel's copy in large chunks.
-    CopyStatus copy_data(int in, int out, const struct stat& st, CopyWatcher& watcher) {
-        const uint64_t total = static_cast<uint64_t>(st.st_size);
-        if (ioctl(out, FICLONE, in) == 0) {
-            return watcher.keep_going(total, total) ? CopyStatus::COPIED : CopyStatus::CANCELLED;
-        }
-        uint64_t done = 0;
-        bool range = true;  // copy_file_range, which clones on some file systems
-        for (;;) {
-            ssize_t n = range ? copy_file_range(in, nullptr, out, nullptr, COPY_CHUNK, 0)
-                              : sendfile(out, in, nullptr, COPY_CHUNK);
-            if (n < 0 && range && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                                   errno == EOPNOTSUPP)) {
-                range = false;
-                continue;
+    /// One part by read and write; the count written, 0 at the end, -1 with errno.
+    static ssize_t read_write(int in, int out) {
+        static char buffer[1 << 16];
+        ssize_t got;
+        do {
+            got = read(in, buffer, sizeof buffer);
+        } while (got < 0 && errno == EINTR);
+        for (ssize_t done = 0; got > 0 && done < got;) {
+            ssize_t put = write(out, buffer + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put < 0) return -1;
+            if (put == 0) {
+                errno = ENOSPC;
+                return -1;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return failed();
-            if (n == 0) return CopyStatus::COPIED;  // the end of the file
-            done += static_cast<uint64_t>(n);
-            if (!watcher.keep_going(done, total > done ? total : done)) return CopyStatus::CANCELLED;
+            done += put;
         }
-    }
-
-    /// Owner and group where the process may set them (else no set-user or set-group bit),
-    /// the permission bits and the times, then the data on the disk.
-    CopyStatus keep_attributes(int out, const struct stat& st) {
-        const bool owned = fchown(out, st.st_uid, st.st_gid) == 0;
-        if (fchmod(out, st.st_mode & (owned ? 07777 : 01777)) != 0) return failed();
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (futimens(out, times) != 0 || fsync(out) != 0) return failed();
-        return CopyStatus::COPIED;
-    }
-
-    /// The backup name for the finished copy, never replacing.
-    CopyStatus give_name(int out, const std::string& named, const char* to) {
-        if (named.empty()) {
-            char proc[64];
-            std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", out);
-            if (linkat(AT_FDCWD, proc, fd_, to, AT_SYMLINK_FOLLOW) == 0) return CopyStatus::COPIED;
-            if (errno != ENOENT) return failed();  // no /proc: the privileged way
-            return linkat(out, "", fd_, to, AT_EMPTY_PATH) == 0 ? CopyStatus::COPIED : failed();
-        }
-        if (renameat2(fd_, named.c_str(), fd_, to, RENAME_NOREPLACE) == 0) return CopyStatus::COPIED;
-        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return failed();
-        if (linkat(fd_, named.c_str(), fd_, to, 0) != 0) return failed();
-        return CopyStatus::COPIED;  // the private name is removed by the caller
+        return got;
     }
 
     /// Whether the entry is a directory (a link counts as what it points to), or a FIFO,
     /// socket or device.
     bool classify(const dirent* d, bool& is_directory, bool& special) {
+#if defined(DT_DIR) && !defined(TAVRIX_PORTABLE_POSIX)
         if (d->d_type == DT_DIR || d->d_type == DT_REG) {
             is_directory = d->d_type == DT_DIR;
             return true;
         }
+#endif
         struct stat st;
         if (fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
         special = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode);
@@ -252,75 +421,20 @@ private:
         return true;
     }
 
-    /// After a rename: an entry that had become a directory since it was listed goes back to
-    /// its own name (never replacing), and the rename counts as refused.
-    bool kept_unless_directory(const char* from, const char* to) {
-        struct stat st;
-        if (fstatat(fd_, to, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) return true;
-        renameat2(fd_, to, fd_, from, RENAME_NOREPLACE);  // refused: it stays, nothing is lost
-        last_errno_ = EISDIR;
-        return false;
-    }
-
-    /// The rename in steps: a new link, then the old name taken aside under a private name, and
-    /// removed only when it still held the very file linked. Whatever another process puts
-    /// under the old name meanwhile is never removed: it gets its name back.
-    bool move_by_link(const char* from, const char* to) {
-        struct stat linked, held;
-        if (linkat(fd_, from, fd_, to, 0) != 0) {  // refused for a directory, too
-            last_errno_ = errno;
-            return false;
-        }
-        if (fstatat(fd_, to, &linked, AT_SYMLINK_NOFOLLOW) != 0) {
-            last_errno_ = errno;
-            return false;  // the new name went at once: the old one stays as it was
-        }
-        const std::string aside = private_name();
-        if (renameat(fd_, from, fd_, aside.c_str()) != 0) {
-            // Another process removed the old name: the file lives on under the new one only.
-            if (errno == ENOENT) return true;
-            last_errno_ = errno;
-            drop_if_same(to, linked);  // both names are the one file: dropping the new one loses nothing
-            return false;
-        }
-        if (fstatat(fd_, aside.c_str(), &held, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(held, linked)) {
-            if (unlinkat(fd_, aside.c_str(), 0) != 0) {
-                // Cannot happen where the rename could; back under its name, never replacing.
-                if (linkat(fd_, aside.c_str(), fd_, from, 0) == 0) unlinkat(fd_, aside.c_str(), 0);
-            }
-            return true;
-        }
-        // Another process saved a new file under the old name after the link: it gets its name
-        // back, and the file linked lives on under its backup name.
-        if (linkat(fd_, aside.c_str(), fd_, from, 0) == 0) unlinkat(fd_, aside.c_str(), 0);
-        return true;
-    }
-
-    void drop_if_same(const char* name, const struct stat& linked) {
-        struct stat st;
-        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && same_inode(st, linked)) {
-            unlinkat(fd_, name, 0);
-        }
-    }
-
-    /// A name in the directory that no other process can guess, saying what it is.
-    std::string private_name() {
-        unsigned long long r = 0;
-        if (getrandom(&r, sizeof r, 0) != static_cast<ssize_t>(sizeof r)) r ^= static_cast<unsigned long long>(now_ms());
-        char name[64];
-        std::snprintf(name, sizeof name, ".tavrix-%ld-%016llx.tmp", static_cast<long>(getpid()), r);
-        return name;
-    }
-
     int fd_;
     std::string pattern_;
     DIR* list_ = nullptr;
+    int listing_errno_ = 0;
     int last_errno_ = 0;
+    bool no_noreplace_ = false;
+    int held_ = 0;  // nesting of hold_signals
+    sigset_t saved_mask_;
+    unsigned names_made_ = 0;
 };
 
 // ---- The terminal: key input and its settings ----
 
-int tty_fd = -1;
+volatile sig_atomic_t tty_fd = -1;  // read by the signal handlers, as is tty_changed
 bool tty_tried = false;
 struct termios tty_saved;
 struct termios tty_raw;
@@ -356,13 +470,14 @@ void apply_key_mode() {
         tty_raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
         tty_raw.c_cc[VMIN] = 1;
         tty_raw.c_cc[VTIME] = 0;
+        std::atomic_signal_fence(std::memory_order_seq_cst);  // tty_saved before tty_changed
     }
     if (tcsetattr(tty_fd, TCSANOW, &tty_raw) == 0) tty_changed = 1;
 }
 
 extern "C" void on_fatal_signal(int sig) {
     restore_tty();
-    if (temporary_dir >= 0) unlinkat(temporary_dir, temporary_name, 0);
+    remove_temporary();
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -401,8 +516,7 @@ void install_handlers() {
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = on_fatal_signal;
     sa.sa_flags = SA_NODEFER | SA_RESETHAND;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU,
-                    SIGXFSZ, SIGVTALRM, SIGPROF}) {
+    for (int sig : ending_signal_list()) {
         struct sigaction old;
         // A signal the caller chose to ignore stays ignored.
         if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "backup/protocol.h"
 #include "platform/platform.h"
 
 namespace {
@@ -37,20 +38,22 @@ TEST_F(PosixLayer, RenameNeverReplaces) {
     write("b", "second");
     auto d = os.open_directory(dir.c_str(), "*");
     ASSERT_NE(nullptr, d);
-    EXPECT_FALSE(d->move_file("a", "b"));
+    EXPECT_EQ(FsStatus::TAKEN, d->rename_noreplace("a", "b"));
     EXPECT_EQ("first", read("a"));
     EXPECT_EQ("second", read("b"));
-    EXPECT_TRUE(d->move_file("a", "c"));
+    EXPECT_EQ(FsStatus::OK, d->rename_noreplace("a", "c"));
     EXPECT_EQ("first", read("c"));
-    EXPECT_FALSE(d->exists("a"));
-    EXPECT_FALSE(d->move_file("a", "d"));  // vanished
+    EXPECT_EQ(EntryType::MISSING, d->type_of("a"));
+    EXPECT_EQ(FsStatus::FAILED, d->rename_noreplace("a", "d"));  // vanished
     ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
-    EXPECT_TRUE(d->exists("dangling"));  // a dangling link still takes its name
-    EXPECT_FALSE(d->move_file("c", "dangling"));
+    EXPECT_EQ(EntryType::LINK, d->type_of("dangling"));  // a dangling link still takes its name
+    EXPECT_EQ(FsStatus::TAKEN, d->rename_noreplace("c", "dangling"));
+    EXPECT_EQ(FsStatus::TAKEN, d->link("c", "b"));
     ASSERT_EQ(0, mkdir((dir + "/sub").c_str(), 0755));
-    EXPECT_FALSE(d->move_file("sub", "e"));  // a directory keeps its name
-    EXPECT_TRUE(d->exists("sub"));
-    EXPECT_FALSE(d->exists("e"));
+    EntryMove move(*d, "sub");
+    EXPECT_EQ(StepResult::REFUSED, move.to("e"));  // a directory keeps its name
+    EXPECT_EQ(EntryType::DIRECTORY, d->type_of("sub"));
+    EXPECT_EQ(EntryType::MISSING, d->type_of("e"));
 }
 
 TEST_F(PosixLayer, ListingClassifiesEntries) {

@@ -1,13 +1,15 @@
-// The operating system as Tavrix sees it: files, the directory search, the console's output
-// side and its key input. Everything above this header is written once for every platform;
-// platform-posix.cpp (and, on Windows, platform-win32.cpp) implement it, and tests install a
-// fake of their own.
+// The operating system as Tavrix sees it, in two sides: the file system (this header and
+// filesys.h) and the terminal (the console's output and its key input). Everything above
+// this header is written once for every platform; platform-posix.cpp (and, on Windows,
+// platform-win32.cpp) implement it, and tests install a fake of their own.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "platform/filesys.h"
 
 /// Longest path buffer: MAX_PATH characters and a terminator. A path fits when it is shorter
 /// than MAX_PATH, leaving room for the terminator as the Windows calls require.
@@ -30,51 +32,6 @@ constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = true;
 constexpr bool PLATFORM_CASE_INSENSITIVE = false;
 #endif
 
-/// One entry of a directory listing: its name without a directory, and whether it is a
-/// directory (a link to a directory counts as one).
-struct FindEntry {
-    std::string name;
-    bool is_directory = false;  // known for the entries that match
-    bool matched = true;        // whether the name matches the search's pattern
-    bool exact = true;          // false when the narrow character set cannot hold the name
-    bool special = false;       // a FIFO, socket or device (known for the entries that match)
-};
-
-/// Told how a long copy goes; keep_going returns false to cancel it.
-class CopyWatcher {
-public:
-    virtual ~CopyWatcher() = default;
-    /// done of total bytes copied so far; called at least every tenth of a second.
-    virtual bool keep_going(uint64_t done, uint64_t total) = 0;
-};
-
-enum class CopyStatus { COPIED, TAKEN, REFUSED, NOT_REGULAR, CANCELLED };
-
-/// A directory opened once for a run. Its entries are listed, tested and renamed by their
-/// names relative to it, never through a path again: renaming or replacing the directory, or
-/// one above it, while a run goes on changes nothing about which files are renamed.
-class Directory {
-public:
-    virtual ~Directory() = default;
-    /// Fills e with the next entry, in the order the system gives them, each flagged whether
-    /// it matches the pattern the directory was opened with; false when none is left.
-    virtual bool next(FindEntry& e) = 0;
-    /// True when an entry of that name exists (a file, a directory, a link).
-    virtual bool exists(const char* name) = 0;
-    /// Renames entry from to to, never replacing an existing to, and never renaming a
-    /// directory; true on success.
-    virtual bool move_file(const char* from, const char* to) = 0;
-    /// Makes to a copy of entry from: its content, permissions, times and, where the process
-    /// may set them, owner and group; a link as a link to the same target. The copy is built
-    /// where no name shows it and gets its name, never replacing one, only once complete and
-    /// on the disk; a copy that fails or is cancelled leaves nothing behind. FIFOs, sockets
-    /// and devices are NOT_REGULAR; TAKEN when to was taken meanwhile; REFUSED when the copy
-    /// failed.
-    virtual CopyStatus copy_file(const char* from, const char* to, CopyWatcher& watcher) = 0;
-    /// Why the last rename or copy failed, in the platform's own words.
-    virtual std::string last_error() { return std::string(); }
-};
-
 /// What the console's screen buffer reports, in cells counted from 0.
 struct ScreenInfo {
     int width = 0, height = 0;          // the whole buffer
@@ -89,11 +46,10 @@ struct KeyPress {
     int code2 = -1;
 };
 
-class Platform {
+/// The file system's side that is not a directory of a run: paths and opening directories.
+class FileSystem {
 public:
-    virtual ~Platform() = default;
-
-    // Files.
+    virtual ~FileSystem() = default;
     /// Writes the absolute form of path into out (out_size bytes with the terminator); returns
     /// its length, the size it needs (terminator included) when that exceeds out_size, or 0
     /// when it fails.
@@ -107,6 +63,12 @@ public:
     /// entries whose names match the wildcard pattern (* and ?); null when it cannot be opened
     /// or the pattern is empty.
     virtual std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) = 0;
+};
+
+/// The terminal's side: standard output, the screen, colours and keys.
+class Terminal {
+public:
+    virtual ~Terminal() = default;
 
     // Output.
     /// Writes bytes to standard output; when it is the console they reach it before return.
@@ -141,6 +103,10 @@ public:
     /// Waits for the next key press and fills k; false with no console input or on failure.
     virtual bool key_next(KeyPress& k) = 0;
 };
+
+/// The operating system: its file system and its terminal, kept apart as two interfaces and
+/// installed together.
+class Platform : public FileSystem, public Terminal {};
 
 /// Copies s into out (out_size bytes) the way the Windows calls give a path back: returns its
 /// length, or, when it does not fit, the size it needs with the terminator (out unchanged).

@@ -14,6 +14,21 @@ std::string slashes(std::string s) {
     return s;
 }
 
+struct FakeSource : SourceFile {
+    EntryType kind = EntryType::FILE;
+    std::string path;
+    EntryType type() const override { return kind; }
+    uint64_t size() const override { return 2; }
+};
+
+struct FakeHidden : HiddenFile {
+    std::string name;  // private, or empty
+    std::string data;
+    int parts = 0;
+    const std::string& private_name() const override { return name; }
+};
+
+/// The directory's operations over the fake tree, each of which may be made to fail.
 class FakeDirectory : public Directory {
 public:
     FakeDirectory(FakePlatform& fs, std::string dir, std::vector<FindEntry> found)
@@ -23,25 +38,108 @@ public:
         e = found_[at_++];
         return true;
     }
-    bool exists(const char* name) override { return fs_.exists((prefix_ + name).c_str()); }
-    bool move_file(const char* from, const char* to) override {
-        return fs_.move_file((prefix_ + from).c_str(), (prefix_ + to).c_str());
+    EntryType type_of(const char* name) override {
+        const std::string p = prefix_ + name;
+        if (fs_.fault("type_of") || !fs_.has(p)) return EntryType::MISSING;
+        return fs_.entries[p] ? EntryType::DIRECTORY : EntryType::FILE;
     }
-    CopyStatus copy_file(const char* from, const char* to, CopyWatcher& watcher) override {
+    FsStatus rename_noreplace(const char* from, const char* to) override {
+        if (fs_.no_noreplace) return FsStatus::UNSUPPORTED;
         const std::string f = prefix_ + from, t = prefix_ + to;
-        if (fs_.fault("copy_file") || !fs_.has(f)) return CopyStatus::REFUSED;
-        if (fs_.has(t) || fs_.move_refused.count(t)) return CopyStatus::TAKEN;
-        if (!watcher.keep_going(1, 1)) return CopyStatus::CANCELLED;
-        fs_.entries[t] = fs_.entries[f];
-        return CopyStatus::COPIED;
+        if (fs_.fault("rename_noreplace") || !fs_.has(f) || fs_.move_failing.count(t)) return FsStatus::FAILED;
+        if (taken(t)) return FsStatus::TAKEN;
+        move(f, t);
+        if (!is_private(from)) ++fs_.moves;
+        return FsStatus::OK;
+    }
+    FsStatus rename_private(const char* from, const char* to) override {
+        const std::string f = prefix_ + from, t = prefix_ + to;
+        if (fs_.fault("rename_private") || !fs_.has(f)) return FsStatus::FAILED;
+        fs_.entries.erase(t);
+        fs_.content.erase(t);
+        move(f, t);
+        return FsStatus::OK;
+    }
+    FsStatus link(const char* from, const char* to) override {
+        const std::string f = prefix_ + from, t = prefix_ + to;
+        if (fs_.fault("link") || !fs_.has(f) || fs_.entries[f] || fs_.move_failing.count(t)) return FsStatus::FAILED;
+        if (taken(t)) return FsStatus::TAKEN;
+        fs_.entries[t] = false;
+        fs_.content[t] = fs_.content[f];
+        if (is_private(from) && !is_private(to) && !copying_) ++fs_.moves;
+        return FsStatus::OK;
+    }
+    FsStatus remove(const char* name) override {
+        const std::string p = prefix_ + name;
+        if (fs_.fault("remove") || !fs_.has(p) || fs_.entries[p]) return FsStatus::FAILED;
+        fs_.entries.erase(p);
+        fs_.content.erase(p);
+        return FsStatus::OK;
+    }
+    std::string private_name() override { return ".tavrix-1-" + std::to_string(++names_) + ".tmp"; }
+    void hold_signals() override { ++fs_.held; }
+    void release_signals() override { --fs_.held; }
+
+    std::unique_ptr<SourceFile> open_source(const char* name) override {
+        const std::string p = prefix_ + name;
+        if (fs_.fault("open_source") || !fs_.has(p)) return nullptr;
+        std::unique_ptr<FakeSource> s(new FakeSource);
+        s->path = p;
+        if (fs_.entries[p]) s->kind = EntryType::DIRECTORY;
+        return std::unique_ptr<SourceFile>(s.release());
+    }
+    std::unique_ptr<HiddenFile> create_hidden(SourceFile&) override {
+        if (fs_.fault("create_hidden")) return nullptr;
+        std::unique_ptr<FakeHidden> h(new FakeHidden);
+        if (!fs_.unnamed_files) {
+            h->name = private_name();
+            fs_.entries[prefix_ + h->name] = false;
+            fs_.content[prefix_ + h->name] = std::string();
+        }
+        copying_ = true;
+        return std::unique_ptr<HiddenFile>(h.release());
+    }
+    FsStatus copy_chunk(SourceFile& source, HiddenFile& copy, uint64_t& copied) override {
+        FakeHidden& h = static_cast<FakeHidden&>(copy);
+        copied = 0;
+        if (fs_.fault("copy_chunk")) return FsStatus::FAILED;
+        if (h.parts++ == 0) {  // the whole content in one part
+            h.data = fs_.content[static_cast<FakeSource&>(source).path];
+            copied = 2;
+        }
+        if (!h.name.empty()) fs_.content[prefix_ + h.name] = h.data;
+        return FsStatus::OK;
+    }
+    FsStatus keep_attributes(SourceFile&, HiddenFile&) override {
+        return fs_.fault("keep_attributes") ? FsStatus::FAILED : FsStatus::OK;
+    }
+    FsStatus flush(HiddenFile&) override { return fs_.fault("flush") ? FsStatus::FAILED : FsStatus::OK; }
+    FsStatus name_unnamed(HiddenFile& copy, const char* to) override {
+        const std::string t = prefix_ + to;
+        if (fs_.fault("name_unnamed")) return FsStatus::FAILED;
+        if (taken(t)) return FsStatus::TAKEN;
+        fs_.entries[t] = false;
+        fs_.content[t] = static_cast<FakeHidden&>(copy).data;
+        return FsStatus::OK;
     }
     std::string last_error() override { return "refused by the test"; }
 
 private:
+    bool taken(const std::string& path) { return fs_.has(path) || fs_.move_refused.count(path) != 0; }
+    static bool is_private(const char* name) { return std::strncmp(name, ".tavrix-", 8) == 0; }
+    void move(const std::string& f, const std::string& t) {
+        fs_.entries[t] = fs_.entries[f];
+        fs_.entries.erase(f);
+        if (fs_.content.count(f)) fs_.content[t] = fs_.content[f];
+        fs_.content.erase(f);
+    }
+
     FakePlatform& fs_;
     std::string prefix_;
     std::vector<FindEntry> found_;
     size_t at_ = 0;
+    int names_ = 0;
+    bool copying_ = false;  // a link now names a copy, not a file moved
 };
 
 }  // namespace
@@ -129,17 +227,6 @@ std::unique_ptr<Directory> FakePlatform::open_directory(const char* dir_typed, c
         found.push_back(e);
     }
     return std::unique_ptr<Directory>(new FakeDirectory(*this, dir, found));
-}
-
-bool FakePlatform::exists(const char* path) { return !fault("exists") && has(slashes(path)); }
-
-bool FakePlatform::move_file(const char* from, const char* to) {
-    std::string f = slashes(from), t = slashes(to);
-    if (fault("move_file") || !has(f) || has(t) || move_refused.count(t)) return false;
-    entries[t] = entries[f];
-    entries.erase(f);
-    ++moves;
-    return true;
 }
 
 void FakePlatform::write_out(const char* text, size_t len) {

@@ -16,22 +16,33 @@ public:
     FakePlatform();
     ~FakePlatform() override;
 
-    // The file tree: absolute '/'-separated paths.
-    void add_file(const std::string& path) { entries[path] = false; }
+    // The file tree: absolute '/'-separated paths. Each file holds a content, its original
+    // path unless told otherwise; a link shares it, a copy repeats it.
+    void add_file(const std::string& path, const std::string& text = std::string()) {
+        entries[path] = false;
+        content[path] = text.empty() ? path : text;
+    }
     void add_dir(const std::string& path) { entries[path] = true; }
     bool has(const std::string& path) const { return entries.count(path) != 0; }
     /// The names directly in dir, in order.
     std::vector<std::string> list(const std::string& dir) const;
 
     std::map<std::string, bool> entries;  // path -> is a directory
+    std::map<std::string, std::string> content;  // path -> what the file holds
     std::string cwd = "/work";
     bool cwd_fails = false;
-    std::set<std::string> move_refused;   // targets the rename refuses as if taken meanwhile
-    int moves = 0;
+    std::set<std::string> move_refused;   // targets refused as if taken meanwhile
+    std::set<std::string> move_failing;   // targets refused for another reason
+    int moves = 0;                        // files renamed to a backup name
+    bool no_noreplace = false;            // rename_noreplace unsupported: the two-step rename
+    bool unnamed_files = true;            // create_hidden makes files without a name
+    int held = 0;                         // nesting of the held-back signals
 
     // Faults: the call of an operation ("full_path", "current_directory", "open_directory",
-    // "next", "exists", "move_file") whose number is fail_at[op] fails, and so does every
-    // later one when fail_on is set. A failed existence test reports the name free.
+    // or one of the directory's: "next", "type_of", "rename_noreplace", "rename_private",
+    // "link", "remove", "open_source", "create_hidden", "copy_chunk", "keep_attributes",
+    // "flush", "name_unnamed") whose number is fail_at[op] fails, and so does every later
+    // one when fail_on is set. A failed type_of reports the name missing.
     std::map<std::string, int> fail_at;
     bool fail_on = false;
     std::map<std::string, int> calls;
@@ -56,9 +67,6 @@ public:
     size_t full_path(const char* path, char* buf, size_t size) override;
     size_t current_directory(char* buf, size_t size) override;
     std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) override;
-    /// Paths of the file tree, as the directories of a run reach them.
-    bool exists(const char* path);
-    bool move_file(const char* from, const char* to);
     void write_out(const char* text, size_t len) override;
     bool screen_info(ScreenInfo& info) override;
     void set_attr(uint16_t a) override;

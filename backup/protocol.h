@@ -1,0 +1,66 @@
+// How one entry gets a backup name: the order of the file system's steps, what is looked at
+// between them, and how each failure is undone. Written once, over the operations of
+// platform/filesys.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/filesys.h"
+
+/// Told how a long copy goes; keep_going returns false to cancel it.
+class CopyWatcher {
+public:
+    virtual ~CopyWatcher() = default;
+    /// done of total bytes copied so far; called after each part of the data.
+    virtual bool keep_going(uint64_t done, uint64_t total) = 0;
+};
+
+/// What became of one attempt at one backup name.
+enum class StepResult {
+    DONE,         // the entry (or its copy) has the name
+    TAKEN,        // the name exists: nothing changed, the next one may be tried
+    REFUSED,      // the system refused; reason says why
+    NOT_REGULAR,  // a FIFO, socket or device, which is never copied
+    CANCELLED     // Esc during a copy
+};
+
+/// Moves one entry of a directory to backup names, one attempt at a time, never replacing a
+/// name. Where the file system renames without replacing, each attempt is that one rename.
+/// Where it cannot, the entry is first moved to a private name that no other process knows,
+/// and each attempt links that name to the backup name; the private name is removed once the
+/// link is made, or the entry goes back to its own name when no attempt succeeds. Whatever
+/// another process puts under the entry's name meanwhile is never touched. An entry that is
+/// a directory by the time it is moved goes back to its name.
+class EntryMove {
+public:
+    EntryMove(Directory& dir, const char* name) : dir_(dir), name_(name) {}
+    /// Puts the entry back when it is still under its private name.
+    ~EntryMove();
+    EntryMove(const EntryMove&) = delete;
+    EntryMove& operator=(const EntryMove&) = delete;
+
+    StepResult to(const char* backup);
+    /// Ends the attempts: an entry still under its private name goes back to its own name.
+    /// Empty when all is well; otherwise where the entry is kept, its name having been taken
+    /// meanwhile.
+    std::string finish();
+    const std::string& reason() const { return reason_; }
+
+private:
+    StepResult refused(const std::string& why);
+    StepResult move_aside();
+    /// False when the entry stays under its private name.
+    bool put_back();
+
+    Directory& dir_;
+    std::string name_;
+    std::string aside_;  // the private name the entry is under, while it is
+    std::string reason_;
+    bool held_ = false;  // signals held back while the entry is aside
+};
+
+/// Makes backup a copy of the entry name: built where no name shows it, given the name only
+/// complete and on the disk, never replacing one; nothing is left after a failure.
+StepResult copy_entry(Directory& dir, const char* name, const char* backup, CopyWatcher& watcher,
+                      std::string& reason);
