@@ -93,9 +93,6 @@ bool running_under_wine() {
     return wine;
 }
 
-/// ERROR_DIRECTORY_NOT_SUPPORTED, which older headers lack.
-constexpr DWORD ERROR_A_DIRECTORY = 336;
-
 /// How much a copy takes at a time: small enough to look at Esc often on a slow disk.
 constexpr DWORD COPY_CHUNK = 8 << 20;
 
@@ -162,6 +159,34 @@ void find_all(const std::string& pattern, bool matched, std::vector<FindEntry>& 
     FindClose(h);
 }
 
+struct Win32Source : SourceFile {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    std::string path;
+    ~Win32Source() override {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    EntryType type() const override {
+        return info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? EntryType::LINK
+               : info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY  ? EntryType::DIRECTORY
+                                                                    : EntryType::FILE;
+    }
+    uint64_t size() const override {
+        return (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    }
+};
+
+/// A copy under its private name, marked for deletion while it is written, so that whatever
+/// ends the program meanwhile leaves nothing; flush takes the mark off.
+struct Win32Hidden : HiddenFile {
+    HANDLE handle = INVALID_HANDLE_VALUE;  // none for the copy of a link
+    std::string name;
+    ~Win32Hidden() override {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    const std::string& private_name() const override { return name; }
+};
+
 /// The directory of a run, held open without delete sharing, so that it cannot be renamed,
 /// removed or replaced while the run goes on; its entries are reached through its prefix.
 class Win32Directory : public Directory {
@@ -181,62 +206,156 @@ public:
         return true;
     }
 
-    bool exists(const char* name) override {
-        return GetFileAttributesA((prefix_ + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+    EntryType type_of(const char* name) override {
+        const DWORD attributes = GetFileAttributesA((prefix_ + name).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD e = GetLastError();
+            return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? EntryType::MISSING : EntryType::UNKNOWN;
+        }
+        return attributes & FILE_ATTRIBUTE_DIRECTORY       ? EntryType::DIRECTORY
+               : attributes & FILE_ATTRIBUTE_REPARSE_POINT ? EntryType::LINK
+                                                            : EntryType::FILE;
     }
 
-    bool move_file(const char* from_name, const char* to_name) override {
-        const std::string from = prefix_ + from_name, to = prefix_ + to_name;
-        if (!place(from, to)) return false;
-        // An entry that had become a directory since it was listed goes back to its name.
-        DWORD attributes = GetFileAttributesA(to.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
-        MoveFileA(to.c_str(), from.c_str());  // refused: it stays, nothing is lost
-        last_error_ = ERROR_A_DIRECTORY;
-        return false;
+    FsStatus rename_noreplace(const char* from, const char* to) override {
+        return place(prefix_ + from, prefix_ + to) ? FsStatus::OK : status_of_error();
     }
 
-    /// The copy is made under a temporary name marked for deletion, so that whatever ends
-    /// the program meanwhile leaves nothing; complete, with the file's attributes and times and
-    /// on the disk, it is kept and renamed to its backup name, never replacing. A link is
-    /// copied as a link by the system's own copy.
-    CopyStatus copy_file(const char* from_name, const char* to_name, CopyWatcher& watcher) override {
-        const std::string from = prefix_ + from_name, to = prefix_ + to_name;
-        char temporary[64];
-        std::snprintf(temporary, sizeof temporary, ".tavrix-%lu-%08lx%04x.tmp",
+    FsStatus rename_private(const char* from, const char* to) override {
+        return move_plain(prefix_ + from, prefix_ + to) ? FsStatus::OK : status_of_error();
+    }
+
+    FsStatus link(const char* from, const char* to) override {
+        if (CreateHardLinkA((prefix_ + to).c_str(), (prefix_ + from).c_str(), nullptr)) return FsStatus::OK;
+        last_error_ = GetLastError();
+        return status_of_error();
+    }
+
+    /// A read-only file of ours loses its attribute first, as Windows will not remove it.
+    FsStatus remove(const char* name) override {
+        const std::string path = prefix_ + name;
+        if (DeleteFileA(path.c_str())) return FsStatus::OK;
+        last_error_ = GetLastError();
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (last_error_ != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+            !(attributes & FILE_ATTRIBUTE_READONLY)) {
+            return FsStatus::FAILED;
+        }
+        SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        if (DeleteFileA(path.c_str())) return FsStatus::OK;
+        last_error_ = GetLastError();
+        SetFileAttributesA(path.c_str(), attributes);
+        return FsStatus::FAILED;
+    }
+
+    std::string private_name() override {
+        char name[64];
+        std::snprintf(name, sizeof name, ".tavrix-%lu-%08lx%04x.tmp",
                       static_cast<unsigned long>(GetCurrentProcessId()),
-                      static_cast<unsigned long>(GetTickCount()), ++copies_ & 0xFFFFu);
-        const std::string made = prefix_ + temporary;
-        HANDLE in = CreateFileA(from.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
-                                nullptr);
-        BY_HANDLE_FILE_INFORMATION info;
-        if (in == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(in, &info)) {
+                      static_cast<unsigned long>(GetTickCount()), ++names_made_ & 0xFFFFu);
+        return name;
+    }
+
+    std::unique_ptr<SourceFile> open_source(const char* name) override {
+        std::unique_ptr<Win32Source> source(new Win32Source);
+        source->path = prefix_ + name;
+        source->handle = CreateFileA(source->path.c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+                                     nullptr);
+        if (source->handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(source->handle, &source->info)) {
             last_error_ = GetLastError();
-            if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
-            return CopyStatus::REFUSED;
+            return nullptr;
         }
-        CopyStatus status;
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            status = CopyFileExA(from.c_str(), made.c_str(), nullptr, nullptr, nullptr,
-                                 COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)
-                         ? CopyStatus::COPIED
-                         : refused();
-        } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            last_error_ = ERROR_A_DIRECTORY;  // it became one since the listing
-            status = CopyStatus::REFUSED;
-        } else {
-            status = copy_data(in, info, made, watcher);
+        return std::unique_ptr<SourceFile>(source.release());
+    }
+
+    /// A link is copied by the system's own copy, as a link.
+    std::unique_ptr<HiddenFile> create_hidden(SourceFile& source) override {
+        Win32Source& from = static_cast<Win32Source&>(source);
+        std::unique_ptr<Win32Hidden> copy(new Win32Hidden);
+        copy->name = private_name();
+        const std::string made = prefix_ + copy->name;
+        if (from.type() == EntryType::LINK) {
+            if (CopyFileExA(from.path.c_str(), made.c_str(), nullptr, nullptr, nullptr,
+                            COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)) {
+                return std::unique_ptr<HiddenFile>(copy.release());
+            }
+            last_error_ = GetLastError();
+            return nullptr;
         }
-        CloseHandle(in);
-        if (status != CopyStatus::COPIED) return status;
-        if (place(made, to)) return CopyStatus::COPIED;
-        DWORD e = last_error_;
-        SetFileAttributesA(made.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only copy, too
-        DeleteFileA(made.c_str());
-        last_error_ = e;
-        return e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS ? CopyStatus::TAKEN : CopyStatus::REFUSED;
+        copy->handle = CreateFileA(made.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (copy->handle == INVALID_HANDLE_VALUE) {
+            last_error_ = GetLastError();
+            return nullptr;
+        }
+        FILE_DISPOSITION_INFO gone = {TRUE};
+        if (!SetFileInformationByHandle(copy->handle, FileDispositionInfo, &gone, sizeof gone)) {
+            last_error_ = GetLastError();
+            CloseHandle(copy->handle);
+            copy->handle = INVALID_HANDLE_VALUE;
+            DeleteFileA(made.c_str());
+            return nullptr;
+        }
+        return std::unique_ptr<HiddenFile>(copy.release());
+    }
+
+    FsStatus copy_chunk(SourceFile& source, HiddenFile& copy, uint64_t& copied) override {
+        copied = 0;
+        if (buffer_.empty()) buffer_.resize(COPY_CHUNK);
+        DWORD got = 0, put = 0;
+        if (!ReadFile(static_cast<Win32Source&>(source).handle, buffer_.data(), static_cast<DWORD>(buffer_.size()),
+                      &got, nullptr)) {
+            last_error_ = GetLastError();
+            return FsStatus::FAILED;
+        }
+        if (got == 0) return FsStatus::OK;  // the end of the file
+        if (!WriteFile(static_cast<Win32Hidden&>(copy).handle, buffer_.data(), got, &put, nullptr) || put != got) {
+            last_error_ = GetLastError();
+            return FsStatus::FAILED;
+        }
+        copied = got;
+        return FsStatus::OK;
+    }
+
+    /// The three times and the attributes read-only, hidden, system and archive.
+    FsStatus keep_attributes(SourceFile& source, HiddenFile& copy) override {
+        Win32Hidden& to = static_cast<Win32Hidden&>(copy);
+        if (to.handle == INVALID_HANDLE_VALUE) return FsStatus::OK;  // the system's copy kept them
+        const BY_HANDLE_FILE_INFORMATION& info = static_cast<Win32Source&>(source).info;
+        FILE_BASIC_INFO basic = {};
+        basic.CreationTime.LowPart = info.ftCreationTime.dwLowDateTime;
+        basic.CreationTime.HighPart = static_cast<LONG>(info.ftCreationTime.dwHighDateTime);
+        basic.LastAccessTime.LowPart = info.ftLastAccessTime.dwLowDateTime;
+        basic.LastAccessTime.HighPart = static_cast<LONG>(info.ftLastAccessTime.dwHighDateTime);
+        basic.LastWriteTime.LowPart = info.ftLastWriteTime.dwLowDateTime;
+        basic.LastWriteTime.HighPart = static_cast<LONG>(info.ftLastWriteTime.dwHighDateTime);
+        basic.FileAttributes = info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                         FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        if (SetFileInformationByHandle(to.handle, FileBasicInfo, &basic, sizeof basic)) return FsStatus::OK;
+        last_error_ = GetLastError();
+        return FsStatus::FAILED;
+    }
+
+    /// The data on the disk, and the deletion mark taken off.
+    FsStatus flush(HiddenFile& copy) override {
+        Win32Hidden& to = static_cast<Win32Hidden&>(copy);
+        if (to.handle == INVALID_HANDLE_VALUE) return FsStatus::OK;
+        FILE_DISPOSITION_INFO kept = {FALSE};
+        if (FlushFileBuffers(to.handle) &&
+            SetFileInformationByHandle(to.handle, FileDispositionInfo, &kept, sizeof kept)) {
+            return FsStatus::OK;
+        }
+        last_error_ = GetLastError();
+        return FsStatus::FAILED;
+    }
+
+    /// Every copy has a private name here.
+    FsStatus name_unnamed(HiddenFile&, const char*) override {
+        last_error_ = ERROR_NOT_SUPPORTED;
+        return FsStatus::FAILED;
     }
 
     std::string last_error() override {
@@ -248,6 +367,11 @@ public:
     }
 
 private:
+    FsStatus status_of_error() const {
+        return last_error_ == ERROR_ALREADY_EXISTS || last_error_ == ERROR_FILE_EXISTS ? FsStatus::TAKEN
+                                                                                      : FsStatus::FAILED;
+    }
+
     /// Windows matches names its own way (short names, case): search twice, the pattern's
     /// matches first, then every entry of the directory.
     void list() {
@@ -261,14 +385,16 @@ private:
         }
     }
 
-    /// Renames from to to, never replacing: MoveFileA, or under Wine the steps below.
+    /// Renames from to to, never replacing: MoveFileA, or under Wine, whose MoveFileA is two
+    /// steps of its own, the steps below.
     bool place(const std::string& from, const std::string& to) {
         return link_first() ? move_by_link(from, to) : move_plain(from, to);
     }
 
     /// Wine's MoveFileA looks for the new name, then renames: a file made under that name in
     /// between is replaced. A new link is refused at once when the name is taken, so under
-    /// Wine an ordinary file gets its new name as a link, then loses the old one.
+    /// Wine an ordinary file gets its new name as a link, then loses the old one through a
+    /// handle opened before the link, checked to be the same file.
     bool move_by_link(const std::string& from_path, const std::string& to_path) {
         const char* from = from_path.c_str();
         const char* to = to_path.c_str();
@@ -313,68 +439,6 @@ private:
         return moved;
     }
 
-    CopyStatus refused() {
-        last_error_ = GetLastError();
-        return CopyStatus::REFUSED;
-    }
-
-    /// The data in chunks, Esc looked at after each; then the times and attributes, the data
-    /// on the disk, and the deletion mark taken off.
-    CopyStatus copy_data(HANDLE in, const BY_HANDLE_FILE_INFORMATION& info, const std::string& made,
-                         CopyWatcher& watcher) {
-        HANDLE out = CreateFileA(made.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (out == INVALID_HANDLE_VALUE) return refused();
-        FILE_DISPOSITION_INFO gone = {TRUE};
-        if (!SetFileInformationByHandle(out, FileDispositionInfo, &gone, sizeof gone)) {
-            CopyStatus status = refused();
-            CloseHandle(out);
-            DeleteFileA(made.c_str());
-            return status;
-        }
-        const uint64_t total = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-        std::vector<char> buffer(COPY_CHUNK);
-        uint64_t done = 0;
-        CopyStatus status = CopyStatus::COPIED;
-        for (;;) {
-            DWORD got = 0, put = 0;
-            if (!ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-                status = refused();
-                break;
-            }
-            if (got == 0) break;  // the end of the file
-            if (!WriteFile(out, buffer.data(), got, &put, nullptr) || put != got) {
-                status = refused();
-                break;
-            }
-            done += got;
-            if (!watcher.keep_going(done, total > done ? total : done)) {
-                status = CopyStatus::CANCELLED;
-                break;
-            }
-        }
-        if (status == CopyStatus::COPIED) {
-            FILE_BASIC_INFO basic = {};
-            basic.CreationTime.LowPart = info.ftCreationTime.dwLowDateTime;
-            basic.CreationTime.HighPart = static_cast<LONG>(info.ftCreationTime.dwHighDateTime);
-            basic.LastAccessTime.LowPart = info.ftLastAccessTime.dwLowDateTime;
-            basic.LastAccessTime.HighPart = static_cast<LONG>(info.ftLastAccessTime.dwHighDateTime);
-            basic.LastWriteTime.LowPart = info.ftLastWriteTime.dwLowDateTime;
-            basic.LastWriteTime.HighPart = static_cast<LONG>(info.ftLastWriteTime.dwHighDateTime);
-            basic.FileAttributes = info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-            if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-            FILE_DISPOSITION_INFO kept = {FALSE};
-            if (!FlushFileBuffers(out) ||
-                !SetFileInformationByHandle(out, FileBasicInfo, &basic, sizeof basic) ||
-                !SetFileInformationByHandle(out, FileDispositionInfo, &kept, sizeof kept)) {
-                status = refused();
-            }
-        }
-        CloseHandle(out);  // deleted with it unless complete
-        return status;
-    }
-
     bool move_plain(const std::string& from, const std::string& to) {
         if (MoveFileA(from.c_str(), to.c_str())) return true;
         last_error_ = GetLastError();
@@ -406,7 +470,8 @@ private:
     size_t at_ = 0;
     bool listed_ = false;
     DWORD last_error_ = 0;
-    unsigned copies_ = 0;
+    unsigned names_made_ = 0;
+    std::vector<char> buffer_;  // one for every copy of the run
 };
 
 class Win32Platform : public Platform {

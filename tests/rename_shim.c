@@ -4,20 +4,25 @@
  *                          file holding "taken" is made under that name;
  *   TAVRIX_GONE_NAME=N     just before the name N is unlinked or renamed away, it is removed;
  *   TAVRIX_NO_NOREPLACE=1  renameat2 refuses RENAME_NOREPLACE, as some file systems do;
- *   TAVRIX_SAVE_NAME=N and TAVRIX_SAVE_BEFORE=link|aside|unlink
- *                          an editor saves N once, just before the first link from N, the
- *                          first rename of N, or the first unlink after that rename: N is
- *                          renamed to N~ and a new file holding "saved" is made under N;
+ *   TAVRIX_SAVE_NAME=N and TAVRIX_SAVE_BEFORE=STEP[,STEP]
+ *                          an editor saves N once at each STEP of the rename in steps: just
+ *                          before N is renamed to a private name (aside), before the first
+ *                          link from that private name (link), or before the first unlink
+ *                          after N was renamed (unlink): N, where it exists, is renamed to N~,
+ *                          and a new file holding "saved K" (the K-th save) is made under N;
+ *                          with TAVRIX_SAVE_DIR=1 the first save makes a directory instead;
  *   TAVRIX_DIR_NAME=N      just before N is renamed or linked, it is renamed to N.moved and a
  *                          directory is made under N;
  *   TAVRIX_SWAP_DIR=D:V    just before the first rename, the directory D is renamed to D.old
  *                          and a symbolic link to V is made under D;
  *   TAVRIX_NO_TMPFILE=1    files without a name (O_TMPFILE) are refused, as some file systems
- *                          do. */
+ *                          do;
+ *   TAVRIX_RAISE_AT_COPY=S the program sends itself signal S when it first copies data. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -58,19 +63,47 @@ static void gone(int dir, const char *name) {
     if (names(name, getenv("TAVRIX_GONE_NAME"))) real_unlinkat(dir, name, 0);
 }
 
+static int is_private(const char *name) {
+    const char *base = strrchr(name, '/');
+    return strncmp(base ? base + 1 : name, ".tavrix-", 8) == 0;
+}
+
+/* Whether step is one of the comma-separated steps in list. */
+static int listed(const char *list, const char *step) {
+    size_t n = strlen(step);
+    for (const char *at = list; (at = strstr(at, step)) != NULL; at += n) {
+        if ((at == list || at[-1] == ',') && (at[n] == ',' || at[n] == '\0')) return 1;
+    }
+    return 0;
+}
+
 static void save(const char *step, int dir, const char *name) {
-    static int saved, aside;  /* whether N was saved, and taken aside by the program */
+    static int saves, aside, done_link, done_unlink;
     REAL(renameat);
     const char *n = getenv("TAVRIX_SAVE_NAME"), *when = getenv("TAVRIX_SAVE_BEFORE");
     if (!n || !when) return;
-    if (strcmp(step, "aside") == 0 && names(name, n)) aside = 1;
-    if (saved || strcmp(when, step) != 0) return;
-    if (strcmp(step, "unlink") == 0 ? !aside : !names(name, n)) return;
-    saved = 1;
-    char moved[4096];
+    if (strcmp(step, "aside") == 0) {
+        if (!names(name, n) || aside) return;
+        aside = 1;
+        if (!listed(when, step)) return;
+    } else if (!listed(when, step)) {
+        return;
+    } else if (strcmp(step, "link") == 0) {
+        if (!aside || !is_private(name) || done_link) return;
+        done_link = 1;
+    } else {
+        if (!aside || done_unlink) return;
+        done_unlink = 1;
+    }
+    char moved[4096], text[32];
     snprintf(moved, sizeof moved, "%s~", n);
     real_renameat(dir, n, dir, moved);
-    make_file(dir, n, "saved");
+    if (++saves == 1 && getenv("TAVRIX_SAVE_DIR")) {
+        mkdirat(dir, n, 0755);
+        return;
+    }
+    snprintf(text, sizeof text, "saved %d", saves);
+    make_file(dir, n, text);
 }
 
 static void become_dir(int dir, const char *name) {
@@ -109,7 +142,7 @@ int rename(const char *from, const char *to) {
 
 int renameat(int from_dir, const char *from, int to_dir, const char *to) {
     REAL(renameat);
-    save("aside", from_dir, from);
+    if (is_private(to)) save("aside", from_dir, from);
     gone(from_dir, from);
     before_move(from_dir, from, to_dir, to);
     return real_renameat(from_dir, from, to_dir, to);
@@ -166,3 +199,19 @@ int openat(int dir, const char *path, int flags, ...) {
     }
     return real_openat(dir, path, flags, mode);
 }
+
+static void raise_at_copy(void) {
+    static int raised;
+    const char *sig = getenv("TAVRIX_RAISE_AT_COPY");
+    if (sig && !raised) {
+        raised = 1;
+        raise(atoi(sig));
+    }
+}
+
+ssize_t copy_file_range(int in, loff_t *in_at, int out, loff_t *out_at, size_t size, unsigned flags) {
+    REAL(copy_file_range);
+    raise_at_copy();
+    return real_copy_file_range(in, in_at, out, out_at, size, flags);
+}
+

@@ -6,11 +6,14 @@ the renaming there.
 - A backup name taken just before the rename (on POSIX also with the fallback for file
   systems that cannot rename without replacing): the taken name is never replaced; the file
   gets the next candidate.
-- POSIX, the fallback: the old name removed by another process after the new link was made:
-  the file lives on under its backup name and counts as renamed. An editor saving a new file
-  under the old name before, between and after the steps: the new file is never removed.
+- POSIX, the rename in steps (where the file system cannot rename without replacing): the
+  file removed by another process just before the first step is simply not renamed. An
+  editor saving a new file, or a directory, under the old name before, between and after the
+  steps, once or twice: what it saved keeps that name, and no private name is left. In a
+  sticky directory a file of another user's is left alone, under its one name.
 - POSIX, /COPY where files without a name are refused: the copy is made under a private
-  name, given the next free backup name when the first was taken, and nothing is left over.
+  name, given the next free backup name when the first was taken, and nothing is left over,
+  also when a signal that ends the program (SIGPWR, SIGIO, a real-time one) comes mid-copy.
 - POSIX: a listed file that has become a directory is not renamed; the directory replaced by
   a link to another one during the run: only the directory opened at the start is touched.
 
@@ -18,6 +21,7 @@ Usage: rename_shim_test.py PROGRAM --cc CC [--wine WINE64 --prefix DIR]
 """
 import argparse
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -39,21 +43,24 @@ def taken_case(env):
 
 
 def gone_case(env):
-    want = {n + ".000.bak": own(n) for n in NAMES}
+    want = {n + ".000.bak": own(n) for n in NAMES if n != "b.txt"}
     return dict(env, TAVRIX_NO_NOREPLACE="1", TAVRIX_GONE_NAME="b.txt"), want
 
 
-def saved_case(env, step):
-    """An editor saves b.txt (the old file to b.txt~, a new one under b.txt) at step."""
-    want = {"a.000.bak": own("a"), "c d.000.bak": own("c d"), "b.txt~": own("b.txt")}
-    if step == "link":  # before the link: the new file is the one renamed
-        want["b.txt.000.bak"] = b"saved"
-    else:  # after it: the new file keeps its name, the old one is also under its backup name
-        want.update({"b.txt": b"saved", "b.txt.000.bak": own("b.txt")})
-        if step == "unlink":  # the old name was already free: the old file was not there
-            del want["b.txt~"]
+def saved_case(env, steps, directory=False):
+    """An editor saves b.txt (the old file to b.txt~, a new one under b.txt) at each step."""
+    want = {"a.000.bak": own("a"), "c d.000.bak": own("c d")}
+    saves = steps.split(",")
+    first = DIRECTORY if directory else b"saved 1"
+    if saves[0] == "aside":  # before the first step: what it saved is the one renamed
+        want.update({"b.txt~": own("b.txt"), "b.txt.000.bak": first})
+    else:  # after it: the old file is under its backup name, the new one keeps the name
+        want.update({"b.txt.000.bak": own("b.txt"), "b.txt": first})
+        if len(saves) > 1:
+            want.update({"b.txt~": first, "b.txt": b"saved 2"})
+    extra = {"TAVRIX_SAVE_DIR": "1"} if directory else {}
     return dict(env, TAVRIX_NO_NOREPLACE="1", TAVRIX_SAVE_NAME="b.txt",
-                TAVRIX_SAVE_BEFORE=step), want
+                TAVRIX_SAVE_BEFORE=steps, **extra), want
 
 
 def dir_case(env):
@@ -92,6 +99,10 @@ class Runner:
         shim_env = dict(shim_env, LD_PRELOAD=self.shim)
         if label == "swapped":  # the program works on d/sub, which becomes a link to d/victim
             return self.run_swapped(d, shim_env)
+        if label == "sticky":
+            return self.run_sticky(d, shim_env)
+        if label.startswith("signal"):
+            return self.run_signal(label, d, shim_env)
         if self.a.wine:  # the shim goes into a server of this prefix's own
             subprocess.run([self.server, "-k"], env=self.env, **QUIET)
             subprocess.run([self.server, "-w"], env=self.env, **QUIET)
@@ -122,6 +133,40 @@ class Runner:
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
         return (self.check("swapped", victim, {n: b"victim" for n in NAMES}, proc, 3) +
                 self.check("swapped", sub + ".old", {n + ".000.bak": own(n) for n in NAMES}))
+
+    def run_sticky(self, d, shim_env):
+        """A sticky directory: the user's own files are renamed, another user's is left alone
+        under its one name (the old steps left it under three)."""
+        import pwd
+        nobody = pwd.getpwnam("nobody")
+        os.chmod(self.tmp, 0o755)
+        os.chmod(self.shim, 0o755)
+        os.chmod(d, 0o1777)
+        for n in NAMES:
+            p = os.path.join(d, n)
+            os.chmod(p, 0o666)
+            if n != "b.txt":
+                os.chown(p, nobody.pw_uid, nobody.pw_gid)
+        proc = subprocess.run(["setpriv", "--reuid", str(nobody.pw_uid), "--regid",
+                               str(nobody.pw_gid), "--clear-groups",
+                               os.path.realpath(self.a.program), "*"], cwd=d, env=shim_env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        want = {"a.000.bak": own("a"), "c d.000.bak": own("c d"), "b.txt": own("b.txt")}
+        problems = self.check("sticky", d, want, proc, 2)
+        if os.stat(os.path.join(d, "b.txt")).st_nlink != 1:
+            problems.append("sticky: b.txt has %d names" % os.stat(os.path.join(d, "b.txt")).st_nlink)
+        return problems
+
+    def run_signal(self, label, d, shim_env):
+        """A signal that ends the program, mid-copy under a private name: nothing is left."""
+        sig = int(shim_env["TAVRIX_RAISE_AT_COPY"])
+        proc = subprocess.run([os.path.realpath(self.a.program), "*", "/COPY"], cwd=d,
+                              env=shim_env, stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=60)
+        problems = self.check(label, d, {n: own(n) for n in NAMES})
+        if proc.returncode != -sig:
+            problems.append("%s: exit status %d, not the signal %d" % (label, proc.returncode, sig))
+        return problems
 
     @staticmethod
     def check(label, d, want, proc=None, count=3):
@@ -162,14 +207,23 @@ def main():
         if not a.wine:
             env, want = taken_case(runner.env)
             cases.append(("taken-fallback", dict(env, TAVRIX_NO_NOREPLACE="1"), want))
-            cases.append(("gone-fallback", *gone_case(runner.env)))
-            for step in ("link", "aside", "unlink"):
-                cases.append(("saved-before-" + step, *saved_case(runner.env, step)))
+            cases.append(("gone-fallback", *gone_case(runner.env), 2))
+            for steps in ("aside", "link", "unlink", "link,unlink"):
+                cases.append(("saved-before-" + steps, *saved_case(runner.env, steps)))
+            cases.append(("directory-before-link", *saved_case(runner.env, "link", True)))
             env, want = dir_case(runner.env)
             cases.append(("became-directory", env, want, 2))
             cases.append(("became-directory-fallback", dict(env, TAVRIX_NO_NOREPLACE="1"), want, 2))
             cases.append(("swapped", runner.env, None))
             cases.append(("copy-without-unnamed-files", *copy_case(runner.env)))
+            if os.geteuid() == 0:
+                cases.append(("sticky", dict(runner.env, TAVRIX_NO_NOREPLACE="1"), None))
+            else:
+                print("skipped: the sticky directory case needs root, to act as two users")
+            rt = signal.SIGRTMIN + 3 if hasattr(signal, "SIGRTMIN") else signal.SIGIO
+            for sig in (signal.SIGPWR, signal.SIGIO, rt, 16):  # 16: SIGSTKFLT
+                cases.append(("signal-%d" % sig, dict(runner.env, TAVRIX_NO_TMPFILE="1",
+                                                      TAVRIX_RAISE_AT_COPY=str(int(sig))), None))
         problems = []
         for label, env, want, *count in cases:
             problems += runner.run(label, env, want, *count)
