@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
+
 constexpr uint16_t FOREGROUND_BLUE_BIT = 0x01;
 constexpr uint16_t FOREGROUND_GREEN_BIT = 0x02;
 constexpr uint16_t FOREGROUND_RED_BIT = 0x04;
@@ -13,11 +15,10 @@ constexpr uint16_t FOREGROUND_INTENSITY_BIT = 0x08;
 constexpr uint16_t BACKGROUND_BLUE_BIT = 0x10;
 constexpr uint16_t BACKGROUND_MASK_BITS = 0xF0;
 
-constexpr uint16_t ATTR_NORMAL = 0x07;  // light grey on black
-constexpr uint16_t ATTR_NOTICE = 0x0E;  // yellow
+constexpr uint16_t ATTR_NORMAL = FOREGROUND_RED_BIT | FOREGROUND_GREEN_BIT | FOREGROUND_BLUE_BIT;  // light grey on black
+constexpr uint16_t ATTR_NOTICE = FOREGROUND_RED_BIT | FOREGROUND_GREEN_BIT | FOREGROUND_INTENSITY_BIT;  // yellow
 
 constexpr int KEY_ESC = 27;
-constexpr int KEY_EXT_PREFIX = 224;
 constexpr int SCAN_PGUP = 73;
 constexpr int KEY_POLL_MS = 50;
 

@@ -235,7 +235,7 @@ KeyPress ext_key_code(ExtKey k, int mods, bool keypad) {
         if (k >= ExtKey::F11) {
             int base = k == ExtKey::F11 ? 133 : 134;
             int step = (mods & KEYMOD_ALT) ? 6 : (mods & KEYMOD_CTRL) ? 4 : (mods & KEYMOD_SHIFT) ? 2 : 0;
-            return key(KEY_PREFIX_NAV, base + step);
+            return key(KEY_EXT_PREFIX, base + step);
         }
         int base = (mods & KEYMOD_ALT) ? 104 : (mods & KEYMOD_CTRL) ? 94 : (mods & KEYMOD_SHIFT) ? 84 : 59;
         return key(0, base + n);
@@ -243,7 +243,7 @@ KeyPress ext_key_code(ExtKey k, int mods, bool keypad) {
     const CodeRow& row = navigation_codes[index];
     if (mods & KEYMOD_ALT) return key(0, row.alt);
     int code = (mods & KEYMOD_CTRL) ? row.ctrl : (mods & KEYMOD_SHIFT) ? row.shift : row.plain;
-    return key(keypad ? 0 : KEY_PREFIX_NAV, code);
+    return key(keypad ? 0 : KEY_EXT_PREFIX, code);
 }
 
 VtDecoded vt_decode(const unsigned char* s, size_t n, bool timed_out) {

@@ -9,7 +9,6 @@
 
 enum class ExtKey { HOME, UP, PGUP, LEFT, RIGHT, END, DOWN, PGDN, INS, DEL, F1, F10 = F1 + 9, F11, F12 };
 
-constexpr int KEY_PREFIX_NAV = 224;
 constexpr int KEYMOD_SHIFT = 1;
 constexpr int KEYMOD_ALT = 2;
 constexpr int KEYMOD_CTRL = 4;

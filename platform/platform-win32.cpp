@@ -339,17 +339,18 @@ public:
         return FsStatus::FAILED;
     }
 
-    /// The data on the disk, and the deletion mark taken off.
+    /// The data on the disk, the deletion mark taken off, and the copy closed: Windows
+    /// renames no file that is open without sharing.
     FsStatus flush(HiddenFile& copy) override {
         Win32Hidden& to = static_cast<Win32Hidden&>(copy);
         if (to.handle == INVALID_HANDLE_VALUE) return FsStatus::OK;
         FILE_DISPOSITION_INFO kept = {FALSE};
-        if (FlushFileBuffers(to.handle) &&
-            SetFileInformationByHandle(to.handle, FileDispositionInfo, &kept, sizeof kept)) {
-            return FsStatus::OK;
-        }
-        last_error_ = GetLastError();
-        return FsStatus::FAILED;
+        const bool done = FlushFileBuffers(to.handle) &&
+                          SetFileInformationByHandle(to.handle, FileDispositionInfo, &kept, sizeof kept);
+        if (!done) last_error_ = GetLastError();
+        CloseHandle(to.handle);  // deleted with it unless kept
+        to.handle = INVALID_HANDLE_VALUE;
+        return done ? FsStatus::OK : FsStatus::FAILED;
     }
 
     /// Every copy has a private name here.

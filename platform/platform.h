@@ -46,6 +46,9 @@ struct KeyPress {
     int code2 = -1;
 };
 
+/// The prefix of the dedicated navigation keys' two codes.
+constexpr int KEY_EXT_PREFIX = 224;
+
 /// The file system's side that is not a directory of a run: paths and opening directories.
 class FileSystem {
 public:

@@ -14,6 +14,9 @@ the renaming there.
 - POSIX, /COPY where files without a name are refused: the copy is made under a private
   name, given the next free backup name when the first was taken, and nothing is left over,
   also when a signal that ends the program (SIGPWR, SIGIO, a real-time one) comes mid-copy.
+- POSIX, on a FUSE file system like sshfs (tests/fuse_passthrough.c: no RENAME_NOREPLACE, no
+  unnamed files, an inode number per name): every file ends under its backup name alone, and
+  each copy is a file of its own. Skipped, with a message, where FUSE cannot be had.
 - POSIX: a listed file that has become a directory is not renamed; the directory replaced by
   a link to another one during the run: only the directory opened at the start is touched.
 
@@ -25,6 +28,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 QUIET = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
 NAMES = ["a", "b.txt", "c d"]
@@ -168,6 +172,46 @@ class Runner:
             problems.append("%s: exit status %d, not the signal %d" % (label, proc.returncode, sig))
         return problems
 
+    def run_fuse(self, here):
+        """The rename and the copy on a pass-through FUSE file system; the problems, or None
+        when FUSE cannot be had here."""
+        fs = os.path.join(self.tmp, "fuse_passthrough")
+        flags = subprocess.run(["pkg-config", "--cflags", "--libs", "fuse3"], capture_output=True, text=True)
+        if not os.path.exists("/dev/fuse") or flags.returncode != 0:
+            return None
+        subprocess.run([self.a.cc, "-O2", "-o", fs, os.path.join(here, "fuse_passthrough.c")] +
+                       flags.stdout.split(), check=True)
+        problems = []
+        for label, args in (("fuse", ["*"]), ("fuse-copy", ["*", "/COPY"])):
+            under = tempfile.mkdtemp(prefix=label + "-", dir=self.tmp)
+            mount = tempfile.mkdtemp(prefix=label + "-mount-", dir=self.tmp)
+            for n in NAMES:
+                with open(os.path.join(under, n), "wb") as f:
+                    f.write(own(n))
+            server = subprocess.Popen([fs, under, mount, "-f"], **QUIET)
+            try:
+                for _ in range(100):
+                    if os.path.ismount(mount):
+                        break
+                    time.sleep(0.05)
+                else:
+                    return None
+                proc = subprocess.run([os.path.realpath(self.a.program)] + args, cwd=mount,
+                                      env=self.env, stdin=subprocess.DEVNULL, capture_output=True,
+                                      timeout=60)
+            finally:
+                subprocess.run(["fusermount3", "-u", mount], **QUIET)
+                server.wait(timeout=30)
+            want = {n + ".000.bak": own(n) for n in NAMES}
+            if label == "fuse-copy":
+                want.update({n: own(n) for n in NAMES})
+            problems += self.check(label, under, want, proc)
+            for n in os.listdir(under):
+                links = os.stat(os.path.join(under, n)).st_nlink
+                if links != 1:
+                    problems.append("%s: %s has %d names" % (label, n, links))
+        return problems
+
     @staticmethod
     def check(label, d, want, proc=None, count=3):
         found = {}
@@ -181,7 +225,7 @@ class Runner:
         problems = []
         if found != want:
             problems.append("%s: the directory holds %r, not %r" % (label, found, want))
-        done = b"copied" if label.startswith("copy") else b"renamed"
+        done = b"copied" if "copy" in label.split("-") else b"renamed"
         if proc and (proc.returncode != 0 or b"\t\t%d file(s) %s" % (count, done) not in proc.stdout):
             problems.append("%s: exit status %d, output %r %r" % (
                 label, proc.returncode, proc.stdout, proc.stderr))
@@ -227,6 +271,13 @@ def main():
         problems = []
         for label, env, want, *count in cases:
             problems += runner.run(label, env, want, *count)
+        if not a.wine:
+            fuse = runner.run_fuse(here)
+            if fuse is None:
+                print("skipped: the FUSE cases need /dev/fuse, fuse3 and libfuse3-dev")
+            else:
+                cases += [("fuse",), ("fuse-copy",)]
+                problems += fuse
     for p in problems:
         print(p)
     failed = len(set(p.split(":")[0] for p in problems))
