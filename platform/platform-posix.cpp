@@ -130,6 +130,15 @@ void remove_temporary() {
 
 // ---- The directory of a run ----
 
+/// ENOTSUP, where it is not EOPNOTSUPP.
+bool unsupported(int e) {
+#if ENOTSUP != EOPNOTSUPP
+    return e == ENOTSUP;
+#else
+    return e == EOPNOTSUPP;
+#endif
+}
+
 FsStatus status_of_errno() { return errno == EEXIST ? FsStatus::TAKEN : FsStatus::FAILED; }
 
 EntryType type_of_mode(mode_t mode) {
@@ -214,7 +223,7 @@ public:
     FsStatus rename_noreplace(const char* from, const char* to) override {
         if (no_noreplace_) return FsStatus::UNSUPPORTED;
         if (system_rename_noreplace(fd_, from, to) == 0) return FsStatus::OK;
-        if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP || errno == EOPNOTSUPP) {
+        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || unsupported(errno)) {
             no_noreplace_ = true;  // the file system's answer for every name
             return FsStatus::UNSUPPORTED;
         }
@@ -271,7 +280,7 @@ public:
         int out = system_open_unnamed(fd_);
         if (out >= 0) return std::unique_ptr<HiddenFile>(new PosixHidden(out, std::string()));
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT &&
-            errno != ENOSYS) {
+            errno != ENOSYS && !unsupported(errno)) {
             return none();
         }
         // Under a private name, removed should a signal end the program first.

@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "backup/protocol.h"
 #include "platform/platform.h"
@@ -33,27 +35,34 @@ struct PosixLayer : ::testing::Test {
     }
 };
 
+// Through the protocol, as a run renames: in one call, or in steps in the portable build.
 TEST_F(PosixLayer, RenameNeverReplaces) {
     write("a", "first");
     write("b", "second");
     auto d = os.open_directory(dir.c_str(), "*");
     ASSERT_NE(nullptr, d);
-    EXPECT_EQ(FsStatus::TAKEN, d->rename_noreplace("a", "b"));
+    auto rename = [&](const char* from, const char* to) { return EntryMove(*d, from).to(to); };
+    EXPECT_EQ(StepResult::TAKEN, rename("a", "b"));
     EXPECT_EQ("first", read("a"));
     EXPECT_EQ("second", read("b"));
-    EXPECT_EQ(FsStatus::OK, d->rename_noreplace("a", "c"));
+    EXPECT_EQ(StepResult::DONE, rename("a", "c"));
     EXPECT_EQ("first", read("c"));
     EXPECT_EQ(EntryType::MISSING, d->type_of("a"));
-    EXPECT_EQ(FsStatus::FAILED, d->rename_noreplace("a", "d"));  // vanished
+    EXPECT_EQ(StepResult::REFUSED, rename("a", "d"));  // vanished
     ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
     EXPECT_EQ(EntryType::LINK, d->type_of("dangling"));  // a dangling link still takes its name
-    EXPECT_EQ(FsStatus::TAKEN, d->rename_noreplace("c", "dangling"));
+    EXPECT_EQ(StepResult::TAKEN, rename("c", "dangling"));
     EXPECT_EQ(FsStatus::TAKEN, d->link("c", "b"));
     ASSERT_EQ(0, mkdir((dir + "/sub").c_str(), 0755));
-    EntryMove move(*d, "sub");
-    EXPECT_EQ(StepResult::REFUSED, move.to("e"));  // a directory keeps its name
+    EXPECT_EQ(StepResult::REFUSED, rename("sub", "e"));  // a directory keeps its name
     EXPECT_EQ(EntryType::DIRECTORY, d->type_of("sub"));
     EXPECT_EQ(EntryType::MISSING, d->type_of("e"));
+    // Nothing else: no private name is left.
+    FindEntry e;
+    std::vector<std::string> names;
+    while (d->next(e)) names.push_back(e.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{".", "..", "b", "c", "dangling", "sub"}), names);
 }
 
 TEST_F(PosixLayer, ListingClassifiesEntries) {

@@ -20,6 +20,7 @@ import wine_support
 
 PROGRAM = None
 WINE = None  # the wine64 loader when testing the Windows build
+PORTABLE = False  # the POSIX build without Linux's own calls: no files without a name
 
 
 def windows():
@@ -694,7 +695,8 @@ class Copies(Case):
         proc.kill()
         proc.wait()
         names = self.names()
-        self.assertEqual([], self.leftovers())
+        # Without files that have no name, the copy's private name is what SIGKILL can leave.
+        self.assertLessEqual(len(self.leftovers()), 1 if PORTABLE else 0)
         if b"big.000.bak" in names:  # only ever complete
             self.assertEqual(size, os.path.getsize(os.path.join(self.dir, "big.000.bak")))
         self.assertIn(b"big", names)
@@ -741,6 +743,9 @@ if __name__ == "__main__":
     if len(sys.argv) > 2 and sys.argv[1] == "--legacy":
         LEGACY = os.path.realpath(sys.argv[2])
         del sys.argv[1:3]
+    if len(sys.argv) > 1 and sys.argv[1] == "--portable":
+        PORTABLE = True
+        del sys.argv[1]
     if len(sys.argv) > 2 and sys.argv[1] == "--wrapper":
         WRAPPER = sys.argv[2].split()
         del sys.argv[1:3]

@@ -4,6 +4,8 @@
 #   build/        the POSIX suite, the end-to-end tests under valgrind, clang-tidy and cppcheck,
 #                 the manual page and the .deb (installed with dpkg, run, removed)
 #   build-asan/   the POSIX suite again under AddressSanitizer and UBSan, and the fuzz targets
+#   build-portable/  the unit, end-to-end and property tests of the build for POSIX.1-2008
+#                 alone (TAVRIX_PORTABLE_POSIX: no call that only Linux has)
 #   build-win64/  the Windows suite under Wine, the version resource, the .zip
 #   build-win32/  checks of the 32-bit program, which cannot run here
 # Usage: tools/test.sh
@@ -29,6 +31,9 @@ command -v valgrind >/dev/null || need+=(valgrind)
 command -v clang-tidy >/dev/null || need+=(clang-tidy)
 command -v cppcheck >/dev/null || need+=(cppcheck)
 command -v groff >/dev/null || need+=(groff-base)
+command -v fusermount3 >/dev/null || need+=(fuse3)
+[ -f /usr/include/fuse3/fuse.h ] || need+=(libfuse3-dev)
+command -v pkg-config >/dev/null || need+=(pkg-config)
 if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
     export DEBIAN_FRONTEND=noninteractive
@@ -44,12 +49,13 @@ build() {  # build DIR [cmake options]
 }
 build build
 CXX=clang++ build build-asan -DTAVRIX_SANITIZE=ON -DTAVRIX_FUZZ=ON
+build build-portable -DTAVRIX_PORTABLE_POSIX=ON
 build build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake
 build build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake \
     -DTAVRIX_WIN32_EXE="$PWD/build-win32/Tavrix.exe"
 
 status=0
-for dir in build build-asan build-win64 build-win32; do
+for dir in build build-asan build-portable build-win64 build-win32; do
     echo "== Tests in $dir"
     ctest --test-dir "$dir" --output-on-failure || status=1
 done
