@@ -269,6 +269,16 @@ TEST_F(Driver, DebugTellsWhatBecameOfEachEntry) {
               out.find("  \\x1b[1mbold: not renamed, the rename was refused: refused by the test\n"));
     EXPECT_EQ(std::string::npos, out.find("Renaming"));
 
+    // A listing that fails midway says so; what it listed is still backed up.
+    fs.out.clear();
+    fs.fail_at["next"] = fs.calls["next"] + 2;
+    o.list_only = true;
+    run_backup(o);
+    EXPECT_NE(std::string::npos, fs.out.find("  the directory could not be read to its end: refused by the test\n"))
+        << fs.out;
+    fs.fail_at.clear();
+    o.list_only = false;
+
     fs.out.clear();
     fs.add_file("/work/NOEXT");
     o.format = FORMAT_BEFORE_EXT;

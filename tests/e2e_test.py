@@ -528,6 +528,12 @@ class Limits(Case):
         r = self.run_ok("*")
         self.assertEqual(announce(self.full("*"), 1), r.out)
         self.assertEqual(sorted([(fits + ".000.bak").encode(), too_long.encode()]), self.names())
+        # The full paths decide, however the directory is spelt.
+        os.rename(os.path.join(self.dir, fits + ".000.bak"), os.path.join(self.dir, fits))
+        spelt = "./" * 30 + "*"
+        r = self.run_ok(spelt)
+        self.assertEqual(announce(spelt, 1), r.out)
+        self.assertEqual(sorted([(fits + ".000.bak").encode(), too_long.encode()]), self.names())
 
     def test_a_pattern_too_long_for_the_current_directory_is_refused(self):
         name = "c" * (260 - len(self.full()))

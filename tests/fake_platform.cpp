@@ -34,10 +34,15 @@ public:
     FakeDirectory(FakePlatform& fs, std::string dir, std::vector<FindEntry> found)
         : fs_(fs), prefix_(dir == "/" ? "/" : dir + "/"), found_(std::move(found)) {}
     bool next(FindEntry& e) override {
-        if (fs_.fault("next") || at_ >= found_.size()) return false;
+        if (at_ >= found_.size()) return false;
+        if (fs_.fault("next")) {
+            failed_ = true;
+            return false;
+        }
         e = found_[at_++];
         return true;
     }
+    std::string listing_error() override { return failed_ ? "refused by the test" : std::string(); }
     EntryType type_of(const char* name) override {
         const std::string p = prefix_ + name;
         if (fs_.fault("type_of") || !fs_.has(p)) return EntryType::MISSING;
@@ -139,6 +144,7 @@ private:
     std::vector<FindEntry> found_;
     size_t at_ = 0;
     int names_ = 0;
+    bool failed_ = false;   // the listing stopped early
     bool copying_ = false;  // a link now names a copy, not a file moved
 };
 
