@@ -65,11 +65,20 @@ bool is_switch(const char* arg, bool was_dash) {
 }
 
 /// True when the user pressed Esc; any other key waiting is consumed.
-bool cancel_requested() { return key_available() && read_key() == KEY_ESC; }
+bool cancel_requested() {
+    return key_available() && read_key() == KEY_ESC;
+}
 
 /// The entries the listing finds, gathered before anything is renamed, so that the backups
 /// this run makes are never found and renamed again.
-enum EntryKind : char { NOT_MATCHED, FILE_ENTRY, DIRECTORY_ENTRY, BACKSLASH_NAME, INEXACT_NAME, SPECIAL_FILE };
+enum EntryKind : char {
+    NOT_MATCHED,
+    FILE_ENTRY,
+    DIRECTORY_ENTRY,
+    BACKSLASH_NAME,
+    INEXACT_NAME,
+    SPECIAL_FILE
+};
 
 struct Listing {
     std::vector<std::string> names;  // every entry, in the order of the listing
@@ -79,11 +88,11 @@ struct Listing {
 
 /// What a run will work on, settled before anything is renamed.
 struct RunPlan {
-    std::string pattern;              // as announced
-    size_t name_slot = 0;             // where each found name goes in the pattern
+    std::string pattern;                    // as announced
+    size_t name_slot = 0;                   // where each found name goes in the pattern
     size_t dir_length = NO_DIRECTORY_PATH;  // of the directory's full path and separator
-    std::unique_ptr<Directory> dir;   // opened once; null when the pattern finds nothing
-    Listing listing;                  // every entry of dir; the files among them are renamed
+    std::unique_ptr<Directory> dir;         // opened once; null when the pattern finds nothing
+    Listing listing;                        // every entry of dir; the files among them are renamed
 };
 
 /// The full path of dir (as typed; empty for the current directory) with a separator after
@@ -92,7 +101,8 @@ std::string directory_full_path(const char* dir) {
     Platform& os = platform();
     std::string out(MAX_PATH + 1, '\0');
     for (;;) {
-        size_t len = *dir ? os.full_path(dir, &out[0], out.size()) : os.current_directory(&out[0], out.size());
+        size_t len = *dir ? os.full_path(dir, &out[0], out.size())
+                          : os.current_directory(&out[0], out.size());
         if (len == 0) return std::string();
         if (len < out.size()) {
             out.resize(len);
@@ -111,12 +121,12 @@ Listing list_entries(Directory& dir) {
     FindEntry entry;
     while (dir.next(entry)) {
         // A name holding '\' could not be written back as the one entry it is.
-        char kind = !entry.matched                              ? NOT_MATCHED
-                    : entry.is_directory                        ? DIRECTORY_ENTRY
-                    : !entry.exact                              ? INEXACT_NAME
+        char kind = !entry.matched                          ? NOT_MATCHED
+                    : entry.is_directory                    ? DIRECTORY_ENTRY
+                    : !entry.exact                          ? INEXACT_NAME
                     : std::strchr(entry.name.c_str(), '\\') ? BACKSLASH_NAME
-                    : entry.special                             ? SPECIAL_FILE
-                                                                : FILE_ENTRY;
+                    : entry.special                         ? SPECIAL_FILE
+                                                            : FILE_ENTRY;
         listing.names.push_back(std::move(entry.name));
         listing.kind.push_back(kind);
     }
@@ -168,23 +178,37 @@ void trace_result(const std::string& name, const BackupResult& r, bool copy) {
         case BackupOutcome::DONE:
             trace(name, " -> ", r.backup);
             break;
-        case BackupOutcome::NO_EXTENSION: trace(name, (no + "no extension for /FORMAT3").c_str()); break;
-        case BackupOutcome::TOO_LONG: trace(name, (no + "the name would be too long").c_str()); break;
-        case BackupOutcome::ALL_TAKEN: trace(name, (no + "every candidate is taken").c_str()); break;
-        case BackupOutcome::REFUSED:
-            trace(name, (no + (copy ? "the copy failed: " : "the rename was refused: ")).c_str(), r.reason);
+        case BackupOutcome::NO_EXTENSION:
+            trace(name, (no + "no extension for /FORMAT3").c_str());
             break;
-        case BackupOutcome::NO_FULL_PATH: trace(name, (no + "its full path cannot be had").c_str()); break;
-        case BackupOutcome::NOT_REGULAR: trace(name, ": passed over, a FIFO, socket or device"); break;
-        case BackupOutcome::CANCELLED: trace(name, (no + "cancelled").c_str()); break;
+        case BackupOutcome::TOO_LONG:
+            trace(name, (no + "the name would be too long").c_str());
+            break;
+        case BackupOutcome::ALL_TAKEN:
+            trace(name, (no + "every candidate is taken").c_str());
+            break;
+        case BackupOutcome::REFUSED:
+            trace(name, (no + (copy ? "the copy failed: " : "the rename was refused: ")).c_str(),
+                  r.reason);
+            break;
+        case BackupOutcome::NO_FULL_PATH:
+            trace(name, (no + "its full path cannot be had").c_str());
+            break;
+        case BackupOutcome::NOT_REGULAR:
+            trace(name, ": passed over, a FIFO, socket or device");
+            break;
+        case BackupOutcome::CANCELLED:
+            trace(name, (no + "cancelled").c_str());
+            break;
     }
 }
 
 /// During a long copy: Esc cancels it, and after a second its progress shows on the
 /// terminal, one line written over in place and erased when the copy is done.
 class CopyProgress : public CopyWatcher {
-public:
-    CopyProgress(const std::string& name, bool show) : name_(console_safe(name.c_str())), show_(show) {}
+   public:
+    CopyProgress(const std::string& name, bool show)
+        : name_(console_safe(name.c_str())), show_(show) {}
     ~CopyProgress() override {
         if (width_ > 0) console_printf("\r%*s\r", width_, "");
     }
@@ -199,14 +223,15 @@ public:
         char line[512];
         int n = std::snprintf(line, sizeof line, "  %s  %3u%%  %llu of %llu bytes", name_.c_str(),
                               static_cast<unsigned>(total ? done * 100 / total : 100),
-                              static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+                              static_cast<unsigned long long>(done),
+                              static_cast<unsigned long long>(total));
         n = n < 0 ? 0 : n >= static_cast<int>(sizeof line) ? static_cast<int>(sizeof line) - 1 : n;
         console_printf("\r%s%*s", line, width_ > n ? width_ - n : 0, "");
         if (n > width_) width_ = n;
         return true;
     }
 
-private:
+   private:
     std::string name_;
     bool show_;
     int width_ = 0;  // of the longest progress line shown
@@ -264,12 +289,14 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
         const std::string& name = listing.names[i];
         const char kind = listing.kind[i];
         if (kind == NOT_MATCHED) continue;
-        if (kind != FILE_ENTRY && (kind != SPECIAL_FILE || options.copy)) {  // renamed, never copied
+        if (kind != FILE_ENTRY &&
+            (kind != SPECIAL_FILE || options.copy)) {  // renamed, never copied
             if (trace_all) {
                 trace(name, kind == DIRECTORY_ENTRY  ? ": passed over, a directory"
                             : kind == BACKSLASH_NAME ? ": passed over, its name holds a backslash"
-                            : kind == SPECIAL_FILE   ? ": passed over, a FIFO, socket or device"
-                                                     : ": passed over, the code page cannot hold its name");
+                            : kind == SPECIAL_FILE
+                                ? ": passed over, a FIFO, socket or device"
+                                : ": passed over, the code page cannot hold its name");
             }
             continue;
         }
@@ -280,7 +307,8 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
         BackupResult r;
         {
             std::optional<CopyProgress> progress;  // erased before the trace
-            if (options.copy && !options.list_only) request.watcher = &progress.emplace(name, show_progress);
+            if (options.copy && !options.list_only)
+                request.watcher = &progress.emplace(name, show_progress);
             r = backup_file_report(*plan.dir, plan.dir_length, name.c_str(), request, &view);
             request.watcher = nullptr;
         }

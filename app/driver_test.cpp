@@ -20,7 +20,9 @@ struct Args {
         words.insert(words.begin(), "tavrix");
         for (std::string& s : words) argv.push_back(&s[0]);
     }
-    ParseResult parse(RunOptions& o) { return parse_command_line(static_cast<int>(argv.size()), argv.data(), o); }
+    ParseResult parse(RunOptions& o) {
+        return parse_command_line(static_cast<int>(argv.size()), argv.data(), o);
+    }
 };
 
 /// Parses words; the options point into them, so they live as long as the test.
@@ -32,11 +34,14 @@ ParseResult parse(const std::vector<std::string>& words, RunOptions& o) {
 
 /// The announcement and the summary of a run.
 std::string announced(const std::string& pattern, int renamed) {
-    return " \xFE Renaming \"" + pattern + "\"\n\t\t" + std::to_string(renamed) + " file(s) renamed\n";
+    return " \xFE Renaming \"" + pattern + "\"\n\t\t" + std::to_string(renamed) +
+           " file(s) renamed\n";
 }
 
 /// A name in the fake's current directory as the driver writes it.
-std::string here(const std::string& name) { return std::string("/work") + PLATFORM_SEPARATOR + name; }
+std::string here(const std::string& name) {
+    return std::string("/work") + PLATFORM_SEPARATOR + name;
+}
 
 struct Driver : ::testing::Test {
     FakePlatform fs;
@@ -64,7 +69,8 @@ TEST(Switches, DashSlashAndCaseAllWork) {
     EXPECT_STREQ("x", o.spec);
 
     RunOptions later;
-    EXPECT_EQ(ParseResult::RUN, parse({"/FORMAT2", "-Format1", "-X", "-nonsense", "/debug"}, later));
+    EXPECT_EQ(ParseResult::RUN,
+              parse({"/FORMAT2", "-Format1", "-X", "-nonsense", "/debug"}, later));
     EXPECT_EQ(0, later.format);
     EXPECT_TRUE(later.verbose);
     EXPECT_EQ(nullptr, later.spec);  // unknown switches are ignored, not taken as the file
@@ -185,7 +191,8 @@ TEST_F(Driver, EscCancelsInYellowAndReportsWhatWasDone) {
     fs.press('z');
     fs.press(KEY_ESC);
     EXPECT_EQ(0, run_backup(o));
-    EXPECT_EQ(" \xFE Renaming \"" + here("*") + "\"\n{attr 0e} * Cancelled *{attr 07}\n\t\t2 file(s) renamed\n",
+    EXPECT_EQ(" \xFE Renaming \"" + here("*") +
+                  "\"\n{attr 0e} * Cancelled *{attr 07}\n\t\t2 file(s) renamed\n",
               fs.out);
     EXPECT_TRUE(fs.has("/work/c"));
 }
@@ -194,7 +201,8 @@ TEST_F(Driver, SecondCodeOfAnExtendedKeyCanCancel) {
     fs.add_file("/work/a");
     fs.add_file("/work/b");
     fs.press(0, KEY_ESC);  // the prefix at one check, the 27 at the next
-    EXPECT_EQ(" \xFE Renaming \"" + here("*") + "\"\n * Cancelled *\n\t\t1 file(s) renamed\n", run("*"));
+    EXPECT_EQ(" \xFE Renaming \"" + here("*") + "\"\n * Cancelled *\n\t\t1 file(s) renamed\n",
+              run("*"));
     fs.out.clear();
     fs.press(KEY_ESC);
     EXPECT_EQ(" * Cancelled *\n", run("*", false));  // the notice shows even when quiet
@@ -236,7 +244,8 @@ TEST(Switches, LongHelpAndVersion) {
     EXPECT_EQ(0, tavrix_main(static_cast<int>(help.argv.size()), help.argv.data()));
     EXPECT_EQ(0, usage.clears);
     EXPECT_EQ(std::string::npos, usage.out.find("-- more --"));
-    for (const char* s : {"/FORMAT3", "Example.000.doc", "/COPY", "/L", "259 bytes", "Exit status"}) {
+    for (const char* s :
+         {"/FORMAT3", "Example.000.doc", "/COPY", "/L", "259 bytes", "Exit status"}) {
         EXPECT_NE(std::string::npos, usage.out.find(s)) << s;
     }
 }
@@ -265,8 +274,9 @@ TEST_F(Driver, DebugTellsWhatBecameOfEachEntry) {
     EXPECT_NE(std::string::npos, out.find("  b\\c: passed over, its name holds a backslash\n"));
     EXPECT_NE(std::string::npos, out.find("  full: not renamed, every candidate is taken\n"));
     EXPECT_NE(std::string::npos, out.find("  full.000: passed over, a directory\n"));
-    EXPECT_NE(std::string::npos,
-              out.find("  \\x1b[1mbold: not renamed, the rename was refused: refused by the test\n"));
+    EXPECT_NE(
+        std::string::npos,
+        out.find("  \\x1b[1mbold: not renamed, the rename was refused: refused by the test\n"));
     EXPECT_EQ(std::string::npos, out.find("Renaming"));
 
     // A listing that fails midway says so; what it listed is still backed up.
@@ -274,7 +284,8 @@ TEST_F(Driver, DebugTellsWhatBecameOfEachEntry) {
     fs.fail_at["next"] = fs.calls["next"] + 2;
     o.list_only = true;
     run_backup(o);
-    EXPECT_NE(std::string::npos, fs.out.find("  the directory could not be read to its end: refused by the test\n"))
+    EXPECT_NE(std::string::npos,
+              fs.out.find("  the directory could not be read to its end: refused by the test\n"))
         << fs.out;
     fs.fail_at.clear();
     o.list_only = false;

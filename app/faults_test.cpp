@@ -4,8 +4,8 @@
 
 #include <cstdio>
 #include <map>
-#include <set>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,10 +14,14 @@
 
 namespace {
 
-const char* const OPERATIONS[] = {"full_path",   "current_directory", "open_directory", "next",
-                                  "type_of",     "rename_noreplace",  "rename_private", "link",
-                                  "remove",      "open_source",       "create_hidden",  "copy_chunk",
-                                  "keep_attributes", "flush",         "name_unnamed"};
+const char* const OPERATIONS[] = {"full_path",       "current_directory",
+                                  "open_directory",  "next",
+                                  "type_of",         "rename_noreplace",
+                                  "rename_private",  "link",
+                                  "remove",          "open_source",
+                                  "create_hidden",   "copy_chunk",
+                                  "keep_attributes", "flush",
+                                  "name_unnamed"};
 
 /// The ways a run takes its steps: a rename in one call or in steps, a copy with or without
 /// a name of its own while it is made.
@@ -65,7 +69,9 @@ bool is_backup_of(const std::string& name, const std::string& file, int format) 
     return false;
 }
 
-bool is_private(const std::string& path) { return path.find("/.tavrix-") != std::string::npos; }
+bool is_private(const std::string& path) {
+    return path.find("/.tavrix-") != std::string::npos;
+}
 
 /// Checks what a run left against what was there before it: every file's content is still
 /// there, under its own name or a backup name of it (with /COPY, under both); no name that
@@ -83,7 +89,8 @@ void expect_nothing_lost(const FakePlatform& before, const FakePlatform& fs, int
         if (was == before.entries.end()) continue;
         EXPECT_EQ(was->second, e.second) << what << ": replaced " << e.first;
         if (!e.second) {
-            EXPECT_EQ(before.content.at(e.first), fs.content.at(e.first)) << what << ": replaced " << e.first;
+            EXPECT_EQ(before.content.at(e.first), fs.content.at(e.first))
+                << what << ": replaced " << e.first;
         }
     }
     int backups = 0, renamed = 0;
@@ -97,7 +104,8 @@ void expect_nothing_lost(const FakePlatform& before, const FakePlatform& fs, int
         bool backed_up = false;
         for (const std::string& n : names) {
             if (n == e.first) continue;
-            EXPECT_TRUE(is_backup_of(n, e.first, format)) << what << ": " << e.first << " also under " << n;
+            EXPECT_TRUE(is_backup_of(n, e.first, format))
+                << what << ": " << e.first << " also under " << n;
             backed_up = true;
             ++backups;
         }
@@ -146,8 +154,8 @@ TEST(Faults, EachCallFailingOnceOrForGoodLosesNothing) {
                     const RunOptions o = options_for(mode, n % 3);
                     EXPECT_EQ(0, run_backup(o));
                     expect_nothing_lost(before, *fs, o.format, mode, std::string(op) == "remove",
-                                        std::string(mode.name) + ", " + op + " #" + std::to_string(n) +
-                                            (for_good ? " on" : ""));
+                                        std::string(mode.name) + ", " + op + " #" +
+                                            std::to_string(n) + (for_good ? " on" : ""));
                     ++runs;
                 }
             }
@@ -165,7 +173,8 @@ TEST(Faults, WithoutFaultsEveryFileIsBackedUp) {
         expect_nothing_lost(before, *fs, 0, mode, false, mode.name);
         EXPECT_TRUE(fs->has("/work/c.txt.001.bak")) << mode.name;
         EXPECT_TRUE(fs->has("/work/a.doc.001.bak")) << mode.name;
-        EXPECT_EQ(mode.copy ? 0 : 8, fs->moves) << mode.name;  // every file, none of the directories
+        EXPECT_EQ(mode.copy ? 0 : 8, fs->moves)
+            << mode.name;  // every file, none of the directories
     }
 }
 
@@ -178,7 +187,8 @@ TEST(Faults, AFailedLookNeverLetsARenameReplace) {
         fs->fail_at["type_of"] = 1;
         fs->fail_on = true;
         run_backup(options_for(mode, 0));
-        expect_nothing_lost(before, *fs, 0, mode, false, std::string(mode.name) + ", type_of always errs");
+        expect_nothing_lost(before, *fs, 0, mode, false,
+                            std::string(mode.name) + ", type_of always errs");
         EXPECT_TRUE(fs->has("/work/c.txt.001.bak"));  // the listing knew .000 was taken
         EXPECT_TRUE(fs->has("/work/b.000.bak"));
     }

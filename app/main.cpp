@@ -1,3 +1,5 @@
 #include "app/driver.h"
 
-int main(int argc, char** argv) { return tavrix_main(argc, argv); }
+int main(int argc, char** argv) {
+    return tavrix_main(argc, argv);
+}

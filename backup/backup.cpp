@@ -13,8 +13,8 @@ namespace {
 
 /// Formats one candidate name; false when the backup's full path, dir_length bytes of
 /// directory and the name, would not fit in MAX_PATH.
-bool format_candidate(char* out, size_t dir_length, BackupFormat format, bool hex,
-                      const char* base, int n, const char* ext) {
+bool format_candidate(char* out, size_t dir_length, BackupFormat format, bool hex, const char* base,
+                      int n, const char* ext) {
     int len;
     if (format == FORMAT_NUMBER) {
         len = hex ? std::snprintf(out, MAX_PATH + 1, "%s.%4.4x", base, n)
@@ -32,7 +32,8 @@ bool format_candidate(char* out, size_t dir_length, BackupFormat format, bool he
 constexpr uint32_t EMPTY = 0xFFFFFFFFu;
 
 unsigned char fold(unsigned char c) {
-    return PLATFORM_CASE_INSENSITIVE && c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c;
+    return PLATFORM_CASE_INSENSITIVE && c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32)
+                                                             : c;
 }
 
 /// FNV-1a over the name, letters folded where case does not count.
@@ -73,7 +74,9 @@ size_t DirectoryView::find(const char* name) const {
     return names_.size();
 }
 
-bool DirectoryView::taken(const char* name) const { return find(name) != names_.size(); }
+bool DirectoryView::taken(const char* name) const {
+    return find(name) != names_.size();
+}
 
 void DirectoryView::forget(const char* name) {
     size_t i = find(name);
@@ -101,11 +104,16 @@ StepResult take_name(Directory& dir, EntryMove& move, const char* name, const ch
 /// The outcome of the search's end, and of a refusal.
 BackupOutcome outcome_of(StepResult r) {
     switch (r) {
-        case StepResult::DONE: return BackupOutcome::DONE;
-        case StepResult::TAKEN: return BackupOutcome::ALL_TAKEN;
-        case StepResult::NOT_REGULAR: return BackupOutcome::NOT_REGULAR;
-        case StepResult::CANCELLED: return BackupOutcome::CANCELLED;
-        case StepResult::REFUSED: break;
+        case StepResult::DONE:
+            return BackupOutcome::DONE;
+        case StepResult::TAKEN:
+            return BackupOutcome::ALL_TAKEN;
+        case StepResult::NOT_REGULAR:
+            return BackupOutcome::NOT_REGULAR;
+        case StepResult::CANCELLED:
+            return BackupOutcome::CANCELLED;
+        case StepResult::REFUSED:
+            break;
     }
     return BackupOutcome::REFUSED;
 }
@@ -145,7 +153,8 @@ BackupResult backup_file_report(Directory& dir, size_t dir_length, const char* n
             result.outcome = BackupOutcome::TOO_LONG;
             break;
         }
-        if (listed ? view->taken(candidate) : dir.type_of(candidate) != EntryType::MISSING) continue;
+        if (listed ? view->taken(candidate) : dir.type_of(candidate) != EntryType::MISSING)
+            continue;
         last = take_name(dir, move, name, candidate, request, result.reason);
         if (last == StepResult::TAKEN && listed) {
             // The listing was stale: the candidates are tested on the directory from the first.

@@ -4,9 +4,9 @@
 /// The shape of a backup name, chosen by /FORMAT1 to /FORMAT4 (values 0 to 3).
 using BackupFormat = int;
 
-constexpr BackupFormat FORMAT_BAK = 0;        // name.ext.NNN.bak
-constexpr BackupFormat FORMAT_NUMBER = 1;     // name.ext.NNN
-constexpr BackupFormat FORMAT_BEFORE_EXT = 2; // name.NNN.ext
+constexpr BackupFormat FORMAT_BAK = 0;         // name.ext.NNN.bak
+constexpr BackupFormat FORMAT_NUMBER = 1;      // name.ext.NNN
+constexpr BackupFormat FORMAT_BEFORE_EXT = 2;  // name.NNN.ext
 
 /// Decimal candidates 000 to 998.
 constexpr int SEQUENCE_LIMIT_DECIMAL = 999;
@@ -24,13 +24,13 @@ class Directory;
 /// those renamed since. Backup names the run makes need no entry: a backup name of one file
 /// is never a candidate of another file in the same shape and numbering.
 class DirectoryView {
-public:
+   public:
     /// names: every entry of the directory, which must outlive the view.
     explicit DirectoryView(const std::vector<std::string>& names);
     bool taken(const char* name) const;
     void forget(const char* name);
 
-private:
+   private:
     size_t find(const char* name) const;  // an index into names_, or names_.size()
     const std::vector<std::string>& names_;
     std::vector<uint32_t> slots_;  // open addressing: indexes into names_, EMPTY where free
@@ -40,15 +40,22 @@ private:
 /// What became of one file, and why. DONE: renamed, or copied; with a dry run, the name
 /// chosen.
 enum class BackupOutcome {
-    DONE, NO_FULL_PATH, NO_EXTENSION, TOO_LONG, ALL_TAKEN, REFUSED, NOT_REGULAR, CANCELLED
+    DONE,
+    NO_FULL_PATH,
+    NO_EXTENSION,
+    TOO_LONG,
+    ALL_TAKEN,
+    REFUSED,
+    NOT_REGULAR,
+    CANCELLED
 };
 
 /// How one file is backed up.
 struct BackupRequest {
     BackupFormat format = FORMAT_BAK;
     bool hex = false;
-    bool copy = false;     // the file stays; its backup is a copy
-    bool dry_run = false;  // the backup name is chosen, nothing is changed
+    bool copy = false;               // the file stays; its backup is a copy
+    bool dry_run = false;            // the backup name is chosen, nothing is changed
     CopyWatcher* watcher = nullptr;  // told how a copy goes; may cancel it
 };
 

@@ -22,12 +22,14 @@ int backup_path(const char* path, BackupFormat format, bool hex) {
     size_t len = platform().full_path(path, full, MAX_PATH);
     if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) return 0;
     const size_t name_at = path_name_start(full);
-    std::unique_ptr<Directory> dir = platform().open_directory(std::string(full, name_at).c_str(), "*");
+    std::unique_ptr<Directory> dir =
+        platform().open_directory(std::string(full, name_at).c_str(), "*");
     if (!dir) return 0;
     BackupRequest request;
     request.format = format;
     request.hex = hex;
-    return backup_file_report(*dir, name_at, full + name_at, request, nullptr).outcome == BackupOutcome::DONE;
+    return backup_file_report(*dir, name_at, full + name_at, request, nullptr).outcome ==
+           BackupOutcome::DONE;
 }
 
 struct BackupFile : ::testing::Test {
@@ -164,7 +166,9 @@ TEST_F(BackupFile, RelativePathIsMadeAbsolute) {
 namespace {
 
 /// Every entry name directly in /d.
-std::vector<std::string> names_in(const FakePlatform& fs) { return fs.list("/d"); }
+std::vector<std::string> names_in(const FakePlatform& fs) {
+    return fs.list("/d");
+}
 
 /// Backs up /d/name of the installed platform with the candidates tested against view.
 int listed_backup(const std::string& name, BackupFormat format, bool hex, DirectoryView& view) {
@@ -191,9 +195,14 @@ TEST(ListedBackup, AgreesWithTheTestOnDiskOnRandomDirectories) {
             char number[8];
             std::snprintf(number, sizeof number, rng() % 4 ? "%03d" : "%04x", n);
             switch (rng() % 4) {
-                case 0: break;
-                case 1: name += std::string(".") + number + ".bak"; break;
-                case 2: name += std::string(".") + number; break;
+                case 0:
+                    break;
+                case 1:
+                    name += std::string(".") + number + ".bak";
+                    break;
+                case 2:
+                    name += std::string(".") + number;
+                    break;
                 default: {
                     size_t dot = name.rfind('.');
                     if (dot != std::string::npos && dot > 0) {
@@ -201,7 +210,10 @@ TEST(ListedBackup, AgreesWithTheTestOnDiskOnRandomDirectories) {
                     }
                 }
             }
-            if (rng() % 8 == 0) plain.add_dir("/d/" + name); else plain.add_file("/d/" + name);
+            if (rng() % 8 == 0)
+                plain.add_dir("/d/" + name);
+            else
+                plain.add_file("/d/" + name);
         }
         const BackupFormat format = static_cast<BackupFormat>(rng() % 4);
         const bool hex = rng() % 3 == 0;
@@ -268,6 +280,6 @@ TEST(ListedBackup, ARenamedNameIsFreeForTheFilesAfterIt) {
     EXPECT_EQ(1, listed_backup("x.000", FORMAT_NUMBER, false, view));
     EXPECT_EQ(1, listed_backup("x", FORMAT_NUMBER, false, view));
     EXPECT_TRUE(fs.has("/d/x.000.000"));
-    EXPECT_TRUE(fs.has("/d/x.000"));  // x took the name x.000 gave up
+    EXPECT_TRUE(fs.has("/d/x.000"));    // x took the name x.000 gave up
     EXPECT_EQ(2, fs.calls["type_of"]);  // no test on disk but the look at each new name
 }

@@ -9,19 +9,21 @@ const char* const IS_A_DIRECTORY = "Is a directory";
 
 /// Holds back the ending signals for as long as it lives.
 class HeldSignals {
-public:
+   public:
     explicit HeldSignals(Directory& dir) : dir_(dir) { dir_.hold_signals(); }
     ~HeldSignals() { dir_.release_signals(); }
     HeldSignals(const HeldSignals&) = delete;
     HeldSignals& operator=(const HeldSignals&) = delete;
 
-private:
+   private:
     Directory& dir_;
 };
 
 }  // namespace
 
-EntryMove::~EntryMove() { finish(); }
+EntryMove::~EntryMove() {
+    finish();
+}
 
 std::string EntryMove::finish() {
     if (!aside_.empty() && !put_back()) {
@@ -46,18 +48,24 @@ StepResult EntryMove::to(const char* backup) {
                 if (dir_.type_of(backup) != EntryType::DIRECTORY) return StepResult::DONE;
                 dir_.rename_noreplace(backup, name_.c_str());  // refused: it stays, nothing is lost
                 return refused(IS_A_DIRECTORY);
-            case FsStatus::TAKEN: return StepResult::TAKEN;
-            case FsStatus::FAILED: return refused(dir_.last_error());
-            case FsStatus::UNSUPPORTED: break;
+            case FsStatus::TAKEN:
+                return StepResult::TAKEN;
+            case FsStatus::FAILED:
+                return refused(dir_.last_error());
+            case FsStatus::UNSUPPORTED:
+                break;
         }
         const StepResult aside = move_aside();
         if (aside != StepResult::DONE) return aside;
     }
     switch (dir_.link(aside_.c_str(), backup)) {
-        case FsStatus::OK: break;
-        case FsStatus::TAKEN: return StepResult::TAKEN;  // still aside, for the next name
+        case FsStatus::OK:
+            break;
+        case FsStatus::TAKEN:
+            return StepResult::TAKEN;  // still aside, for the next name
         case FsStatus::FAILED:
-        case FsStatus::UNSUPPORTED: return refused(dir_.last_error());
+        case FsStatus::UNSUPPORTED:
+            return refused(dir_.last_error());
     }
     if (dir_.remove(aside_.c_str()) != FsStatus::OK) {
         // Cannot happen where the entry could be moved in: the backup name goes again.
@@ -141,7 +149,8 @@ StepResult copy_entry(Directory& dir, const char* name, const char* backup, Copy
             break;
         }
     }
-    if (status == FsStatus::OK && result == StepResult::DONE) status = dir.keep_attributes(*source, *copy);
+    if (status == FsStatus::OK && result == StepResult::DONE)
+        status = dir.keep_attributes(*source, *copy);
     if (status == FsStatus::OK && result == StepResult::DONE) status = dir.flush(*copy);
     if (status == FsStatus::OK && result == StepResult::DONE) {
         // The name: never replacing, and the private name gone in the same held-back stretch.
@@ -160,7 +169,7 @@ StepResult copy_entry(Directory& dir, const char* name, const char* backup, Copy
     }
     if (!made.empty()) {
         HeldSignals held(dir);
-        copy.reset();  // closed before its private name goes, as Windows needs
+        copy.reset();              // closed before its private name goes, as Windows needs
         dir.remove(made.c_str());  // already gone where the rename named the copy
     }
     return result;

@@ -10,7 +10,7 @@
 
 /// Told how a long copy goes; keep_going returns false to cancel it.
 class CopyWatcher {
-public:
+   public:
     virtual ~CopyWatcher() = default;
     /// done of total bytes copied so far; called after each part of the data.
     virtual bool keep_going(uint64_t done, uint64_t total) = 0;
@@ -33,7 +33,7 @@ enum class StepResult {
 /// another process puts under the entry's name meanwhile is never touched. An entry that is
 /// a directory by the time it is moved goes back to its name.
 class EntryMove {
-public:
+   public:
     EntryMove(Directory& dir, const char* name) : dir_(dir), name_(name) {}
     /// Puts the entry back when it is still under its private name.
     ~EntryMove();
@@ -47,7 +47,7 @@ public:
     std::string finish();
     const std::string& reason() const { return reason_; }
 
-private:
+   private:
     StepResult refused(const std::string& why);
     StepResult move_aside();
     /// False when the entry stays under its private name.

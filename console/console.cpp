@@ -65,7 +65,7 @@ size_t utf8_length(const unsigned char* s) {
     auto cont = [](unsigned char c) { return (c & 0xC0) == 0x80; };
     if (s[0] >= 0xC2 && s[0] <= 0xDF && cont(s[1])) return 2;
     if (s[0] >= 0xE0 && s[0] <= 0xEF && cont(s[1]) && cont(s[2])) {
-        if (s[0] == 0xE0 && s[1] < 0xA0) return 0;  // overlong
+        if (s[0] == 0xE0 && s[1] < 0xA0) return 0;   // overlong
         if (s[0] == 0xED && s[1] >= 0xA0) return 0;  // surrogates
         return 3;
     }
@@ -98,7 +98,8 @@ std::string escape_controls(const char* text, bool utf8, bool c1) {
                 ++s;
             } else if (is_hidden_format(utf8_decode(s, n))) {
                 char escaped[16];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(utf8_decode(s, n)));
+                std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                              static_cast<unsigned>(utf8_decode(s, n)));
                 out += escaped;
                 s += n;
             } else {
@@ -120,7 +121,8 @@ std::string escape_controls(const char* text, bool utf8, bool c1) {
 std::string console_safe(const char* text) {
     Platform& os = platform();
     if (!os.output_is_terminal()) return text;
-    return escape_controls(os.terminal_text(text).c_str(), os.output_utf8(), os.output_c1_controls());
+    return escape_controls(os.terminal_text(text).c_str(), os.output_utf8(),
+                           os.output_c1_controls());
 }
 
 void console_clear() {
@@ -136,7 +138,9 @@ int16_t console_rows() {
     return static_cast<int16_t>(info.window_bottom - info.window_top + 1);
 }
 
-void console_set_attr(uint16_t attr) { platform().set_attr(attr); }
+void console_set_attr(uint16_t attr) {
+    platform().set_attr(attr);
+}
 
 uint16_t console_get_attr() {
     ScreenInfo info;
@@ -191,4 +195,6 @@ int prompt_key(const char* prompt) {
     return read_key();
 }
 
-void console_reset_keys() { pending_code = -1; }
+void console_reset_keys() {
+    pending_code = -1;
+}

@@ -15,8 +15,10 @@ constexpr uint16_t FOREGROUND_INTENSITY_BIT = 0x08;
 constexpr uint16_t BACKGROUND_BLUE_BIT = 0x10;
 constexpr uint16_t BACKGROUND_MASK_BITS = 0xF0;
 
-constexpr uint16_t ATTR_NORMAL = FOREGROUND_RED_BIT | FOREGROUND_GREEN_BIT | FOREGROUND_BLUE_BIT;  // light grey on black
-constexpr uint16_t ATTR_NOTICE = FOREGROUND_RED_BIT | FOREGROUND_GREEN_BIT | FOREGROUND_INTENSITY_BIT;  // yellow
+constexpr uint16_t ATTR_NORMAL =
+    FOREGROUND_RED_BIT | FOREGROUND_GREEN_BIT | FOREGROUND_BLUE_BIT;  // light grey on black
+constexpr uint16_t ATTR_NOTICE =
+    FOREGROUND_RED_BIT | FOREGROUND_GREEN_BIT | FOREGROUND_INTENSITY_BIT;  // yellow
 
 constexpr int KEY_ESC = 27;
 constexpr int SCAN_PGUP = 73;

@@ -117,15 +117,20 @@ TEST(PromptKey, WithoutConsoleInputReturnsAtOnce) {
 TEST(SafeText, ControlCharactersNeverReachATerminal) {
     EXPECT_EQ("a\\x1b[31mb\\x07\\x7f", escape_controls("a\x1b[31mb\x07\x7f", true, false));
     EXPECT_EQ("caf\xc3\xa9 \xe2\x96\xa0", escape_controls("caf\xc3\xa9 \xe2\x96\xa0", true, false));
-    EXPECT_EQ("\\xc2\\x9b1m", escape_controls("\xc2\x9b" "1m", true, false));  // C1 CSI in UTF-8
-    EXPECT_EQ("\\x9b1m \xe9", escape_controls("\x9b" "1m \xe9", false, true));  // and as a byte
-    EXPECT_EQ("\x9b\xe9", escape_controls("\x9b\xe9", false, false));  // a code page's glyphs
+    EXPECT_EQ("\\xc2\\x9b1m", escape_controls("\xc2\x9b"
+                                              "1m",
+                                              true, false));  // C1 CSI in UTF-8
+    EXPECT_EQ("\\x9b1m \xe9", escape_controls("\x9b"
+                                              "1m \xe9",
+                                              false, true));            // and as a byte
+    EXPECT_EQ("\x9b\xe9", escape_controls("\x9b\xe9", false, false));   // a code page's glyphs
     EXPECT_EQ("\\xff\\xc3", escape_controls("\xff\xc3", true, false));  // not UTF-8
     EXPECT_EQ("\\xed\\xa0\\x80", escape_controls("\xed\xa0\x80", true, false));  // a surrogate
     // Characters that reorder or hide what is shown: right-to-left override, isolates, marks,
     // a zero-width space; the joiners scripts need pass.
     EXPECT_EQ("a\\u202egnp.exe \\u2067x\\u2069 \\u200fy\\u200b \\ufeff z\xe2\x80\x8dw",
-              escape_controls("a\xe2\x80\xaegnp.exe \xe2\x81\xa7x\xe2\x81\xa9 \xe2\x80\x8fy\xe2\x80\x8b \xef\xbb\xbf z\xe2\x80\x8dw",
+              escape_controls("a\xe2\x80\xaegnp.exe \xe2\x81\xa7x\xe2\x81\xa9 "
+                              "\xe2\x80\x8fy\xe2\x80\x8b \xef\xbb\xbf z\xe2\x80\x8dw",
                               true, false));
 
     FakePlatform con;

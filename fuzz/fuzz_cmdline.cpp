@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (o.verbose) {
         std::string summary = "\t\t" + std::to_string(done) + " file(s) " +
-                              (o.list_only ? "would be " : "") + (o.copy ? "copied\n" : "renamed\n");
+                              (o.list_only ? "would be " : "") +
+                              (o.copy ? "copied\n" : "renamed\n");
         check(fs.out.size() >= summary.size() &&
               fs.out.compare(fs.out.size() - summary.size(), summary.size(), summary) == 0);
     } else if (!o.debug && !o.list_only) {

@@ -12,7 +12,9 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-bool valid_code(int c) { return c >= 0 && c <= 255; }
+bool valid_code(int c) {
+    return c >= 0 && c <= 255;
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

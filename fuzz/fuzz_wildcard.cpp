@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string pattern = input.substr(0, cut);
     std::string name = input.substr(cut + 1);
     name = name.substr(0, name.find('\0'));
-    if (wildcard_match(pattern.c_str(), name.c_str()) != reference_match(pattern, name)) std::abort();
+    if (wildcard_match(pattern.c_str(), name.c_str()) != reference_match(pattern, name))
+        std::abort();
     return 0;
 }

@@ -6,7 +6,9 @@
 
 namespace {
 
-bool is_separator(char c) { return c == '\\' || c == '/'; }
+bool is_separator(char c) {
+    return c == '\\' || c == '/';
+}
 
 /// A drive letter and its colon, with at most a separator after them ("C:", "C:\").
 bool is_bare_drive(const char* p) {

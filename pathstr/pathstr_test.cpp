@@ -56,7 +56,8 @@ TEST(PathSplitters, Extension) {
     EXPECT_STREQ("", path_extension("C:\\my.dir\\file"));
     EXPECT_STREQ("", path_extension(nullptr));
     // Full paths here separate with '/': a dot in a directory is never the extension.
-    EXPECT_STREQ(PLATFORM_SLASH_IN_FULL_PATHS ? "" : ".dir/README", path_extension("/my.dir/README"));
+    EXPECT_STREQ(PLATFORM_SLASH_IN_FULL_PATHS ? "" : ".dir/README",
+                 path_extension("/my.dir/README"));
 }
 
 TEST(PathSplitters, Directory) {

@@ -30,7 +30,7 @@ enum class EntryType { MISSING, FILE, DIRECTORY, LINK, SPECIAL, UNKNOWN };
 
 /// A file opened for reading by open_source.
 class SourceFile {
-public:
+   public:
     virtual ~SourceFile() = default;
     /// What the entry was when it was opened.
     virtual EntryType type() const = 0;
@@ -42,7 +42,7 @@ public:
 /// its own, it leaves nothing; one under a private name is removed by the protocol, and by
 /// the platform should a signal end the process first.
 class HiddenFile {
-public:
+   public:
     virtual ~HiddenFile() = default;
     /// The private name it has in the directory; empty when it has none (an unnamed file).
     virtual const std::string& private_name() const = 0;
@@ -52,7 +52,7 @@ public:
 /// names relative to it, never through a path again: renaming or replacing the directory, or
 /// one above it, while a run goes on changes nothing about which files are renamed.
 class Directory {
-public:
+   public:
     virtual ~Directory() = default;
 
     /// Fills e with the next entry, in the order the system gives them, each flagged whether

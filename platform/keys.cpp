@@ -36,13 +36,17 @@ VtDecoded passed_over(size_t consumed) {
     return d;
 }
 
-VtDecoded incomplete() { return VtDecoded(); }
+VtDecoded incomplete() {
+    return VtDecoded();
+}
 
 VtDecoded ext(size_t consumed, ExtKey k, int mods) {
     return found(consumed, ext_key_code(k, mods));
 }
 
-ExtKey function_key(int n) { return static_cast<ExtKey>(static_cast<int>(ExtKey::F1) + n - 1); }
+ExtKey function_key(int n) {
+    return static_cast<ExtKey>(static_cast<int>(ExtKey::F1) + n - 1);
+}
 
 /// The modifier bits of an xterm modifier parameter (2 = Shift, 3 = Alt, 5 = Ctrl, ...).
 int modifiers(int param) {
@@ -58,15 +62,34 @@ int modifiers(int param) {
 /// The key of a "CSI number ~" sequence; false for numbers that name no key.
 bool tilde_key(int number, ExtKey& k) {
     switch (number) {
-        case 1: case 7: k = ExtKey::HOME; return true;
-        case 2: k = ExtKey::INS; return true;
-        case 3: k = ExtKey::DEL; return true;
-        case 4: case 8: k = ExtKey::END; return true;
-        case 5: k = ExtKey::PGUP; return true;
-        case 6: k = ExtKey::PGDN; return true;
-        case 23: k = ExtKey::F11; return true;
-        case 24: k = ExtKey::F12; return true;
-        default: break;
+        case 1:
+        case 7:
+            k = ExtKey::HOME;
+            return true;
+        case 2:
+            k = ExtKey::INS;
+            return true;
+        case 3:
+            k = ExtKey::DEL;
+            return true;
+        case 4:
+        case 8:
+            k = ExtKey::END;
+            return true;
+        case 5:
+            k = ExtKey::PGUP;
+            return true;
+        case 6:
+            k = ExtKey::PGDN;
+            return true;
+        case 23:
+            k = ExtKey::F11;
+            return true;
+        case 24:
+            k = ExtKey::F12;
+            return true;
+        default:
+            break;
     }
     if (number >= 11 && number <= 15) {
         k = function_key(number - 10);
@@ -82,14 +105,32 @@ bool tilde_key(int number, ExtKey& k) {
 /// The key named by a final letter (cursor keys, Home, End, F1 to F4); false for others.
 bool letter_key(unsigned char c, ExtKey& k) {
     switch (c) {
-        case 'A': k = ExtKey::UP; return true;
-        case 'B': k = ExtKey::DOWN; return true;
-        case 'C': k = ExtKey::RIGHT; return true;
-        case 'D': k = ExtKey::LEFT; return true;
-        case 'H': k = ExtKey::HOME; return true;
-        case 'F': k = ExtKey::END; return true;
-        case 'P': case 'Q': case 'R': case 'S': k = function_key(c - 'P' + 1); return true;
-        default: return false;
+        case 'A':
+            k = ExtKey::UP;
+            return true;
+        case 'B':
+            k = ExtKey::DOWN;
+            return true;
+        case 'C':
+            k = ExtKey::RIGHT;
+            return true;
+        case 'D':
+            k = ExtKey::LEFT;
+            return true;
+        case 'H':
+            k = ExtKey::HOME;
+            return true;
+        case 'F':
+            k = ExtKey::END;
+            return true;
+        case 'P':
+        case 'Q':
+        case 'R':
+        case 'S':
+            k = function_key(c - 'P' + 1);
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -115,7 +156,8 @@ VtDecoded decode_csi(const unsigned char* s, size_t n, bool timed_out) {
         unsigned char c = s[i];
         if (c >= '0' && c <= '9') {
             if (count == 0) count = 1;
-            if (count <= 2 && params[count - 1] < 10000) params[count - 1] = params[count - 1] * 10 + (c - '0');
+            if (count <= 2 && params[count - 1] < 10000)
+                params[count - 1] = params[count - 1] * 10 + (c - '0');
         } else if (c == ';') {
             count = (count == 0 ? 1 : count) + 1;
         } else if ((c >= 0x3C && c <= 0x3F) || (c >= 0x20 && c <= 0x2F)) {
@@ -156,7 +198,7 @@ VtDecoded decode_ss3(const unsigned char* s, size_t n, bool timed_out) {
     ExtKey k;
     if (letter_key(c, k)) return ext(consumed, k, mods);
     if (c >= 'p' && c <= 'y') return found(consumed, key('0' + (c - 'p')));  // keypad digits
-    if (c == 'M') return found(consumed, key('\r'));                           // keypad Enter
+    if (c == 'M') return found(consumed, key('\r'));                         // keypad Enter
     return passed_over(consumed);
 }
 
@@ -170,17 +212,38 @@ constexpr uint32_t STATE_RIGHT_ALT = 0x01, STATE_LEFT_ALT = 0x02, STATE_RIGHT_CT
 /// The extended key of a virtual-key code, if it has one.
 bool virtual_key_ext(uint16_t vk, ExtKey& k) {
     switch (vk) {
-        case 0x24: k = ExtKey::HOME; return true;
-        case 0x26: k = ExtKey::UP; return true;
-        case 0x21: k = ExtKey::PGUP; return true;
-        case 0x25: k = ExtKey::LEFT; return true;
-        case 0x27: k = ExtKey::RIGHT; return true;
-        case 0x23: k = ExtKey::END; return true;
-        case 0x28: k = ExtKey::DOWN; return true;
-        case 0x22: k = ExtKey::PGDN; return true;
-        case 0x2D: k = ExtKey::INS; return true;
-        case 0x2E: k = ExtKey::DEL; return true;
-        default: break;
+        case 0x24:
+            k = ExtKey::HOME;
+            return true;
+        case 0x26:
+            k = ExtKey::UP;
+            return true;
+        case 0x21:
+            k = ExtKey::PGUP;
+            return true;
+        case 0x25:
+            k = ExtKey::LEFT;
+            return true;
+        case 0x27:
+            k = ExtKey::RIGHT;
+            return true;
+        case 0x23:
+            k = ExtKey::END;
+            return true;
+        case 0x28:
+            k = ExtKey::DOWN;
+            return true;
+        case 0x22:
+            k = ExtKey::PGDN;
+            return true;
+        case 0x2D:
+            k = ExtKey::INS;
+            return true;
+        case 0x2E:
+            k = ExtKey::DEL;
+            return true;
+        default:
+            break;
     }
     if (vk >= VK_CODE_F1 && vk <= VK_CODE_F12) {
         k = function_key(vk - VK_CODE_F1 + 1);
@@ -192,8 +255,20 @@ bool virtual_key_ext(uint16_t vk, ExtKey& k) {
 /// Shift, Ctrl, Alt, the locks and the Windows keys: alone they deliver nothing.
 bool is_modifier_key(uint16_t vk) {
     switch (vk) {
-        case 0x10: case 0x11: case 0x12: case 0x14: case 0x90: case 0x91: case 0x5B: case 0x5C:
-        case 0xA0: case 0xA1: case 0xA2: case 0xA3: case 0xA4: case 0xA5:
+        case 0x10:
+        case 0x11:
+        case 0x12:
+        case 0x14:
+        case 0x90:
+        case 0x91:
+        case 0x5B:
+        case 0x5C:
+        case 0xA0:
+        case 0xA1:
+        case 0xA2:
+        case 0xA3:
+        case 0xA4:
+        case 0xA5:
             return true;
         default:
             return false;
@@ -234,10 +309,16 @@ KeyPress ext_key_code(ExtKey k, int mods, bool keypad) {
         int n = index - static_cast<int>(ExtKey::F1);  // 0 for F1
         if (k >= ExtKey::F11) {
             int base = k == ExtKey::F11 ? 133 : 134;
-            int step = (mods & KEYMOD_ALT) ? 6 : (mods & KEYMOD_CTRL) ? 4 : (mods & KEYMOD_SHIFT) ? 2 : 0;
+            int step = (mods & KEYMOD_ALT)     ? 6
+                       : (mods & KEYMOD_CTRL)  ? 4
+                       : (mods & KEYMOD_SHIFT) ? 2
+                                               : 0;
             return key(KEY_EXT_PREFIX, base + step);
         }
-        int base = (mods & KEYMOD_ALT) ? 104 : (mods & KEYMOD_CTRL) ? 94 : (mods & KEYMOD_SHIFT) ? 84 : 59;
+        int base = (mods & KEYMOD_ALT)     ? 104
+                   : (mods & KEYMOD_CTRL)  ? 94
+                   : (mods & KEYMOD_SHIFT) ? 84
+                                           : 59;
         return key(0, base + n);
     }
     const CodeRow& row = navigation_codes[index];

@@ -7,7 +7,22 @@
 
 #include "platform/platform.h"
 
-enum class ExtKey { HOME, UP, PGUP, LEFT, RIGHT, END, DOWN, PGDN, INS, DEL, F1, F10 = F1 + 9, F11, F12 };
+enum class ExtKey {
+    HOME,
+    UP,
+    PGUP,
+    LEFT,
+    RIGHT,
+    END,
+    DOWN,
+    PGDN,
+    INS,
+    DEL,
+    F1,
+    F10 = F1 + 9,
+    F11,
+    F12
+};
 
 constexpr int KEYMOD_SHIFT = 1;
 constexpr int KEYMOD_ALT = 2;

@@ -112,19 +112,19 @@ constexpr uint32_t ENHANCED = 0x100, SHIFT = 0x10, LEFT_CTRL = 0x08, LEFT_ALT = 
 }  // namespace
 
 TEST(ConsoleKeys, TheContractsTable) {
-    expect_press(event(0x1B, 1, 0, 27), 27, -1);                // Esc
-    expect_press(event(0x1B, 1), 27, -1);                       // Esc without its character
-    expect_press(event(0x21, 73, ENHANCED), 224, 73);           // PgUp
-    expect_press(event(0x21, 73, ENHANCED | SHIFT), 224, 73);   // Shift+PgUp
+    expect_press(event(0x1B, 1, 0, 27), 27, -1);               // Esc
+    expect_press(event(0x1B, 1), 27, -1);                      // Esc without its character
+    expect_press(event(0x21, 73, ENHANCED), 224, 73);          // PgUp
+    expect_press(event(0x21, 73, ENHANCED | SHIFT), 224, 73);  // Shift+PgUp
     expect_press(event(0x21, 73, ENHANCED | LEFT_CTRL), 224, 134);
     expect_press(event(0x21, 73, ENHANCED | LEFT_ALT), 0, 153);
-    expect_press(event(0x21, 73), 0, 73);                       // keypad 9, NumLock off
-    expect_press(event(0x21, 73), 224, 73, false);              // where nothing is flagged
-    expect_press(event(0x70, 59), 0, 59);                       // F1
+    expect_press(event(0x21, 73), 0, 73);           // keypad 9, NumLock off
+    expect_press(event(0x21, 73), 224, 73, false);  // where nothing is flagged
+    expect_press(event(0x70, 59), 0, 59);           // F1
     expect_press(event(0x70, 59, SHIFT), 0, 84);
-    expect_press(event(0x41, 30, LEFT_ALT, 'a'), 'a', -1);      // a character wins
-    expect_press(event(0x43, 46, LEFT_CTRL, 3), 3, -1);         // Ctrl+C while reading
-    expect_press(event(0x0C, 76), 0, 76);                       // keypad 5: its scan code
+    expect_press(event(0x41, 30, LEFT_ALT, 'a'), 'a', -1);  // a character wins
+    expect_press(event(0x43, 46, LEFT_CTRL, 3), 3, -1);     // Ctrl+C while reading
+    expect_press(event(0x0C, 76), 0, 76);                   // keypad 5: its scan code
 }
 
 TEST(ConsoleKeys, ReleasesAndModifiersAloneDeliverNothing) {

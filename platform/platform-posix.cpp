@@ -110,7 +110,8 @@ void format_private_name(char* out, long pid, const unsigned (&r)[4]) {
     while (n > 0) *out++ = digits[--n];
     *out++ = '-';
     for (unsigned part : r) {
-        for (int shift = 12; shift >= 0; shift -= 4) *out++ = "0123456789abcdef"[(part >> shift) & 15];
+        for (int shift = 12; shift >= 0; shift -= 4)
+            *out++ = "0123456789abcdef"[(part >> shift) & 15];
     }
     const char* suffix = ".tmp";
     while (*suffix) *out++ = *suffix++;
@@ -121,8 +122,9 @@ void format_private_name(char* out, long pid, const unsigned (&r)[4]) {
 void remove_temporary() {
     const int dir = temporary_dir;
     if (dir < 0) return;
-    const unsigned r[4] = {static_cast<unsigned>(temporary_random[0]), static_cast<unsigned>(temporary_random[1]),
-                           static_cast<unsigned>(temporary_random[2]), static_cast<unsigned>(temporary_random[3])};
+    const unsigned r[4] = {
+        static_cast<unsigned>(temporary_random[0]), static_cast<unsigned>(temporary_random[1]),
+        static_cast<unsigned>(temporary_random[2]), static_cast<unsigned>(temporary_random[3])};
     char name[64];
     format_private_name(name, temporary_pid, r);
     unlinkat(dir, name, 0);
@@ -139,16 +141,21 @@ bool unsupported(int e) {
 #endif
 }
 
-FsStatus status_of_errno() { return errno == EEXIST ? FsStatus::TAKEN : FsStatus::FAILED; }
+FsStatus status_of_errno() {
+    return errno == EEXIST ? FsStatus::TAKEN : FsStatus::FAILED;
+}
 
 EntryType type_of_mode(mode_t mode) {
-    return S_ISREG(mode) ? EntryType::FILE : S_ISDIR(mode) ? EntryType::DIRECTORY
-                         : S_ISLNK(mode) ? EntryType::LINK : EntryType::SPECIAL;
+    return S_ISREG(mode)   ? EntryType::FILE
+           : S_ISDIR(mode) ? EntryType::DIRECTORY
+           : S_ISLNK(mode) ? EntryType::LINK
+                           : EntryType::SPECIAL;
 }
 
 class PosixSource : public SourceFile {
-public:
-    PosixSource(int fd, const struct stat& st, std::string name) : fd_(fd), st_(st), name_(std::move(name)) {}
+   public:
+    PosixSource(int fd, const struct stat& st, std::string name)
+        : fd_(fd), st_(st), name_(std::move(name)) {}
     ~PosixSource() override {
         if (fd_ >= 0) close(fd_);
     }
@@ -161,7 +168,7 @@ public:
 };
 
 class PosixHidden : public HiddenFile {
-public:
+   public:
     PosixHidden(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
     ~PosixHidden() override {
         if (fd_ >= 0) close(fd_);
@@ -176,7 +183,7 @@ public:
 };
 
 class PosixDirectory : public Directory {
-public:
+   public:
     PosixDirectory(int fd, std::string name_pattern) : fd_(fd), pattern_(std::move(name_pattern)) {}
     ~PosixDirectory() override {
         if (list_) closedir(list_);
@@ -205,7 +212,8 @@ public:
             e.name = d->d_name;
             e.is_directory = false;
             e.special = false;
-            if (e.matched && !classify(d, e.is_directory, e.special)) continue;  // vanished meanwhile
+            if (e.matched && !classify(d, e.is_directory, e.special))
+                continue;  // vanished meanwhile
             return true;
         }
     }
@@ -265,7 +273,8 @@ public:
         if (S_ISLNK(st.st_mode)) return std::unique_ptr<SourceFile>(new PosixSource(-1, st, name));
         // Not blocking, should it have become a FIFO meanwhile; never through a link.
         int in = openat(fd_, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (in < 0 && !S_ISREG(st.st_mode)) return std::unique_ptr<SourceFile>(new PosixSource(-1, st, name));
+        if (in < 0 && !S_ISREG(st.st_mode))
+            return std::unique_ptr<SourceFile>(new PosixSource(-1, st, name));
         if (in < 0 || fstat(in, &st) != 0) {
             last_errno_ = errno;
             if (in >= 0) close(in);
@@ -330,7 +339,8 @@ public:
         PosixHidden& to = static_cast<PosixHidden&>(copy);
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         if (to.fd_ < 0) {
-            fchownat(fd_, to.name_.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);  // where the process may
+            fchownat(fd_, to.name_.c_str(), st.st_uid, st.st_gid,
+                     AT_SYMLINK_NOFOLLOW);  // where the process may
             utimensat(fd_, to.name_.c_str(), times, AT_SYMLINK_NOFOLLOW);
             return FsStatus::OK;
         }
@@ -345,12 +355,13 @@ public:
     }
 
     FsStatus name_unnamed(HiddenFile& copy, const char* to) override {
-        return system_link_unnamed(static_cast<PosixHidden&>(copy).fd_, fd_, to) == 0 ? FsStatus::OK : failed();
+        return system_link_unnamed(static_cast<PosixHidden&>(copy).fd_, fd_, to) == 0 ? FsStatus::OK
+                                                                                      : failed();
     }
 
     std::string last_error() override { return std::strerror(last_errno_); }
 
-private:
+   private:
     FsStatus failed() {
         last_errno_ = errno;
         return status_of_errno();
@@ -448,12 +459,14 @@ bool tty_tried = false;
 struct termios tty_saved;
 struct termios tty_raw;
 volatile sig_atomic_t tty_changed = 0;  // whether the terminal is in the key mode now
-std::string tty_bytes;        // read from the terminal, not yet delivered
-long long tty_last_byte = 0;  // when the last byte arrived
+std::string tty_bytes;                  // read from the terminal, not yet delivered
+long long tty_last_byte = 0;            // when the last byte arrived
 
 /// Whether this process's group owns the terminal: only then may it read keys or change the
 /// terminal's settings (in the background either would stop it).
-bool tty_foreground() { return tty_fd >= 0 && tcgetpgrp(tty_fd) == getpgrp(); }
+bool tty_foreground() {
+    return tty_fd >= 0 && tcgetpgrp(tty_fd) == getpgrp();
+}
 
 /// Puts the terminal back as it was; from the background too, where the shell may hold it.
 void restore_tty() {
@@ -572,12 +585,14 @@ bool tty_open() {
 /// false when the terminal is gone.
 bool tty_fill(int timeout_ms) {
     if (!tty_foreground()) {  // in the background the terminal is never read: wait, then look again
-        poll(nullptr, 0, timeout_ms < 0 || timeout_ms > TTY_RECHECK_MS ? TTY_RECHECK_MS : timeout_ms);
+        poll(nullptr, 0,
+             timeout_ms < 0 || timeout_ms > TTY_RECHECK_MS ? TTY_RECHECK_MS : timeout_ms);
         return true;
     }
     if (!tty_changed) apply_key_mode();  // back in the foreground
     pollfd p{tty_fd, POLLIN, 0};
-    int r = poll(&p, 1, timeout_ms < 0 || timeout_ms > TTY_RECHECK_MS ? TTY_RECHECK_MS : timeout_ms);
+    int r =
+        poll(&p, 1, timeout_ms < 0 || timeout_ms > TTY_RECHECK_MS ? TTY_RECHECK_MS : timeout_ms);
     if (r < 0) return errno == EINTR;
     if (r == 0) return true;
     if (!(p.revents & POLLIN)) return false;
@@ -624,7 +639,8 @@ bool take_cursor_report(int& x, int& y) {
         if (digits > 0 && i < tty_bytes.size() && tty_bytes[i] == ';') {
             ++i;
             digits = 0;
-            while (i < tty_bytes.size() && tty_bytes[i] >= '0' && tty_bytes[i] <= '9' && digits < 6) {
+            while (i < tty_bytes.size() && tty_bytes[i] >= '0' && tty_bytes[i] <= '9' &&
+                   digits < 6) {
                 col = col * 10 + (tty_bytes[i++] - '0');
                 ++digits;
             }
@@ -643,7 +659,7 @@ bool take_cursor_report(int& x, int& y) {
 // ---- The platform ----
 
 class PosixPlatform : public Platform {
-public:
+   public:
     PosixPlatform() {
         const char* term = std::getenv("TERM");
         out_is_tty_ = isatty(STDOUT_FILENO);
@@ -696,7 +712,8 @@ public:
 
     bool screen_info(ScreenInfo& info) override {
         winsize ws;
-        if (!vt_ || ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_row == 0 || ws.ws_col == 0) {
+        if (!vt_ || ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_row == 0 ||
+            ws.ws_col == 0) {
             return false;
         }
         info.width = ws.ws_col;
@@ -774,7 +791,7 @@ public:
         }
     }
 
-private:
+   private:
     void emit(const std::string& seq) {
         std::fwrite(seq.data(), 1, seq.size(), stdout);
         std::fflush(stdout);

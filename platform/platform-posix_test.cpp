@@ -79,8 +79,11 @@ TEST_F(PosixLayer, ListingClassifiesEntries) {
     while (d->next(e)) {
         if (e.matched) seen[e.name] = e.is_directory;
     }
-    std::map<std::string, bool> expected = {{"file", false},     {"dirlink", true}, {"filelink", false},
-                                            {"dangling", false}, {"fifo", false}};
+    std::map<std::string, bool> expected = {{"file", false},
+                                            {"dirlink", true},
+                                            {"filelink", false},
+                                            {"dangling", false},
+                                            {"fifo", false}};
     EXPECT_EQ(expected, seen);
     EXPECT_EQ(nullptr, os.open_directory(dir.c_str(), ""));
     EXPECT_EQ(nullptr, os.open_directory((dir + "/missing").c_str(), "*"));

@@ -14,7 +14,9 @@
 
 namespace {
 
-HANDLE stdout_handle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+HANDLE stdout_handle() {
+    return GetStdHandle(STD_OUTPUT_HANDLE);
+}
 
 /// True when standard output is a console screen buffer.
 bool stdout_is_console() {
@@ -29,7 +31,9 @@ bool stdout_is_console() {
 // page cannot hold exactly would reach the program as another name (best fit, or '?'): such
 // names are found in UTF-16 and refused, never turned into a look-alike.
 
-bool acp_is_utf8() { return GetACP() == CP_UTF8; }
+bool acp_is_utf8() {
+    return GetACP() == CP_UTF8;
+}
 
 /// w in the ANSI code page into out; false when a character has no exact form there (no best
 /// fit, no default character, no lone surrogate).
@@ -38,7 +42,8 @@ bool narrow_exact(const wchar_t* w, std::string& out) {
     const UINT cp = utf8 ? CP_UTF8 : CP_ACP;
     const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL used_default = FALSE;
-    int n = WideCharToMultiByte(cp, flags, w, -1, nullptr, 0, nullptr, utf8 ? nullptr : &used_default);
+    int n =
+        WideCharToMultiByte(cp, flags, w, -1, nullptr, 0, nullptr, utf8 ? nullptr : &used_default);
     if (n <= 0 || used_default) return false;
     out.assign(static_cast<size_t>(n), '\0');
     n = WideCharToMultiByte(cp, flags, w, -1, &out[0], n, nullptr, utf8 ? nullptr : &used_default);
@@ -58,9 +63,12 @@ std::wstring widen(const char* s, size_t len, UINT cp) {
 
 std::string utf8_of(const std::wstring& w) {
     if (w.empty()) return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                nullptr, nullptr);
     std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr,
+                            nullptr);
     return s;
 }
 
@@ -108,7 +116,9 @@ bool link_first() {
 }
 
 /// Wine's console on a terminal flags no key as enhanced.
-bool console_flags_enhanced_keys() { return !running_under_wine(); }
+bool console_flags_enhanced_keys() {
+    return !running_under_wine();
+}
 
 /// The key press an input event delivers; false for events that deliver none.
 bool decode_event(const INPUT_RECORD& r, KeyPress& k) {
@@ -168,7 +178,7 @@ struct Win32Source : SourceFile {
     }
     EntryType type() const override {
         return info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? EntryType::LINK
-               : info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY  ? EntryType::DIRECTORY
+               : info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY   ? EntryType::DIRECTORY
                                                                     : EntryType::FILE;
     }
     uint64_t size() const override {
@@ -190,10 +200,13 @@ struct Win32Hidden : HiddenFile {
 /// The directory of a run, held open without delete sharing, so that it cannot be renamed,
 /// removed or replaced while the run goes on; its entries are reached through its prefix.
 class Win32Directory : public Directory {
-public:
+   public:
     /// typed: the directory as typed, for the listing; prefix: its full path and separator.
     Win32Directory(HANDLE held, std::string typed, std::string prefix, std::string pattern)
-        : held_(held), typed_(std::move(typed)), prefix_(std::move(prefix)), pattern_(std::move(pattern)) {}
+        : held_(held),
+          typed_(std::move(typed)),
+          prefix_(std::move(prefix)),
+          pattern_(std::move(pattern)) {}
     ~Win32Directory() override { CloseHandle(held_); }
 
     bool next(FindEntry& e) override {
@@ -210,11 +223,12 @@ public:
         const DWORD attributes = GetFileAttributesA((prefix_ + name).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD e = GetLastError();
-            return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? EntryType::MISSING : EntryType::UNKNOWN;
+            return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? EntryType::MISSING
+                                                                          : EntryType::UNKNOWN;
         }
         return attributes & FILE_ATTRIBUTE_DIRECTORY       ? EntryType::DIRECTORY
                : attributes & FILE_ATTRIBUTE_REPARSE_POINT ? EntryType::LINK
-                                                            : EntryType::FILE;
+                                                           : EntryType::FILE;
     }
 
     FsStatus rename_noreplace(const char* from, const char* to) override {
@@ -226,7 +240,8 @@ public:
     }
 
     FsStatus link(const char* from, const char* to) override {
-        if (CreateHardLinkA((prefix_ + to).c_str(), (prefix_ + from).c_str(), nullptr)) return FsStatus::OK;
+        if (CreateHardLinkA((prefix_ + to).c_str(), (prefix_ + from).c_str(), nullptr))
+            return FsStatus::OK;
         last_error_ = GetLastError();
         return status_of_error();
     }
@@ -259,11 +274,12 @@ public:
     std::unique_ptr<SourceFile> open_source(const char* name) override {
         std::unique_ptr<Win32Source> source(new Win32Source);
         source->path = prefix_ + name;
-        source->handle = CreateFileA(source->path.c_str(), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
-                                     nullptr);
-        if (source->handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(source->handle, &source->info)) {
+        source->handle = CreateFileA(
+            source->path.c_str(), GENERIC_READ,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (source->handle == INVALID_HANDLE_VALUE ||
+            !GetFileInformationByHandle(source->handle, &source->info)) {
             last_error_ = GetLastError();
             return nullptr;
         }
@@ -305,13 +321,15 @@ public:
         copied = 0;
         if (buffer_.empty()) buffer_.resize(COPY_CHUNK);
         DWORD got = 0, put = 0;
-        if (!ReadFile(static_cast<Win32Source&>(source).handle, buffer_.data(), static_cast<DWORD>(buffer_.size()),
-                      &got, nullptr)) {
+        if (!ReadFile(static_cast<Win32Source&>(source).handle, buffer_.data(),
+                      static_cast<DWORD>(buffer_.size()), &got, nullptr)) {
             last_error_ = GetLastError();
             return FsStatus::FAILED;
         }
         if (got == 0) return FsStatus::OK;  // the end of the file
-        if (!WriteFile(static_cast<Win32Hidden&>(copy).handle, buffer_.data(), got, &put, nullptr) || put != got) {
+        if (!WriteFile(static_cast<Win32Hidden&>(copy).handle, buffer_.data(), got, &put,
+                       nullptr) ||
+            put != got) {
             last_error_ = GetLastError();
             return FsStatus::FAILED;
         }
@@ -331,10 +349,12 @@ public:
         basic.LastAccessTime.HighPart = static_cast<LONG>(info.ftLastAccessTime.dwHighDateTime);
         basic.LastWriteTime.LowPart = info.ftLastWriteTime.dwLowDateTime;
         basic.LastWriteTime.HighPart = static_cast<LONG>(info.ftLastWriteTime.dwHighDateTime);
-        basic.FileAttributes = info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                         FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+        basic.FileAttributes =
+            info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
         if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        if (SetFileInformationByHandle(to.handle, FileBasicInfo, &basic, sizeof basic)) return FsStatus::OK;
+        if (SetFileInformationByHandle(to.handle, FileBasicInfo, &basic, sizeof basic))
+            return FsStatus::OK;
         last_error_ = GetLastError();
         return FsStatus::FAILED;
     }
@@ -345,8 +365,9 @@ public:
         Win32Hidden& to = static_cast<Win32Hidden&>(copy);
         if (to.handle == INVALID_HANDLE_VALUE) return FsStatus::OK;
         FILE_DISPOSITION_INFO kept = {FALSE};
-        const bool done = FlushFileBuffers(to.handle) &&
-                          SetFileInformationByHandle(to.handle, FileDispositionInfo, &kept, sizeof kept);
+        const bool done =
+            FlushFileBuffers(to.handle) &&
+            SetFileInformationByHandle(to.handle, FileDispositionInfo, &kept, sizeof kept);
         if (!done) last_error_ = GetLastError();
         CloseHandle(to.handle);  // deleted with it unless kept
         to.handle = INVALID_HANDLE_VALUE;
@@ -361,16 +382,18 @@ public:
 
     std::string last_error() override {
         char text[256] = {0};
-        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                 last_error_, 0, text, sizeof text, nullptr);
-        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) text[--n] = 0;
+        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, last_error_, 0, text, sizeof text, nullptr);
+        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.'))
+            text[--n] = 0;
         return n ? std::string(text) : "error " + std::to_string(last_error_);
     }
 
-private:
+   private:
     FsStatus status_of_error() const {
-        return last_error_ == ERROR_ALREADY_EXISTS || last_error_ == ERROR_FILE_EXISTS ? FsStatus::TAKEN
-                                                                                      : FsStatus::FAILED;
+        return last_error_ == ERROR_ALREADY_EXISTS || last_error_ == ERROR_FILE_EXISTS
+                   ? FsStatus::TAKEN
+                   : FsStatus::FAILED;
     }
 
     /// Windows matches names its own way (short names, case): search twice, the pattern's
@@ -433,7 +456,8 @@ private:
             moved = true;
         } else {
             last_error_ = GetLastError();
-            delete_on_close(made);  // both names are the one file: dropping the new one loses nothing
+            delete_on_close(
+                made);  // both names are the one file: dropping the new one loses nothing
         }
         if (made != INVALID_HANDLE_VALUE) CloseHandle(made);
         CloseHandle(old);
@@ -455,7 +479,8 @@ private:
 
     static bool same_file(const BY_HANDLE_FILE_INFORMATION& x, HANDLE b) {
         BY_HANDLE_FILE_INFORMATION y;
-        return GetFileInformationByHandle(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+        return GetFileInformationByHandle(b, &y) &&
+               x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
                x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
     }
 
@@ -476,7 +501,7 @@ private:
 };
 
 class Win32Platform : public Platform {
-public:
+   public:
     size_t full_path(const char* path, char* out, size_t out_size) override {
         return GetFullPathNameA(path, static_cast<DWORD>(out_size), out, nullptr);
     }
@@ -488,9 +513,9 @@ public:
     std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) override {
         if (!*pattern) return nullptr;
         // No delete sharing: while the run holds it, the directory stays where it is.
-        HANDLE held = CreateFileA(*dir ? dir : ".", FILE_LIST_DIRECTORY,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        HANDLE held =
+            CreateFileA(*dir ? dir : ".", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (held == INVALID_HANDLE_VALUE) return nullptr;
         // Entries are reached through the directory's full path, which held keeps in place;
         // one that the code page cannot hold exactly could name a look-alike directory.
@@ -502,7 +527,8 @@ public:
             CloseHandle(held);
             return nullptr;
         }
-        if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/' && prefix.back() != ':') {
+        if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/' &&
+            prefix.back() != ':') {
             prefix += '\\';
         }
         return std::unique_ptr<Directory>(new Win32Directory(held, dir, prefix, pattern));
@@ -532,7 +558,8 @@ public:
         std::wstring w = widen(lines.data(), lines.size(), CP_UTF8);
         for (size_t done = 0; done < w.size();) {
             DWORD wrote = 0;
-            if (!WriteConsoleW(h, w.data() + done, static_cast<DWORD>(w.size() - done), &wrote, nullptr) ||
+            if (!WriteConsoleW(h, w.data() + done, static_cast<DWORD>(w.size() - done), &wrote,
+                               nullptr) ||
                 wrote == 0) {
                 break;
             }
@@ -639,14 +666,14 @@ public:
         return ok;
     }
 
-private:
+   private:
     /// The console input, opened on first use and kept open.
     HANDLE input() {
         if (!input_tried_) {
             input_tried_ = true;
-            input_ = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
+            input_ =
+                CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         }
         return input_;
     }

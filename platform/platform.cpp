@@ -6,9 +6,13 @@ namespace {
 Platform* installed = nullptr;
 }
 
-Platform& platform() { return installed ? *installed : platform_native(); }
+Platform& platform() {
+    return installed ? *installed : platform_native();
+}
 
-void platform_install(Platform* p) { installed = p; }
+void platform_install(Platform* p) {
+    installed = p;
+}
 
 size_t platform_give_back(const std::string& s, char* out, size_t out_size) {
     if (s.size() + 1 > out_size) return s.size() + 1;

@@ -34,7 +34,7 @@ constexpr bool PLATFORM_CASE_INSENSITIVE = false;
 
 /// What the console's screen buffer reports, in cells counted from 0.
 struct ScreenInfo {
-    int width = 0, height = 0;          // the whole buffer
+    int width = 0, height = 0;              // the whole buffer
     int window_top = 0, window_bottom = 0;  // rows of the visible window, inclusive
     uint16_t attributes = 0;
 };
@@ -51,7 +51,7 @@ constexpr int KEY_EXT_PREFIX = 224;
 
 /// The file system's side that is not a directory of a run: paths and opening directories.
 class FileSystem {
-public:
+   public:
     virtual ~FileSystem() = default;
     /// Writes the absolute form of path into out (out_size bytes with the terminator); returns
     /// its length, the size it needs (terminator included) when that exceeds out_size, or 0
@@ -70,7 +70,7 @@ public:
 
 /// The terminal's side: standard output, the screen, colours and keys.
 class Terminal {
-public:
+   public:
     virtual ~Terminal() = default;
 
     // Output.

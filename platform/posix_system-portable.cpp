@@ -14,11 +14,21 @@ int cannot() {
 }
 }  // namespace
 
-int system_rename_noreplace(int, const char*, const char*) { return cannot(); }
-int system_open_unnamed(int) { return cannot(); }
-int system_link_unnamed(int, int, const char*) { return cannot(); }
-int system_clone(int, int) { return cannot(); }
-ssize_t system_copy_range(int, int, size_t) { return cannot(); }
+int system_rename_noreplace(int, const char*, const char*) {
+    return cannot();
+}
+int system_open_unnamed(int) {
+    return cannot();
+}
+int system_link_unnamed(int, int, const char*) {
+    return cannot();
+}
+int system_clone(int, int) {
+    return cannot();
+}
+ssize_t system_copy_range(int, int, size_t) {
+    return cannot();
+}
 
 bool system_random(void* buffer, size_t size) {
     int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);

@@ -45,7 +45,9 @@ std::string absolute_path(const std::string& cwd, const std::string& path) {
 
 namespace {
 /// Console colour bits (blue 1, green 2, red 4) as an ANSI colour index (red 1, green 2, blue 4).
-int ansi_colour(int bits) { return ((bits & 1) << 2) | (bits & 2) | ((bits & 4) >> 2); }
+int ansi_colour(int bits) {
+    return ((bits & 1) << 2) | (bits & 2) | ((bits & 4) >> 2);
+}
 }  // namespace
 
 std::string sgr_for_attr(uint16_t attr) {

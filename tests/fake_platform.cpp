@@ -30,7 +30,7 @@ struct FakeHidden : HiddenFile {
 
 /// The directory's operations over the fake tree, each of which may be made to fail.
 class FakeDirectory : public Directory {
-public:
+   public:
     FakeDirectory(FakePlatform& fs, std::string dir, std::vector<FindEntry> found)
         : fs_(fs), prefix_(dir == "/" ? "/" : dir + "/"), found_(std::move(found)) {}
     bool next(FindEntry& e) override {
@@ -51,7 +51,8 @@ public:
     FsStatus rename_noreplace(const char* from, const char* to) override {
         if (fs_.no_noreplace) return FsStatus::UNSUPPORTED;
         const std::string f = prefix_ + from, t = prefix_ + to;
-        if (fs_.fault("rename_noreplace") || !fs_.has(f) || fs_.move_failing.count(t)) return FsStatus::FAILED;
+        if (fs_.fault("rename_noreplace") || !fs_.has(f) || fs_.move_failing.count(t))
+            return FsStatus::FAILED;
         if (taken(t)) return FsStatus::TAKEN;
         move(f, t);
         if (!is_private(from)) ++fs_.moves;
@@ -67,7 +68,8 @@ public:
     }
     FsStatus link(const char* from, const char* to) override {
         const std::string f = prefix_ + from, t = prefix_ + to;
-        if (fs_.fault("link") || !fs_.has(f) || fs_.entries[f] || fs_.move_failing.count(t)) return FsStatus::FAILED;
+        if (fs_.fault("link") || !fs_.has(f) || fs_.entries[f] || fs_.move_failing.count(t))
+            return FsStatus::FAILED;
         if (taken(t)) return FsStatus::TAKEN;
         fs_.entries[t] = false;
         fs_.content[t] = fs_.content[f];
@@ -118,7 +120,9 @@ public:
     FsStatus keep_attributes(SourceFile&, HiddenFile&) override {
         return fs_.fault("keep_attributes") ? FsStatus::FAILED : FsStatus::OK;
     }
-    FsStatus flush(HiddenFile&) override { return fs_.fault("flush") ? FsStatus::FAILED : FsStatus::OK; }
+    FsStatus flush(HiddenFile&) override {
+        return fs_.fault("flush") ? FsStatus::FAILED : FsStatus::OK;
+    }
     FsStatus name_unnamed(HiddenFile& copy, const char* to) override {
         const std::string t = prefix_ + to;
         if (fs_.fault("name_unnamed")) return FsStatus::FAILED;
@@ -129,8 +133,10 @@ public:
     }
     std::string last_error() override { return "refused by the test"; }
 
-private:
-    bool taken(const std::string& path) { return fs_.has(path) || fs_.move_refused.count(path) != 0; }
+   private:
+    bool taken(const std::string& path) {
+        return fs_.has(path) || fs_.move_refused.count(path) != 0;
+    }
     static bool is_private(const char* name) { return std::strncmp(name, ".tavrix-", 8) == 0; }
     void move(const std::string& f, const std::string& t) {
         fs_.entries[t] = fs_.entries[f];
@@ -216,7 +222,8 @@ size_t FakePlatform::current_directory(char* buf, size_t size) {
     return platform_give_back(cwd, buf, size);
 }
 
-std::unique_ptr<Directory> FakePlatform::open_directory(const char* dir_typed, const char* pattern) {
+std::unique_ptr<Directory> FakePlatform::open_directory(const char* dir_typed,
+                                                        const char* pattern) {
     if (fault("open_directory") || !*pattern) return nullptr;
     std::string dir = slashes(dir_typed);
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();

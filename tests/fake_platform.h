@@ -12,7 +12,7 @@
 #include "platform/platform.h"
 
 class FakePlatform : public Platform {
-public:
+   public:
     FakePlatform();
     ~FakePlatform() override;
 
@@ -27,16 +27,16 @@ public:
     /// The names directly in dir, in order.
     std::vector<std::string> list(const std::string& dir) const;
 
-    std::map<std::string, bool> entries;  // path -> is a directory
+    std::map<std::string, bool> entries;         // path -> is a directory
     std::map<std::string, std::string> content;  // path -> what the file holds
     std::string cwd = "/work";
     bool cwd_fails = false;
-    std::set<std::string> move_refused;   // targets refused as if taken meanwhile
-    std::set<std::string> move_failing;   // targets refused for another reason
-    int moves = 0;                        // files renamed to a backup name
-    bool no_noreplace = false;            // rename_noreplace unsupported: the two-step rename
-    bool unnamed_files = true;            // create_hidden makes files without a name
-    int held = 0;                         // nesting of the held-back signals
+    std::set<std::string> move_refused;  // targets refused as if taken meanwhile
+    std::set<std::string> move_failing;  // targets refused for another reason
+    int moves = 0;                       // files renamed to a backup name
+    bool no_noreplace = false;           // rename_noreplace unsupported: the two-step rename
+    bool unnamed_files = true;           // create_hidden makes files without a name
+    int held = 0;                        // nesting of the held-back signals
 
     // Faults: the call of an operation ("full_path", "current_directory", "open_directory",
     // or one of the directory's: "next", "type_of", "rename_noreplace", "rename_private",

@@ -14,74 +14,143 @@
 #include <unistd.h>
 
 static char root[4096];
-#define REAL(p) char real[8192]; snprintf(real, sizeof real, "%s%s", root, p)
+#define REAL(p)      \
+    char real[8192]; \
+    snprintf(real, sizeof real, "%s%s", root, p)
 #define CHECK(call) return (call) < 0 ? -errno : 0
 
-static int fs_getattr(const char *p, struct stat *st, struct fuse_file_info *fi) { (void)fi; REAL(p); CHECK(lstat(real, st)); }
-static int fs_readlink(const char *p, char *buf, size_t size) {
+static int fs_getattr(const char* p, struct stat* st, struct fuse_file_info* fi) {
+    (void)fi;
+    REAL(p);
+    CHECK(lstat(real, st));
+}
+static int fs_readlink(const char* p, char* buf, size_t size) {
     REAL(p);
     ssize_t n = readlink(real, buf, size - 1);
     if (n < 0) return -errno;
     buf[n] = '\0';
     return 0;
 }
-static int fs_readdir(const char *p, void *buf, fuse_fill_dir_t fill, off_t off, struct fuse_file_info *fi, enum fuse_readdir_flags flags) {
-    (void)off; (void)fi; (void)flags; REAL(p);
-    DIR *d = opendir(real);
+static int fs_readdir(const char* p, void* buf, fuse_fill_dir_t fill, off_t off,
+                      struct fuse_file_info* fi, enum fuse_readdir_flags flags) {
+    (void)off;
+    (void)fi;
+    (void)flags;
+    REAL(p);
+    DIR* d = opendir(real);
     if (!d) return -errno;
-    for (struct dirent *e; (e = readdir(d)) != NULL;) fill(buf, e->d_name, NULL, 0, 0);
+    for (struct dirent* e; (e = readdir(d)) != NULL;) fill(buf, e->d_name, NULL, 0, 0);
     closedir(d);
     return 0;
 }
-static int fs_mkdir(const char *p, mode_t m) { REAL(p); CHECK(mkdir(real, m)); }
-static int fs_unlink(const char *p) { REAL(p); CHECK(unlink(real)); }
-static int fs_rmdir(const char *p) { REAL(p); CHECK(rmdir(real)); }
-static int fs_symlink(const char *to, const char *p) { REAL(p); CHECK(symlink(to, real)); }
-static int fs_rename(const char *from, const char *to, unsigned flags) {
-    if (flags) return -EINVAL;  /* no RENAME_NOREPLACE, as sshfs */
+static int fs_mkdir(const char* p, mode_t m) {
+    REAL(p);
+    CHECK(mkdir(real, m));
+}
+static int fs_unlink(const char* p) {
+    REAL(p);
+    CHECK(unlink(real));
+}
+static int fs_rmdir(const char* p) {
+    REAL(p);
+    CHECK(rmdir(real));
+}
+static int fs_symlink(const char* to, const char* p) {
+    REAL(p);
+    CHECK(symlink(to, real));
+}
+static int fs_rename(const char* from, const char* to, unsigned flags) {
+    if (flags) return -EINVAL; /* no RENAME_NOREPLACE, as sshfs */
     char a[8192], b[8192];
     snprintf(a, sizeof a, "%s%s", root, from);
     snprintf(b, sizeof b, "%s%s", root, to);
     CHECK(rename(a, b));
 }
-static int fs_link(const char *from, const char *to) {
+static int fs_link(const char* from, const char* to) {
     char a[8192], b[8192];
     snprintf(a, sizeof a, "%s%s", root, from);
     snprintf(b, sizeof b, "%s%s", root, to);
     CHECK(link(a, b));
 }
-static int fs_chmod(const char *p, mode_t m, struct fuse_file_info *fi) { (void)fi; REAL(p); CHECK(chmod(real, m)); }
-static int fs_chown(const char *p, uid_t u, gid_t g, struct fuse_file_info *fi) { (void)fi; REAL(p); CHECK(lchown(real, u, g)); }
-static int fs_truncate(const char *p, off_t n, struct fuse_file_info *fi) { (void)fi; REAL(p); CHECK(truncate(real, n)); }
-static int fs_utimens(const char *p, const struct timespec t[2], struct fuse_file_info *fi) { (void)fi; REAL(p); CHECK(utimensat(AT_FDCWD, real, t, AT_SYMLINK_NOFOLLOW)); }
-static int fs_open(const char *p, struct fuse_file_info *fi) {
+static int fs_chmod(const char* p, mode_t m, struct fuse_file_info* fi) {
+    (void)fi;
+    REAL(p);
+    CHECK(chmod(real, m));
+}
+static int fs_chown(const char* p, uid_t u, gid_t g, struct fuse_file_info* fi) {
+    (void)fi;
+    REAL(p);
+    CHECK(lchown(real, u, g));
+}
+static int fs_truncate(const char* p, off_t n, struct fuse_file_info* fi) {
+    (void)fi;
+    REAL(p);
+    CHECK(truncate(real, n));
+}
+static int fs_utimens(const char* p, const struct timespec t[2], struct fuse_file_info* fi) {
+    (void)fi;
+    REAL(p);
+    CHECK(utimensat(AT_FDCWD, real, t, AT_SYMLINK_NOFOLLOW));
+}
+static int fs_open(const char* p, struct fuse_file_info* fi) {
     REAL(p);
     int fd = open(real, fi->flags);
     if (fd < 0) return -errno;
     fi->fh = (uint64_t)fd;
     return 0;
 }
-static int fs_create(const char *p, mode_t m, struct fuse_file_info *fi) {
+static int fs_create(const char* p, mode_t m, struct fuse_file_info* fi) {
     REAL(p);
     int fd = open(real, fi->flags, m);
     if (fd < 0) return -errno;
     fi->fh = (uint64_t)fd;
     return 0;
 }
-static int fs_read(const char *p, char *buf, size_t n, off_t off, struct fuse_file_info *fi) { (void)p; ssize_t r = pread((int)fi->fh, buf, n, off); return r < 0 ? -errno : (int)r; }
-static int fs_write(const char *p, const char *buf, size_t n, off_t off, struct fuse_file_info *fi) { (void)p; ssize_t r = pwrite((int)fi->fh, buf, n, off); return r < 0 ? -errno : (int)r; }
-static int fs_release(const char *p, struct fuse_file_info *fi) { (void)p; close((int)fi->fh); return 0; }
-static int fs_fsync(const char *p, int data, struct fuse_file_info *fi) { (void)p; (void)data; CHECK(fsync((int)fi->fh)); }
+static int fs_read(const char* p, char* buf, size_t n, off_t off, struct fuse_file_info* fi) {
+    (void)p;
+    ssize_t r = pread((int)fi->fh, buf, n, off);
+    return r < 0 ? -errno : (int)r;
+}
+static int fs_write(const char* p, const char* buf, size_t n, off_t off,
+                    struct fuse_file_info* fi) {
+    (void)p;
+    ssize_t r = pwrite((int)fi->fh, buf, n, off);
+    return r < 0 ? -errno : (int)r;
+}
+static int fs_release(const char* p, struct fuse_file_info* fi) {
+    (void)p;
+    close((int)fi->fh);
+    return 0;
+}
+static int fs_fsync(const char* p, int data, struct fuse_file_info* fi) {
+    (void)p;
+    (void)data;
+    CHECK(fsync((int)fi->fh));
+}
 
 static const struct fuse_operations ops = {
-    .getattr = fs_getattr, .readlink = fs_readlink, .mkdir = fs_mkdir, .unlink = fs_unlink,
-    .rmdir = fs_rmdir, .symlink = fs_symlink, .rename = fs_rename, .link = fs_link,
-    .chmod = fs_chmod, .chown = fs_chown, .truncate = fs_truncate, .open = fs_open,
-    .read = fs_read, .write = fs_write, .release = fs_release, .fsync = fs_fsync,
-    .readdir = fs_readdir, .create = fs_create, .utimens = fs_utimens,
+    .getattr = fs_getattr,
+    .readlink = fs_readlink,
+    .mkdir = fs_mkdir,
+    .unlink = fs_unlink,
+    .rmdir = fs_rmdir,
+    .symlink = fs_symlink,
+    .rename = fs_rename,
+    .link = fs_link,
+    .chmod = fs_chmod,
+    .chown = fs_chown,
+    .truncate = fs_truncate,
+    .open = fs_open,
+    .read = fs_read,
+    .write = fs_write,
+    .release = fs_release,
+    .fsync = fs_fsync,
+    .readdir = fs_readdir,
+    .create = fs_create,
+    .utimens = fs_utimens,
 };
 
-int main(int argc, char *argv[]) {
+int main(int argc, char* argv[]) {
     if (argc < 3 || !realpath(argv[1], root)) return 2;
     argv[1] = argv[0];
     return fuse_main(argc - 1, argv + 1, &ops, NULL);

@@ -31,53 +31,53 @@
 #include <unistd.h>
 
 /* The function of the same name that the shim stands before. */
-#define REAL(name) \
-    static __typeof__(name) *real_##name; \
-    if (!real_##name) real_##name = (__typeof__(name) *)dlsym(RTLD_NEXT, #name)
+#define REAL(name)                        \
+    static __typeof__(name)* real_##name; \
+    if (!real_##name) real_##name = (__typeof__(name)*)dlsym(RTLD_NEXT, #name)
 
-static int ends_with(const char *s, const char *suffix) {
+static int ends_with(const char* s, const char* suffix) {
     size_t n = strlen(s), m = strlen(suffix);
     return m && n >= m && strcmp(s + n - m, suffix) == 0;
 }
 
 /* Whether path names the entry N: N itself or a path ending in /N. */
-static int names(const char *path, const char *n) {
+static int names(const char* path, const char* n) {
     return n && ends_with(path, n) &&
            (strlen(path) == strlen(n) || path[strlen(path) - strlen(n) - 1] == '/');
 }
 
-static void make_file(int dir, const char *name, const char *text) {
+static void make_file(int dir, const char* name, const char* text) {
     int fd = openat(dir, name, O_CREAT | O_EXCL | O_WRONLY, 0644);
     if (fd < 0) return;
     if (write(fd, text, strlen(text)) != (ssize_t)strlen(text)) abort();
     close(fd);
 }
 
-static void take(int dir, const char *name) {
-    const char *suffix = getenv("TAVRIX_TAKE_SUFFIX");
+static void take(int dir, const char* name) {
+    const char* suffix = getenv("TAVRIX_TAKE_SUFFIX");
     if (suffix && ends_with(name, suffix)) make_file(dir, name, "taken");
 }
 
-static void gone(int dir, const char *name) {
+static void gone(int dir, const char* name) {
     REAL(unlinkat);
     if (names(name, getenv("TAVRIX_GONE_NAME"))) real_unlinkat(dir, name, 0);
 }
 
-static int is_private(const char *name) {
-    const char *base = strrchr(name, '/');
+static int is_private(const char* name) {
+    const char* base = strrchr(name, '/');
     return strncmp(base ? base + 1 : name, ".tavrix-", 8) == 0;
 }
 
 /* Whether step is one of the comma-separated steps in list. */
-static int listed(const char *list, const char *step) {
+static int listed(const char* list, const char* step) {
     size_t n = strlen(step);
-    for (const char *at = list; (at = strstr(at, step)) != NULL; at += n) {
+    for (const char* at = list; (at = strstr(at, step)) != NULL; at += n) {
         if ((at == list || at[-1] == ',') && (at[n] == ',' || at[n] == '\0')) return 1;
     }
     return 0;
 }
 
-static void save(const char *step, int dir, const char *name) {
+static void save(const char* step, int dir, const char* name) {
     static int saves, aside, done_link, done_unlink;
     REAL(renameat);
     const char *n = getenv("TAVRIX_SAVE_NAME"), *when = getenv("TAVRIX_SAVE_BEFORE");
@@ -106,9 +106,9 @@ static void save(const char *step, int dir, const char *name) {
     make_file(dir, n, text);
 }
 
-static void become_dir(int dir, const char *name) {
+static void become_dir(int dir, const char* name) {
     REAL(renameat);
-    const char *n = getenv("TAVRIX_DIR_NAME");
+    const char* n = getenv("TAVRIX_DIR_NAME");
     if (!names(name, n)) return;
     char moved[4096];
     snprintf(moved, sizeof moved, "%s.moved", n);
@@ -118,7 +118,7 @@ static void become_dir(int dir, const char *name) {
 static void swap_dir(void) {
     static int swapped;
     REAL(rename);
-    const char *spec = getenv("TAVRIX_SWAP_DIR");
+    const char* spec = getenv("TAVRIX_SWAP_DIR");
     if (swapped || !spec || !strchr(spec, ':')) return;
     swapped = 1;
     char d[4096], old[4200];
@@ -128,19 +128,19 @@ static void swap_dir(void) {
 }
 
 /* Every way to rename or link that the program or Wine's server uses. */
-static void before_move(int from_dir, const char *from, int to_dir, const char *to) {
+static void before_move(int from_dir, const char* from, int to_dir, const char* to) {
     swap_dir();
     become_dir(from_dir, from);
     take(to_dir, to);
 }
 
-int rename(const char *from, const char *to) {
+int rename(const char* from, const char* to) {
     REAL(rename);
     before_move(AT_FDCWD, from, AT_FDCWD, to);
     return real_rename(from, to);
 }
 
-int renameat(int from_dir, const char *from, int to_dir, const char *to) {
+int renameat(int from_dir, const char* from, int to_dir, const char* to) {
     REAL(renameat);
     if (is_private(to)) save("aside", from_dir, from);
     gone(from_dir, from);
@@ -148,7 +148,7 @@ int renameat(int from_dir, const char *from, int to_dir, const char *to) {
     return real_renameat(from_dir, from, to_dir, to);
 }
 
-int renameat2(int from_dir, const char *from, int to_dir, const char *to, unsigned flags) {
+int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
     REAL(renameat2);
     if (getenv("TAVRIX_NO_NOREPLACE") && (flags & 1 /* RENAME_NOREPLACE */)) {
         errno = EINVAL;
@@ -158,33 +158,33 @@ int renameat2(int from_dir, const char *from, int to_dir, const char *to, unsign
     return real_renameat2(from_dir, from, to_dir, to, flags);
 }
 
-int link(const char *from, const char *to) {
+int link(const char* from, const char* to) {
     REAL(link);
     before_move(AT_FDCWD, from, AT_FDCWD, to);
     return real_link(from, to);
 }
 
-int linkat(int from_dir, const char *from, int to_dir, const char *to, int flags) {
+int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
     REAL(linkat);
     save("link", from_dir, from);
     before_move(from_dir, from, to_dir, to);
     return real_linkat(from_dir, from, to_dir, to, flags);
 }
 
-int unlink(const char *name) {
+int unlink(const char* name) {
     REAL(unlink);
     gone(AT_FDCWD, name);
     return real_unlink(name);
 }
 
-int unlinkat(int dir, const char *name, int flags) {
+int unlinkat(int dir, const char* name, int flags) {
     REAL(unlinkat);
     save("unlink", dir, name);
     gone(dir, name);
     return real_unlinkat(dir, name, flags);
 }
 
-int openat(int dir, const char *path, int flags, ...) {
+int openat(int dir, const char* path, int flags, ...) {
     REAL(openat);
     mode_t mode = 0;
     if (flags & (O_CREAT | O_TMPFILE)) {
@@ -202,16 +202,16 @@ int openat(int dir, const char *path, int flags, ...) {
 
 static void raise_at_copy(void) {
     static int raised;
-    const char *sig = getenv("TAVRIX_RAISE_AT_COPY");
+    const char* sig = getenv("TAVRIX_RAISE_AT_COPY");
     if (sig && !raised) {
         raised = 1;
         raise(atoi(sig));
     }
 }
 
-ssize_t copy_file_range(int in, loff_t *in_at, int out, loff_t *out_at, size_t size, unsigned flags) {
+ssize_t copy_file_range(int in, loff_t* in_at, int out, loff_t* out_at, size_t size,
+                        unsigned flags) {
     REAL(copy_file_range);
     raise_at_copy();
     return real_copy_file_range(in, in_at, out, out_at, size, flags);
 }
-

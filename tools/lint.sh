@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Static checks of the program's sources: clang-tidy with the checks named in .clang-tidy,
-# and cppcheck (warning, performance, portability). Usage: tools/lint.sh BUILD_DIR
+# Static checks of the sources: clang-tidy with the checks named in .clang-tidy, cppcheck
+# (warning, performance, portability), and the formatting that .clang-format describes, for
+# every C and C++ file of the repository. Usage: tools/lint.sh BUILD_DIR
 # (a build configured with CMAKE_EXPORT_COMPILE_COMMANDS=ON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,5 +14,7 @@ clang-tidy -p "$build" --quiet $sources || status=1
 echo "cppcheck:"
 cppcheck --enable=warning,performance,portability --std=c++17 --error-exitcode=1 --quiet \
     --inline-suppr -D__linux__ -I . $sources platform/platform-win32.cpp -U_WIN32 || status=1
+echo "clang-format:"
+git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror || status=1
 [ $status -eq 0 ] && echo "lint: clean"
 exit $status

@@ -29,6 +29,7 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 
     need+=(libclang-rt-14-dev)
 command -v valgrind >/dev/null || need+=(valgrind)
 command -v clang-tidy >/dev/null || need+=(clang-tidy)
+command -v clang-format >/dev/null || need+=(clang-format)
 command -v cppcheck >/dev/null || need+=(cppcheck)
 command -v groff >/dev/null || need+=(groff-base)
 command -v fusermount3 >/dev/null || need+=(fuse3)
