@@ -103,8 +103,9 @@ bool EntryMove::put_back() {
     const char* name = name_.c_str();
     bool back = false;
     if (dir_.type_of(aside) != EntryType::DIRECTORY && dir_.link(aside, name) == FsStatus::OK) {
-        back = dir_.remove(aside) == FsStatus::OK;
-        if (!back) dir_.remove(name);
+        // Back under its name; should the private one not go, it is one more name of it.
+        dir_.remove(aside);
+        back = true;
     } else if (dir_.type_of(name) == EntryType::MISSING) {
         // A directory, or a file system without links: renamed back into the free name.
         back = dir_.rename_private(aside, name) == FsStatus::OK;

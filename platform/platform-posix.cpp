@@ -1,6 +1,6 @@
-// The platform layer on POSIX: files through the system calls, the console as a VT terminal
-// on standard output, keys from the controlling terminal (/dev/tty).
-#include <dirent.h>
+// The POSIX layer: the terminal (the console as a VT terminal on standard output, keys from
+// the controlling terminal, /dev/tty), the signals that end the program, and the platform
+// that joins them to the file system of filesys-posix.cpp.
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
@@ -22,7 +22,7 @@
 
 #include "platform/keys.h"
 #include "platform/platform.h"
-#include "platform/posix_system.h"
+#include "platform/posix_layer.h"
 #include "platform/posix_util.h"
 
 namespace {
@@ -54,19 +54,9 @@ long long now_ms() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+}  // namespace
+
 // ---- Signals that end the program ----
-
-void install_handlers();
-
-/// A copy's private name, removed should a signal end the program before it is done: the
-/// directory, the process id and the name's random part in 16-bit pieces, so that the
-/// handler reads nothing but volatile sig_atomic_t.
-volatile sig_atomic_t temporary_dir = -1;
-volatile sig_atomic_t temporary_pid = 0;
-volatile sig_atomic_t temporary_random[4];
-
-/// How much a copy takes at a time: small enough to look at Esc often on a slow disk.
-constexpr size_t COPY_CHUNK = 8 << 20;
 
 /// The signals whose default action ends the process and that can be caught.
 std::vector<int> ending_signal_list() {
@@ -96,361 +86,7 @@ sigset_t ending_signals() {
     return set;
 }
 
-/// The private name of process pid with random part r, written without any library call, so
-/// that the signal handler can make it too: ".tavrix-PID-RANDOM.tmp".
-void format_private_name(char* out, long pid, const unsigned (&r)[4]) {
-    const char* prefix = ".tavrix-";
-    while (*prefix) *out++ = *prefix++;
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + pid % 10);
-        pid /= 10;
-    } while (pid > 0 && n < 20);
-    while (n > 0) *out++ = digits[--n];
-    *out++ = '-';
-    for (unsigned part : r) {
-        for (int shift = 12; shift >= 0; shift -= 4)
-            *out++ = "0123456789abcdef"[(part >> shift) & 15];
-    }
-    const char* suffix = ".tmp";
-    while (*suffix) *out++ = *suffix++;
-    *out = '\0';
-}
-
-/// Removes the copy's private name, if there is one; from the signal handler too.
-void remove_temporary() {
-    const int dir = temporary_dir;
-    if (dir < 0) return;
-    const unsigned r[4] = {
-        static_cast<unsigned>(temporary_random[0]), static_cast<unsigned>(temporary_random[1]),
-        static_cast<unsigned>(temporary_random[2]), static_cast<unsigned>(temporary_random[3])};
-    char name[64];
-    format_private_name(name, temporary_pid, r);
-    unlinkat(dir, name, 0);
-}
-
-// ---- The directory of a run ----
-
-/// ENOTSUP, where it is not EOPNOTSUPP.
-bool unsupported(int e) {
-#if ENOTSUP != EOPNOTSUPP
-    return e == ENOTSUP;
-#else
-    return e == EOPNOTSUPP;
-#endif
-}
-
-FsStatus status_of_errno() {
-    return errno == EEXIST ? FsStatus::TAKEN : FsStatus::FAILED;
-}
-
-EntryType type_of_mode(mode_t mode) {
-    return S_ISREG(mode)   ? EntryType::FILE
-           : S_ISDIR(mode) ? EntryType::DIRECTORY
-           : S_ISLNK(mode) ? EntryType::LINK
-                           : EntryType::SPECIAL;
-}
-
-class PosixSource : public SourceFile {
-   public:
-    PosixSource(int fd, const struct stat& st, std::string name)
-        : fd_(fd), st_(st), name_(std::move(name)) {}
-    ~PosixSource() override {
-        if (fd_ >= 0) close(fd_);
-    }
-    EntryType type() const override { return type_of_mode(st_.st_mode); }
-    uint64_t size() const override { return static_cast<uint64_t>(st_.st_size); }
-
-    int fd_;  // -1 for a link, which is not opened
-    struct stat st_;
-    std::string name_;
-};
-
-class PosixHidden : public HiddenFile {
-   public:
-    PosixHidden(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
-    ~PosixHidden() override {
-        if (fd_ >= 0) close(fd_);
-        if (!name_.empty()) temporary_dir = -1;  // the protocol removes the name itself
-    }
-    const std::string& private_name() const override { return name_; }
-
-    int fd_;  // -1 for the copy of a link
-    std::string name_;
-    bool clone_tried = false;
-    bool cloned = false;
-};
-
-class PosixDirectory : public Directory {
-   public:
-    PosixDirectory(int fd, std::string name_pattern) : fd_(fd), pattern_(std::move(name_pattern)) {}
-    ~PosixDirectory() override {
-        if (list_) closedir(list_);
-        close(fd_);
-    }
-
-    bool next(FindEntry& e) override {
-        if (!list_) {
-            // A description of its own, so that the listing's position is not the descriptor's.
-            int fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            list_ = fd < 0 ? nullptr : fdopendir(fd);
-            if (!list_) {
-                listing_errno_ = errno;
-                if (fd >= 0) close(fd);
-                return false;
-            }
-        }
-        for (;;) {
-            errno = 0;
-            dirent* d = readdir(list_);
-            if (!d) {
-                listing_errno_ = errno;  // 0 at the end of the listing
-                return false;
-            }
-            e.matched = wildcard_match(pattern_.c_str(), d->d_name);
-            e.name = d->d_name;
-            e.is_directory = false;
-            e.special = false;
-            if (e.matched && !classify(d, e.is_directory, e.special))
-                continue;  // vanished meanwhile
-            return true;
-        }
-    }
-
-    std::string listing_error() override {
-        return listing_errno_ ? std::strerror(listing_errno_) : std::string();
-    }
-
-    EntryType type_of(const char* name) override {
-        struct stat st;
-        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0) return type_of_mode(st.st_mode);
-        return errno == ENOENT || errno == ENOTDIR ? EntryType::MISSING : EntryType::UNKNOWN;
-    }
-
-    FsStatus rename_noreplace(const char* from, const char* to) override {
-        if (no_noreplace_) return FsStatus::UNSUPPORTED;
-        if (system_rename_noreplace(fd_, from, to) == 0) return FsStatus::OK;
-        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || unsupported(errno)) {
-            no_noreplace_ = true;  // the file system's answer for every name
-            return FsStatus::UNSUPPORTED;
-        }
-        return failed();
-    }
-
-    FsStatus rename_private(const char* from, const char* to) override {
-        return renameat(fd_, from, fd_, to) == 0 ? FsStatus::OK : failed();
-    }
-
-    FsStatus link(const char* from, const char* to) override {
-        return linkat(fd_, from, fd_, to, 0) == 0 ? FsStatus::OK : failed();
-    }
-
-    FsStatus remove(const char* name) override {
-        return unlinkat(fd_, name, 0) == 0 ? FsStatus::OK : failed();
-    }
-
-    std::string private_name() override {
-        unsigned r[4];
-        return private_name(r);
-    }
-
-    void hold_signals() override {
-        if (held_++ > 0) return;
-        sigset_t ending = ending_signals();
-        sigaddset(&ending, SIGTSTP);
-        sigprocmask(SIG_BLOCK, &ending, &saved_mask_);
-    }
-
-    void release_signals() override {
-        if (held_ == 0 || --held_ > 0) return;
-        sigprocmask(SIG_SETMASK, &saved_mask_, nullptr);
-    }
-
-    std::unique_ptr<SourceFile> open_source(const char* name) override {
-        struct stat st;
-        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return none();
-        if (S_ISLNK(st.st_mode)) return std::unique_ptr<SourceFile>(new PosixSource(-1, st, name));
-        // Not blocking, should it have become a FIFO meanwhile; never through a link.
-        int in = openat(fd_, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (in < 0 && !S_ISREG(st.st_mode))
-            return std::unique_ptr<SourceFile>(new PosixSource(-1, st, name));
-        if (in < 0 || fstat(in, &st) != 0) {
-            last_errno_ = errno;
-            if (in >= 0) close(in);
-            return nullptr;
-        }
-        return std::unique_ptr<SourceFile>(new PosixSource(in, st, name));
-    }
-
-    std::unique_ptr<HiddenFile> create_hidden(SourceFile& source) override {
-        PosixSource& from = static_cast<PosixSource&>(source);
-        if (from.fd_ < 0) return copy_link(from);
-        int out = system_open_unnamed(fd_);
-        if (out >= 0) return std::unique_ptr<HiddenFile>(new PosixHidden(out, std::string()));
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT &&
-            errno != ENOSYS && !unsupported(errno)) {
-            return none();
-        }
-        // Under a private name, removed should a signal end the program first.
-        install_handlers();
-        unsigned r[4];
-        const std::string named = private_name(r);
-        temporary_pid = static_cast<sig_atomic_t>(getpid());
-        for (int i = 0; i < 4; ++i) temporary_random[i] = static_cast<sig_atomic_t>(r[i]);
-        temporary_dir = fd_;
-        out = openat(fd_, named.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-        if (out < 0) {
-            temporary_dir = -1;
-            return none();
-        }
-        return std::unique_ptr<HiddenFile>(new PosixHidden(out, named));
-    }
-
-    /// A clone of the whole file where the file system makes one; else the kernel's copy, or
-    /// reads and writes, in large parts.
-    FsStatus copy_chunk(SourceFile& source, HiddenFile& copy, uint64_t& copied) override {
-        PosixSource& from = static_cast<PosixSource&>(source);
-        PosixHidden& to = static_cast<PosixHidden&>(copy);
-        copied = 0;
-        if (to.cloned) return FsStatus::OK;
-        if (!to.clone_tried) {
-            to.clone_tried = true;
-            if (system_clone(from.fd_, to.fd_) == 0) {
-                to.cloned = true;
-                copied = from.size();
-                return FsStatus::OK;
-            }
-        }
-        ssize_t n;
-        do {
-            n = system_copy_range(from.fd_, to.fd_, COPY_CHUNK);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0 && errno == ENOSYS) n = read_write(from.fd_, to.fd_);
-        if (n < 0) return failed();
-        copied = static_cast<uint64_t>(n);
-        return FsStatus::OK;
-    }
-
-    /// Owner and group where the process may set them (else no set-user or set-group bit),
-    /// the permission bits and the times; for a link, what it may set of them.
-    FsStatus keep_attributes(SourceFile& source, HiddenFile& copy) override {
-        const struct stat& st = static_cast<PosixSource&>(source).st_;
-        PosixHidden& to = static_cast<PosixHidden&>(copy);
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (to.fd_ < 0) {
-            fchownat(fd_, to.name_.c_str(), st.st_uid, st.st_gid,
-                     AT_SYMLINK_NOFOLLOW);  // where the process may
-            utimensat(fd_, to.name_.c_str(), times, AT_SYMLINK_NOFOLLOW);
-            return FsStatus::OK;
-        }
-        const bool owned = fchown(to.fd_, st.st_uid, st.st_gid) == 0;
-        if (fchmod(to.fd_, st.st_mode & (owned ? 07777 : 01777)) != 0) return failed();
-        return futimens(to.fd_, times) == 0 ? FsStatus::OK : failed();
-    }
-
-    FsStatus flush(HiddenFile& copy) override {
-        PosixHidden& to = static_cast<PosixHidden&>(copy);
-        return to.fd_ < 0 || fsync(to.fd_) == 0 ? FsStatus::OK : failed();
-    }
-
-    FsStatus name_unnamed(HiddenFile& copy, const char* to) override {
-        return system_link_unnamed(static_cast<PosixHidden&>(copy).fd_, fd_, to) == 0 ? FsStatus::OK
-                                                                                      : failed();
-    }
-
-    std::string last_error() override { return std::strerror(last_errno_); }
-
-   private:
-    FsStatus failed() {
-        last_errno_ = errno;
-        return status_of_errno();
-    }
-
-    std::nullptr_t none() {
-        last_errno_ = errno;
-        return nullptr;
-    }
-
-    /// A private name, its random part in r.
-    std::string private_name(unsigned (&r)[4]) {
-        unsigned short bits[4];
-        if (!system_random(bits, sizeof bits)) {
-            const long long t = now_ms() ^ (static_cast<long long>(getpid()) << 20) ^ ++names_made_;
-            for (int i = 0; i < 4; ++i) bits[i] = static_cast<unsigned short>(t >> (16 * i));
-        }
-        for (int i = 0; i < 4; ++i) r[i] = bits[i];
-        char name[64];
-        format_private_name(name, static_cast<long>(getpid()), r);
-        return name;
-    }
-
-    /// The link's copy, finished at once under a private name.
-    std::unique_ptr<HiddenFile> copy_link(const PosixSource& from) {
-        const struct stat& st = from.st_;
-        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
-        ssize_t n = readlinkat(fd_, from.name_.c_str(), &target[0], target.size());
-        if (n < 0 || static_cast<size_t>(n) >= target.size()) {
-            if (n >= 0) errno = ENAMETOOLONG;  // it grew since it was looked at
-            return none();
-        }
-        target.resize(static_cast<size_t>(n));
-        const std::string named = private_name();
-        if (symlinkat(target.c_str(), fd_, named.c_str()) != 0) return none();
-        return std::unique_ptr<HiddenFile>(new PosixHidden(-1, named));
-    }
-
-    /// One part by read and write; the count written, 0 at the end, -1 with errno.
-    static ssize_t read_write(int in, int out) {
-        static char buffer[1 << 16];
-        ssize_t got;
-        do {
-            got = read(in, buffer, sizeof buffer);
-        } while (got < 0 && errno == EINTR);
-        for (ssize_t done = 0; got > 0 && done < got;) {
-            ssize_t put = write(out, buffer + done, static_cast<size_t>(got - done));
-            if (put < 0 && errno == EINTR) continue;
-            if (put < 0) return -1;
-            if (put == 0) {
-                errno = ENOSPC;
-                return -1;
-            }
-            done += put;
-        }
-        return got;
-    }
-
-    /// Whether the entry is a directory (a link counts as what it points to), or a FIFO,
-    /// socket or device.
-    bool classify(const dirent* d, bool& is_directory, bool& special) {
-#if defined(DT_DIR) && !defined(TAVRIX_PORTABLE_POSIX)
-        if (d->d_type == DT_DIR || d->d_type == DT_REG) {
-            is_directory = d->d_type == DT_DIR;
-            return true;
-        }
-#endif
-        struct stat st;
-        if (fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-        special = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode);
-        if (S_ISLNK(st.st_mode)) {
-            struct stat target;
-            is_directory = fstatat(fd_, d->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode);
-        } else {
-            is_directory = S_ISDIR(st.st_mode);
-        }
-        return true;
-    }
-
-    int fd_;
-    std::string pattern_;
-    DIR* list_ = nullptr;
-    int listing_errno_ = 0;
-    int last_errno_ = 0;
-    bool no_noreplace_ = false;
-    int held_ = 0;  // nesting of hold_signals
-    sigset_t saved_mask_;
-    unsigned names_made_ = 0;
-};
+namespace {
 
 // ---- The terminal: key input and its settings ----
 
@@ -530,6 +166,8 @@ extern "C" void on_continue(int) {
     errno = saved_errno;
 }
 
+}  // namespace
+
 void install_handlers() {
     static bool installed = false;
     if (installed) return;
@@ -551,6 +189,8 @@ void install_handlers() {
     sa.sa_flags = SA_RESTART;  // a wait for a key (poll) still wakes to look again
     sigaction(SIGCONT, &sa, nullptr);
 }
+
+namespace {
 
 /// True when standard output is a pipe: its reader (a pager) may own the terminal.
 bool output_is_pipe() {
@@ -689,7 +329,7 @@ class PosixPlatform : public Platform {
         std::string path = *dir ? backslash_to_slash(dir) : ".";
         int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) return nullptr;
-        return std::unique_ptr<Directory>(new PosixDirectory(fd, pattern));
+        return open_posix_directory(fd, pattern);
     }
 
     void write_out(const char* text, size_t len) override {
