@@ -7,16 +7,21 @@ namespace {
 /// What an entry that has become a directory is refused with, on every platform.
 const char* const IS_A_DIRECTORY = "Is a directory";
 
-/// Holds back the ending signals for as long as it lives.
+/// Holds back the ending signals for as long as it lives, when hold is set.
 class HeldSignals {
    public:
-    explicit HeldSignals(Directory& dir) : dir_(dir) { dir_.hold_signals(); }
-    ~HeldSignals() { dir_.release_signals(); }
+    HeldSignals(Directory& dir, bool hold) : dir_(dir), hold_(hold) {
+        if (hold_) dir_.hold_signals();
+    }
+    ~HeldSignals() {
+        if (hold_) dir_.release_signals();
+    }
     HeldSignals(const HeldSignals&) = delete;
     HeldSignals& operator=(const HeldSignals&) = delete;
 
    private:
     Directory& dir_;
+    bool hold_;
 };
 
 }  // namespace
@@ -150,28 +155,28 @@ StepResult copy_entry(Directory& dir, const char* name, const char* backup, Copy
             break;
         }
     }
-    if (status == FsStatus::OK && result == StepResult::DONE)
-        status = dir.keep_attributes(*source, *copy);
-    if (status == FsStatus::OK && result == StepResult::DONE) status = dir.flush(*copy);
-    if (status == FsStatus::OK && result == StepResult::DONE) {
-        // The name: never replacing, and the private name gone in the same held-back stretch.
-        HeldSignals held(dir);
-        if (made.empty()) {
+    const bool copied = status == FsStatus::OK && result == StepResult::DONE;
+    if (copied) status = dir.keep_attributes(*source, *copy);
+    if (copied && status == FsStatus::OK) status = dir.flush(*copy);
+    const bool complete = copied && status == FsStatus::OK;
+    {
+        // Named never replacing, and a private name gone, in one held-back stretch (an unnamed
+        // copy is named in one call).
+        HeldSignals held(dir, !made.empty());
+        if (complete && made.empty()) {
             status = dir.name_unnamed(*copy, backup);
-        } else {
+        } else if (complete) {
             status = dir.rename_noreplace(made.c_str(), backup);
             if (status == FsStatus::UNSUPPORTED) status = dir.link(made.c_str(), backup);
         }
-        if (status == FsStatus::TAKEN) result = StepResult::TAKEN;
-    }
-    if (status == FsStatus::FAILED || status == FsStatus::UNSUPPORTED) {
-        reason = dir.last_error();
-        result = StepResult::REFUSED;
-    }
-    if (!made.empty()) {
-        HeldSignals held(dir);
-        copy.reset();              // closed before its private name goes, as Windows needs
-        dir.remove(made.c_str());  // already gone where the rename named the copy
+        if (status == FsStatus::FAILED || status == FsStatus::UNSUPPORTED) {
+            reason = dir.last_error();
+            result = StepResult::REFUSED;
+        } else if (status == FsStatus::TAKEN) {
+            result = StepResult::TAKEN;
+        }
+        copy.reset();  // closed before its private name goes, as Windows needs
+        if (!made.empty()) dir.remove(made.c_str());  // already gone where a rename named it
     }
     return result;
 }

@@ -313,13 +313,14 @@ class PosixDirectory : public Directory {
     }
 
     /// A private name, its random part in r.
+    /// A private name, its random part in r: unpredictable bits drawn once for the run, and
+    /// a count of the names made, so that no two of the run's names are the same.
     std::string private_name(unsigned (&r)[4]) {
-        unsigned short bits[4];
-        if (!system_random(bits, sizeof bits)) {
-            const long long t = now_ms() ^ (static_cast<long long>(getpid()) << 20) ^ ++names_made_;
-            for (int i = 0; i < 4; ++i) bits[i] = static_cast<unsigned short>(t >> (16 * i));
+        if (names_made_++ == 0 && !system_random(&name_bits_, sizeof name_bits_)) {
+            name_bits_ = static_cast<uint64_t>(now_ms()) ^ (static_cast<uint64_t>(getpid()) << 40);
         }
-        for (int i = 0; i < 4; ++i) r[i] = bits[i];
+        const uint64_t bits = name_bits_ + names_made_;
+        for (int i = 0; i < 4; ++i) r[i] = static_cast<unsigned>(bits >> (48 - 16 * i)) & 0xFFFFu;
         char name[64];
         format_private_name(name, static_cast<long>(getpid()), r);
         return name;
@@ -390,6 +391,7 @@ class PosixDirectory : public Directory {
     int held_ = 0;  // nesting of hold_signals
     sigset_t saved_mask_;
     unsigned names_made_ = 0;
+    uint64_t name_bits_ = 0;
 };
 
 }  // namespace
