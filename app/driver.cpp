@@ -1,5 +1,6 @@
 #include "app/driver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -176,7 +177,7 @@ void trace_result(const std::string& name, const BackupResult& r, bool copy) {
     const std::string no = copy ? ": not copied, " : ": not renamed, ";
     switch (r.outcome) {
         case BackupOutcome::DONE:
-            trace(name, " -> ", r.backup);
+            trace(name, " -> ", r.note.empty() ? r.backup : r.backup + "; " + r.note);
             break;
         case BackupOutcome::NO_EXTENSION:
             trace(name, (no + "no extension for /FORMAT3").c_str());
@@ -197,6 +198,9 @@ void trace_result(const std::string& name, const BackupResult& r, bool copy) {
         case BackupOutcome::NOT_REGULAR:
             trace(name, ": passed over, a FIFO, socket or device");
             break;
+        case BackupOutcome::CHANGED:
+            trace(name, (no + "the file changed while it was copied").c_str());
+            break;
         case BackupOutcome::CANCELLED:
             trace(name, (no + "cancelled").c_str());
             break;
@@ -205,12 +209,30 @@ void trace_result(const std::string& name, const BackupResult& r, bool copy) {
 
 /// During a long copy: Esc cancels it, and after a second its progress shows on the
 /// terminal, one line written over in place and erased when the copy is done.
+/// A size in the largest unit of 1,024 that keeps it at 1 or more: "512 B", "3.5 MiB".
+std::string human_size(uint64_t bytes) {
+    static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    if (bytes < 1024) return std::to_string(bytes) + " B";
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (value >= 1024 && unit < 4) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
+/// During a long copy: Esc cancels it, and after a second its progress shows on the
+/// terminal: one row, written over in place, never wider than the window (a long name is
+/// shortened in its middle), erased when the copy is done.
 class CopyProgress : public CopyWatcher {
    public:
     CopyProgress(const std::string& name, bool show)
         : name_(console_safe(name.c_str())), show_(show) {}
     ~CopyProgress() override {
-        if (width_ > 0) console_printf("\r%*s\r", width_, "");
+        if (shown_columns_ > 0) console_printf("\r%*s\r", shown_columns_, "");
     }
     bool keep_going(uint64_t done, uint64_t total) override {
         if (cancel_requested()) return false;
@@ -220,21 +242,24 @@ class CopyProgress : public CopyWatcher {
             return true;
         }
         shown_ = now;
-        char line[512];
-        int n = std::snprintf(line, sizeof line, "  %s  %3u%%  %llu of %llu bytes", name_.c_str(),
-                              static_cast<unsigned>(total ? done * 100 / total : 100),
-                              static_cast<unsigned long long>(done),
-                              static_cast<unsigned long long>(total));
-        n = n < 0 ? 0 : n >= static_cast<int>(sizeof line) ? static_cast<int>(sizeof line) - 1 : n;
-        console_printf("\r%s%*s", line, width_ > n ? width_ - n : 0, "");
-        if (n > width_) width_ = n;
+        const int window = console_columns();
+        const int room = (window > 0 ? window : 80) - 1;  // the last column would wrap the row
+        const std::string figures = "  " + std::to_string(total ? done * 100 / total : 100) +
+                                    "%  " + human_size(done) + " of " + human_size(total);
+        const int name_room = room - 2 - text_columns(figures);
+        std::string line = "  " + fit_columns(name_, name_room > 3 ? name_room : 3) + figures;
+        line = fit_columns(line, room);
+        const int columns = text_columns(line);
+        console_printf("\r%s%*s", line.c_str(),
+                       shown_columns_ > columns ? shown_columns_ - columns : 0, "");
+        if (columns > shown_columns_) shown_columns_ = columns;
         return true;
     }
 
    private:
     std::string name_;
     bool show_;
-    int width_ = 0;  // of the longest progress line shown
+    int shown_columns_ = 0;  // of the widest progress row shown
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point shown_;
 };
@@ -268,9 +293,19 @@ ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
 
 namespace {
 
+/// A file whose copy waits to be flushed with others and named, or whose outcome is known and
+/// waits to be told in its turn.
+struct Pending {
+    size_t index = 0;     // in the listing
+    bool copied = false;  // copy holds what became of it; known otherwise
+    PreparedCopy copy;
+    BackupResult known;
+};
+
 /// Backs up the files of the plan, each to its first free backup name; returns the count.
 /// Esc, checked before and after each file and during a long copy, ends the loop and sets
 /// cancelled. With /L, the names are chosen as the run would choose them, and nothing changes.
+/// Copies are made in turn and wait, open, to be flushed together and only then named.
 int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
     const bool trace_all = options.debug || options.list_only;
     BackupRequest request;
@@ -283,8 +318,41 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
     cancelled = false;
     if (!plan.dir) return 0;
     const Listing& listing = plan.listing;
+    Directory& dir = *plan.dir;
     // A view that misses a name only costs a refused rename and the tests on the disk.
     DirectoryView view(listing.names);
+    const bool copying = options.copy && !options.list_only;
+    const size_t together = copying ? std::max<size_t>(1, dir.copies_together()) : 1;
+    std::vector<Pending> pending;
+    uint64_t pending_bytes = 0;
+    bool named = false;  // a copy got its name
+
+    // The waiting copies flushed together, then named, and each file's line told in turn.
+    auto settle = [&]() {
+        std::vector<PreparedCopy*> ready;
+        for (Pending& p : pending) {
+            if (p.copied) ready.push_back(&p.copy);
+        }
+        flush_copies(dir, ready);
+        for (Pending& p : pending) {
+            const std::string& name = listing.names[p.index];
+            BackupResult r = p.known;
+            if (p.copied && p.copy.result == StepResult::DONE) {
+                request.prepared = &p.copy;
+                r = backup_file_report(dir, plan.dir_length, name.c_str(), request, &view);
+                request.prepared = nullptr;
+            } else if (p.copied) {
+                r.outcome = backup_outcome(p.copy.result);
+                r.reason = p.copy.reason;
+            }
+            if (r.outcome == BackupOutcome::DONE) ++renamed;
+            named = named || (copying && r.outcome == BackupOutcome::DONE);
+            if (trace_all) trace_result(name, r, options.copy);
+        }
+        pending.clear();
+        pending_bytes = 0;
+    };
+
     for (size_t i = 0; i < listing.names.size(); ++i) {
         const std::string& name = listing.names[i];
         const char kind = listing.kind[i];
@@ -304,24 +372,39 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
             cancelled = true;
             break;
         }
-        BackupResult r;
-        {
-            std::optional<CopyProgress> progress;  // erased before the trace
-            if (options.copy && !options.list_only)
-                request.watcher = &progress.emplace(name, show_progress);
-            r = backup_file_report(*plan.dir, plan.dir_length, name.c_str(), request, &view);
-            request.watcher = nullptr;
+        Pending p;
+        p.index = i;
+        if (copying) {
+            // The name is foreseen first: a file that could get none is not copied.
+            request.dry_run = true;
+            p.known = backup_file_report(dir, plan.dir_length, name.c_str(), request, &view);
+            request.dry_run = false;
+            p.copied = p.known.outcome == BackupOutcome::DONE;
+            if (p.copied) {
+                CopyProgress progress(name, show_progress);  // erased before the lines
+                p.copy = prepare_copy(dir, name.c_str(), progress);
+            }
+        } else {
+            p.known = backup_file_report(dir, plan.dir_length, name.c_str(), request, &view);
         }
-        if (r.outcome == BackupOutcome::DONE) ++renamed;
-        if (trace_all) trace_result(name, r, options.copy);
-        if (r.outcome == BackupOutcome::CANCELLED) {
+        const bool stop = p.copied ? p.copy.result == StepResult::CANCELLED
+                                   : p.known.outcome == BackupOutcome::CANCELLED;
+        // A copy under a private name does not wait: a signal handler knows one such name.
+        const bool alone = p.copied && p.copy.copy && !p.copy.copy->private_name().empty();
+        if (p.copied) pending_bytes += p.copy.size;
+        pending.push_back(std::move(p));
+        if (pending.size() >= together || pending_bytes >= COPY_BYTES_TOGETHER || alone || stop) {
+            settle();
+        }
+        if (stop || cancel_requested()) {
             cancelled = true;
             break;
         }
-        if (cancel_requested()) {
-            cancelled = true;
-            break;
-        }
+    }
+    settle();
+    if (named && dir.flush_directory() != FsStatus::OK && trace_all) {
+        console_printf("  the directory could not be flushed: %s\n",
+                       console_safe(dir.last_error().c_str()).c_str());
     }
     if (trace_all && !listing.error.empty() && !cancelled) {
         console_printf("  the directory could not be read to its end: %s\n",

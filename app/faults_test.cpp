@@ -21,6 +21,7 @@ const char* const OPERATIONS[] = {"full_path",       "current_directory",
                                   "remove",          "open_source",
                                   "create_hidden",   "copy_chunk",
                                   "keep_attributes", "flush",
+                                  "flush_together",  "flush_directory",
                                   "name_unnamed"};
 
 /// The ways a run takes its steps: a rename in one call or in steps, a copy with or without
@@ -161,7 +162,7 @@ TEST(Faults, EachCallFailingOnceOrForGoodLosesNothing) {
             }
         }
     }
-    EXPECT_EQ(4 * 15 * 2 * 30, runs);
+    EXPECT_EQ(4 * 17 * 2 * 30, runs);
 }
 
 TEST(Faults, WithoutFaultsEveryFileIsBackedUp) {

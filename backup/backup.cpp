@@ -88,21 +88,29 @@ namespace {
 /// Takes one candidate for the file: renames it there, copies it there, or, for a dry run,
 /// only chooses it.
 StepResult take_name(Directory& dir, EntryMove& move, const char* name, const char* candidate,
-                     const BackupRequest& request, std::string& reason) {
+                     const BackupRequest& request, std::string& reason, std::string& note) {
     if (request.dry_run) return StepResult::DONE;
     if (!request.copy) {
         StepResult r = move.to(candidate);
         reason = move.reason();
         return r;
     }
+    if (request.prepared) {
+        StepResult r = name_copy(dir, *request.prepared, candidate, reason);
+        note = request.prepared->note;
+        return r;
+    }
     struct IgnoreProgress : CopyWatcher {
         bool keep_going(uint64_t, uint64_t) override { return true; }
     } ignore;
-    return copy_entry(dir, name, candidate, request.watcher ? *request.watcher : ignore, reason);
+    return copy_entry(dir, name, candidate, request.watcher ? *request.watcher : ignore, reason,
+                      note);
 }
 
+}  // namespace
+
 /// The outcome of the search's end, and of a refusal.
-BackupOutcome outcome_of(StepResult r) {
+BackupOutcome backup_outcome(StepResult r) {
     switch (r) {
         case StepResult::DONE:
             return BackupOutcome::DONE;
@@ -112,13 +120,13 @@ BackupOutcome outcome_of(StepResult r) {
             return BackupOutcome::NOT_REGULAR;
         case StepResult::CANCELLED:
             return BackupOutcome::CANCELLED;
+        case StepResult::CHANGED:
+            return BackupOutcome::CHANGED;
         case StepResult::REFUSED:
             break;
     }
     return BackupOutcome::REFUSED;
 }
-
-}  // namespace
 
 BackupResult backup_file_report(Directory& dir, size_t dir_length, const char* name,
                                 const BackupRequest& request, DirectoryView* view) {
@@ -155,18 +163,19 @@ BackupResult backup_file_report(Directory& dir, size_t dir_length, const char* n
         }
         if (listed ? view->taken(candidate) : dir.type_of(candidate) != EntryType::MISSING)
             continue;
-        last = take_name(dir, move, name, candidate, request, result.reason);
+        last = take_name(dir, move, name, candidate, request, result.reason, result.note);
         if (last == StepResult::TAKEN && listed) {
             // The listing was stale: the candidates are tested on the directory from the first.
             listed = false;
             i = -1;
         }
     }
-    if (result.outcome != BackupOutcome::TOO_LONG) result.outcome = outcome_of(last);
+    if (result.outcome != BackupOutcome::TOO_LONG) result.outcome = backup_outcome(last);
     if (last == StepResult::DONE) {
         result.backup = candidate;
         if (view && !request.copy) view->forget(name);  // a rename frees the name, for /L too
     }
+    if (request.prepared) discard_copy(dir, *request.prepared);  // when it got no name
     const std::string kept = move.finish();
     if (!kept.empty()) {
         result.outcome = BackupOutcome::REFUSED;

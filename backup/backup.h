@@ -19,6 +19,8 @@ constexpr int SEQUENCE_LIMIT_HEX = 0x10000;
 
 class CopyWatcher;
 class Directory;
+struct PreparedCopy;
+enum class StepResult;
 
 /// What a run knows of one directory: the names of all its entries when it was listed, less
 /// those renamed since. Backup names the run makes need no entry: a backup name of one file
@@ -47,22 +49,28 @@ enum class BackupOutcome {
     ALL_TAKEN,
     REFUSED,
     NOT_REGULAR,
-    CANCELLED
+    CANCELLED,
+    CHANGED  // the file changed during each of its copies
 };
+
+/// The outcome of a file whose last step ended so.
+BackupOutcome backup_outcome(StepResult r);
 
 /// How one file is backed up.
 struct BackupRequest {
     BackupFormat format = FORMAT_BAK;
     bool hex = false;
-    bool copy = false;               // the file stays; its backup is a copy
-    bool dry_run = false;            // the backup name is chosen, nothing is changed
-    CopyWatcher* watcher = nullptr;  // told how a copy goes; may cancel it
+    bool copy = false;                 // the file stays; its backup is a copy
+    bool dry_run = false;              // the backup name is chosen, nothing is changed
+    CopyWatcher* watcher = nullptr;    // told how a copy goes; may cancel it
+    PreparedCopy* prepared = nullptr;  // a copy made and flushed, to be named only
 };
 
 struct BackupResult {
     BackupOutcome outcome = BackupOutcome::NO_FULL_PATH;
     std::string backup;  // the backup's name in the directory, when done
     std::string reason;  // the platform's own words, when it refused
+    std::string note;    // what a copy could not keep of the file, when it was made
 };
 
 /// The length of a directory's full path that cannot be had.

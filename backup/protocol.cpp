@@ -123,60 +123,134 @@ bool EntryMove::put_back() {
     return back;
 }
 
-StepResult copy_entry(Directory& dir, const char* name, const char* backup, CopyWatcher& watcher,
-                      std::string& reason) {
+namespace {
+
+/// One copy, from opening the file to its attributes.
+PreparedCopy copy_once(Directory& dir, const char* name, CopyWatcher& watcher) {
+    PreparedCopy made;
     std::unique_ptr<SourceFile> source = dir.open_source(name);
     if (!source) {
-        reason = dir.last_error();
-        return StepResult::REFUSED;
+        made.reason = dir.last_error();
+        return made;
     }
     const EntryType type = source->type();
-    if (type == EntryType::SPECIAL) return StepResult::NOT_REGULAR;
+    if (type == EntryType::SPECIAL) {
+        made.result = StepResult::NOT_REGULAR;
+        return made;
+    }
     if (type == EntryType::DIRECTORY) {  // it became one since the listing
-        reason = IS_A_DIRECTORY;
-        return StepResult::REFUSED;
+        made.reason = IS_A_DIRECTORY;
+        return made;
     }
-    std::unique_ptr<HiddenFile> copy = dir.create_hidden(*source);
-    if (!copy) {
-        reason = dir.last_error();
-        return StepResult::REFUSED;
+    made.copy = dir.create_hidden(*source);
+    if (!made.copy) {
+        made.reason = dir.last_error();
+        return made;
     }
-    const std::string made = copy->private_name();
-    StepResult result = StepResult::DONE;
     FsStatus status = FsStatus::OK;
-    const uint64_t total = source->size();
+    made.result = StepResult::DONE;
+    const uint64_t total = made.size = source->size();
     uint64_t done = 0;
     for (uint64_t copied = 1; type == EntryType::FILE && copied > 0;) {
-        status = dir.copy_chunk(*source, *copy, copied);
+        status = dir.copy_chunk(*source, *made.copy, copied);
         if (status != FsStatus::OK) break;
         done += copied;
         if (!watcher.keep_going(done, total > done ? total : done)) {
-            result = StepResult::CANCELLED;
+            made.result = StepResult::CANCELLED;
             break;
         }
     }
-    const bool copied = status == FsStatus::OK && result == StepResult::DONE;
-    if (copied) status = dir.keep_attributes(*source, *copy);
-    if (copied && status == FsStatus::OK) status = dir.flush(*copy);
-    const bool complete = copied && status == FsStatus::OK;
+    if (status == FsStatus::OK && made.result == StepResult::DONE) {
+        if (type == EntryType::FILE && dir.source_changed(*source, *made.copy)) {
+            made.result = StepResult::CHANGED;
+        } else {
+            status = dir.keep_attributes(*source, *made.copy);
+        }
+    }
+    if (status != FsStatus::OK) {
+        made.reason = dir.last_error();
+        made.result = StepResult::REFUSED;
+    }
+    if (made.result != StepResult::DONE) discard_copy(dir, made);
+    return made;
+}
+
+}  // namespace
+
+PreparedCopy prepare_copy(Directory& dir, const char* name, CopyWatcher& watcher) {
+    PreparedCopy made;
+    made.result = StepResult::CHANGED;
+    for (int attempt = 0; attempt < COPY_ATTEMPTS && made.result == StepResult::CHANGED;
+         ++attempt) {
+        made = copy_once(dir, name, watcher);
+    }
+    return made;
+}
+
+void flush_copies(Directory& dir, const std::vector<PreparedCopy*>& copies) {
+    std::vector<HiddenFile*> ready;
+    for (PreparedCopy* c : copies) {
+        if (c->result == StepResult::DONE && !c->flushed) ready.push_back(c->copy.get());
+    }
+    // Together where the system can; where that fails, one by one, to tell which.
+    const bool together = ready.size() > 1 && dir.flush_together(ready) == FsStatus::OK;
+    for (PreparedCopy* c : copies) {
+        if (c->result != StepResult::DONE || c->flushed) continue;
+        if (together || dir.flush(*c->copy) == FsStatus::OK) {
+            c->flushed = true;
+            continue;
+        }
+        c->reason = dir.last_error();
+        c->result = StepResult::REFUSED;
+        discard_copy(dir, *c);
+    }
+}
+
+StepResult name_copy(Directory& dir, PreparedCopy& made, const char* backup, std::string& reason) {
+    const std::string hidden = made.copy->private_name();
+    FsStatus status;
     {
         // Named never replacing, and a private name gone, in one held-back stretch (an unnamed
         // copy is named in one call).
-        HeldSignals held(dir, !made.empty());
-        if (complete && made.empty()) {
-            status = dir.name_unnamed(*copy, backup);
-        } else if (complete) {
-            status = dir.rename_noreplace(made.c_str(), backup);
-            if (status == FsStatus::UNSUPPORTED) status = dir.link(made.c_str(), backup);
+        HeldSignals held(dir, !hidden.empty());
+        if (hidden.empty()) {
+            status = dir.name_unnamed(*made.copy, backup);
+        } else {
+            status = dir.rename_noreplace(hidden.c_str(), backup);
+            if (status == FsStatus::UNSUPPORTED) {
+                status = dir.link(hidden.c_str(), backup);
+                if (status == FsStatus::OK) dir.remove(hidden.c_str());
+            }
         }
-        if (status == FsStatus::FAILED || status == FsStatus::UNSUPPORTED) {
-            reason = dir.last_error();
-            result = StepResult::REFUSED;
-        } else if (status == FsStatus::TAKEN) {
-            result = StepResult::TAKEN;
-        }
-        copy.reset();  // closed before its private name goes, as Windows needs
-        if (!made.empty()) dir.remove(made.c_str());  // already gone where a rename named it
     }
+    if (status == FsStatus::TAKEN) return StepResult::TAKEN;  // kept for the next name
+    if (status != FsStatus::OK) {
+        reason = dir.last_error();
+        discard_copy(dir, made);
+        return StepResult::REFUSED;
+    }
+    made.note = made.copy->note;
+    made.copy.reset();
+    return StepResult::DONE;
+}
+
+void discard_copy(Directory& dir, PreparedCopy& made) {
+    if (!made.copy) return;
+    const std::string hidden = made.copy->private_name();
+    HeldSignals held(dir, !hidden.empty());
+    made.note = made.copy->note;
+    made.copy.reset();  // closed before its private name goes, as Windows needs
+    if (!hidden.empty()) dir.remove(hidden.c_str());
+}
+
+StepResult copy_entry(Directory& dir, const char* name, const char* backup, CopyWatcher& watcher,
+                      std::string& reason, std::string& note) {
+    PreparedCopy made = prepare_copy(dir, name, watcher);
+    flush_copies(dir, {&made});
+    StepResult result = made.result;
+    reason = made.reason;
+    if (result == StepResult::DONE) result = name_copy(dir, made, backup, reason);
+    discard_copy(dir, made);
+    note = made.note;
     return result;
 }

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/filesys.h"
 
@@ -22,8 +24,15 @@ enum class StepResult {
     TAKEN,        // the name exists: nothing changed, the next one may be tried
     REFUSED,      // the system refused; reason says why
     NOT_REGULAR,  // a FIFO, socket or device, which is never copied
-    CANCELLED     // Esc during a copy
+    CANCELLED,    // Esc during a copy
+    CHANGED       // the file changed during each of its copies
 };
+
+/// How many times a file that changes while it is copied is copied in all.
+constexpr int COPY_ATTEMPTS = 4;
+/// How much data copies made may hold before they are flushed together: the memory that
+/// waits to be written is bounded.
+constexpr uint64_t COPY_BYTES_TOGETHER = 64 << 20;
 
 /// Moves one entry of a directory to backup names, one attempt at a time, never replacing a
 /// name. Where the file system renames without replacing, each attempt is that one rename.
@@ -60,7 +69,30 @@ class EntryMove {
     bool held_ = false;  // signals held back while the entry is aside
 };
 
-/// Makes backup a copy of the entry name: built where no name shows it, given the name only
-/// complete and on the disk, never replacing one; nothing is left after a failure.
+/// A copy of an entry made up to its flush and its name: complete, with the file's
+/// attributes, where no name shows it.
+struct PreparedCopy {
+    StepResult result = StepResult::REFUSED;  // DONE while it is ready to be flushed and named
+    std::unique_ptr<HiddenFile> copy;         // none once named or discarded
+    bool flushed = false;
+    uint64_t size = 0;   // of the file's data
+    std::string reason;  // why there is no copy
+    std::string note;    // what the copy could not keep of the file
+};
+
+/// Copies the entry name up to, not including, its flush and its name. A copy during which
+/// the file changed is made again, COPY_ATTEMPTS times in all, then CHANGED; a copy that is
+/// not DONE has left nothing.
+PreparedCopy prepare_copy(Directory& dir, const char* name, CopyWatcher& watcher);
+/// Puts the data of the ready copies on the disk, together where the system can; a copy whose
+/// data cannot be said to be there is discarded, REFUSED.
+void flush_copies(Directory& dir, const std::vector<PreparedCopy*>& copies);
+/// Gives a flushed copy the name backup, never replacing: TAKEN when it exists (the copy is
+/// kept for another name); REFUSED with the reason, the copy discarded.
+StepResult name_copy(Directory& dir, PreparedCopy& copy, const char* backup, std::string& reason);
+/// Drops a copy that will get no name: nothing of it is left.
+void discard_copy(Directory& dir, PreparedCopy& copy);
+
+/// Makes backup a copy of the entry name in one go: prepared, flushed and named.
 StepResult copy_entry(Directory& dir, const char* name, const char* backup, CopyWatcher& watcher,
-                      std::string& reason);
+                      std::string& reason, std::string& note);

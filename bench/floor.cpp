@@ -2,8 +2,10 @@
 // file compute its backup name in memory and rename it without replacing; or, with "copy",
 // make its backup a copy with the same guarantees as the program's: the data copied by the
 // kernel (a clone where it can), flushed to the disk in a file without a name, then linked
-// into place without replacing.
-// Usage: floor DIRECTORY PATTERN_SUFFIX [hex] [copy]   (files whose names end in PATTERN_SUFFIX)
+// into place without replacing. With "nosync" too, the limit a copy cannot go below: the same
+// copies, flushed not at all but for the directory once at the end.
+// Usage: floor DIRECTORY PATTERN_SUFFIX [hex] [copy [nosync]]
+// (files whose names end in PATTERN_SUFFIX)
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -19,7 +21,7 @@
 
 namespace {
 
-bool copy_into_place(int dir, const std::string& from, const std::string& to) {
+bool copy_into_place(int dir, const std::string& from, const std::string& to, bool sync) {
     int in = openat(dir, from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return false;
     int out = openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
@@ -33,7 +35,7 @@ bool copy_into_place(int dir, const std::string& from, const std::string& to) {
             }
         }
     }
-    if (ok) ok = fsync(out) == 0;
+    if (ok && sync) ok = fsync(out) == 0;
     if (ok) {
         char proc[64];
         std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", out);
@@ -50,10 +52,11 @@ int main(int argc, char** argv) {
     if (argc < 3) return 2;
     const std::string dir = argv[1];
     const std::string suffix = argv[2];
-    bool hex = false, copy = false;
+    bool hex = false, copy = false, sync = true;
     for (int i = 3; i < argc; ++i) {
         hex = hex || std::strcmp(argv[i], "hex") == 0;
         copy = copy || std::strcmp(argv[i], "copy") == 0;
+        sync = sync && std::strcmp(argv[i], "nosync") != 0;
     }
     std::unordered_set<std::string> taken;
     std::vector<std::string> files;
@@ -76,13 +79,14 @@ int main(int argc, char** argv) {
                           f.c_str(), i);
             if (taken.count(candidate)) continue;
             if (copy) {
-                done += copy_into_place(dir_fd, f, candidate) ? 1 : 0;
+                done += copy_into_place(dir_fd, f, candidate, sync) ? 1 : 0;
             } else if (renameat2(dir_fd, f.c_str(), dir_fd, candidate, RENAME_NOREPLACE) == 0) {
                 ++done;
             }
             break;
         }
     }
+    if (copy && !sync) fsync(dir_fd);
     closedir(d);
     std::printf("%d %s\n", done, copy ? "copied" : "renamed");
     return 0;

@@ -138,6 +138,82 @@ int16_t console_rows() {
     return static_cast<int16_t>(info.window_bottom - info.window_top + 1);
 }
 
+int console_columns() {
+    ScreenInfo info;
+    return platform().screen_info(info) ? info.width : 0;
+}
+
+namespace {
+
+/// The code point of the UTF-8 sequence at text[at], and its length in len; a byte that
+/// begins no sequence is itself.
+uint32_t code_point_at(const std::string& text, size_t at, size_t& len) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    len = c >= 0xF0 && c < 0xF8 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (len == 1 || at + len > text.size()) {
+        len = 1;
+        return c;
+    }
+    uint32_t cp = c & (0x7F >> len);
+    for (size_t i = 1; i < len; ++i)
+        cp = (cp << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+    return cp;
+}
+
+/// East Asian wide characters and emoji, which take two columns.
+bool is_wide(uint32_t cp) {
+    return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF && cp != 0x303F) ||
+           (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+           (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+           (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1FAFF) ||
+           (cp >= 0x20000 && cp <= 0x3FFFD);
+}
+
+/// The columns of each character of text, in order, with the bytes each takes.
+std::vector<std::pair<size_t, int>> characters(const std::string& text) {
+    std::vector<std::pair<size_t, int>> out;
+    const bool utf8 = platform().output_utf8();
+    for (size_t at = 0, len = 1; at < text.size(); at += len) {
+        const uint32_t cp =
+            utf8 ? code_point_at(text, at, len) : static_cast<unsigned char>(text[at]);
+        if (!utf8) len = 1;
+        out.emplace_back(len, is_wide(cp) ? 2 : 1);
+    }
+    return out;
+}
+
+}  // namespace
+
+int text_columns(const std::string& text) {
+    int columns = 0;
+    for (const auto& c : characters(text)) columns += c.second;
+    return columns;
+}
+
+std::string fit_columns(const std::string& text, int columns) {
+    if (text_columns(text) <= columns) return text;
+    const std::string ellipsis = platform().output_utf8() ? "\xE2\x80\xA6" : "...";
+    const int room = columns - text_columns(ellipsis);
+    if (room <= 0) return ellipsis.substr(0, columns > 0 ? static_cast<size_t>(columns) : 0);
+    const auto chars = characters(text);
+    // The head takes half the room, the tail the rest.
+    std::string head, tail;
+    int used = 0;
+    size_t at = 0, i = 0;
+    for (; i < chars.size() && used + chars[i].second <= room - room / 2; ++i) {
+        used += chars[i].second;
+        at += chars[i].first;
+    }
+    head = text.substr(0, at);
+    size_t end = text.size();
+    for (size_t j = chars.size(); j > i && used + chars[j - 1].second <= room; --j) {
+        used += chars[j - 1].second;
+        end -= chars[j - 1].first;
+    }
+    tail = text.substr(end);
+    return head + ellipsis + tail;
+}
+
 void console_set_attr(uint16_t attr) {
     platform().set_attr(attr);
 }

@@ -45,6 +45,13 @@ std::string escape_controls(const char* text, bool utf8, bool c1);
 void console_clear();
 /// Rows of the visible window; 0 if unreadable.
 int16_t console_rows();
+/// Columns of the screen buffer, where a longer row wraps; 0 if unreadable.
+int console_columns();
+/// The columns text takes on a terminal: two for a wide character, one for any other
+/// character of UTF-8 or byte that is not.
+int text_columns(const std::string& text);
+/// text cut in its middle to at most columns columns, the cut shown as an ellipsis.
+std::string fit_columns(const std::string& text, int columns);
 void console_set_attr(uint16_t attr);
 /// The current text attribute; 0 if unreadable.
 uint16_t console_get_attr();

@@ -3,6 +3,7 @@
 // posix_system.h, which answers that it cannot where the build has none of them.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/posix_layer.h"
 #include "platform/posix_system.h"
@@ -120,6 +122,9 @@ class PosixHidden : public HiddenFile {
     std::string name_;
     bool clone_tried = false;
     bool cloned = false;
+    bool holes_known = true;  // until the file system says it cannot tell
+    bool ended = false;       // the whole file is copied
+    off_t at = 0;             // how far the copy got
 };
 
 class PosixDirectory : public Directory {
@@ -207,17 +212,23 @@ class PosixDirectory : public Directory {
         sigprocmask(SIG_SETMASK, &saved_mask_, nullptr);
     }
 
+    /// Opened not blocking, should it be a FIFO, and never through a link; what cannot be
+    /// opened so is looked at: a link, a socket, or an error.
     std::unique_ptr<SourceFile> open_source(const char* name) override {
         struct stat st;
-        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return none();
-        if (S_ISLNK(st.st_mode)) return std::unique_ptr<SourceFile>(new PosixSource(-1, st, name));
-        // Not blocking, should it have become a FIFO meanwhile; never through a link.
         int in = openat(fd_, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (in < 0 && !S_ISREG(st.st_mode))
-            return std::unique_ptr<SourceFile>(new PosixSource(-1, st, name));
-        if (in < 0 || fstat(in, &st) != 0) {
+        if (in < 0) {
+            const int error = errno;
+            if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode) &&
+                !S_ISDIR(st.st_mode)) {
+                return std::unique_ptr<SourceFile>(new PosixSource(-1, st, name));
+            }
+            errno = error;
+            return none();
+        }
+        if (fstat(in, &st) != 0) {
             last_errno_ = errno;
-            if (in >= 0) close(in);
+            close(in);
             return nullptr;
         }
         return std::unique_ptr<SourceFile>(new PosixSource(in, st, name));
@@ -247,61 +258,162 @@ class PosixDirectory : public Directory {
         return std::unique_ptr<HiddenFile>(new PosixHidden(out, named));
     }
 
-    /// A clone of the whole file where the file system makes one; else the kernel's copy, or
-    /// reads and writes, in large parts.
+    /// A clone of the whole file where the file system makes one; else, from where the last
+    /// part ended, the next run of data, at most COPY_CHUNK of it, by the kernel's copy or by
+    /// reads and writes. Holes are passed over, and stay holes in the copy.
     FsStatus copy_chunk(SourceFile& source, HiddenFile& copy, uint64_t& copied) override {
         PosixSource& from = static_cast<PosixSource&>(source);
         PosixHidden& to = static_cast<PosixHidden&>(copy);
         copied = 0;
-        if (to.cloned) return FsStatus::OK;
-        if (!to.clone_tried) {
+        if (to.ended) return FsStatus::OK;
+        if (!to.clone_tried && !no_clones_) {
             to.clone_tried = true;
             if (system_clone(from.fd_, to.fd_) == 0) {
-                to.cloned = true;
+                to.cloned = to.ended = true;
                 copied = from.size();
                 return FsStatus::OK;
             }
+            // The file system's answer for every file: no clones here.
+            no_clones_ = errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL ||
+                         errno == ENOTTY || errno == ENOSYS || unsupported(errno);
         }
+        // The size the file had when opened; more would be a change, which is seen after.
+        if (to.at >= from.st_.st_size) return end_of_data(from, to, copied);
+        off_t at = to.at;
+        size_t size = COPY_CHUNK;
+#ifdef SEEK_DATA
+        // Only a file with fewer blocks than its size can hold holes.
+        if (to.holes_known && static_cast<off_t>(from.st_.st_blocks) * 512 < from.st_.st_size) {
+            const off_t data = lseek(from.fd_, to.at, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) return end_of_data(from, to, copied);
+            const off_t hole = data < 0 ? -1 : lseek(from.fd_, data, SEEK_HOLE);
+            if (hole < 0) {
+                to.holes_known = false;  // the file system does not tell: all of it is data
+            } else {
+                at = data;
+                if (hole - data < static_cast<off_t>(size)) size = static_cast<size_t>(hole - data);
+            }
+        }
+#endif
         ssize_t n;
         do {
-            n = system_copy_range(from.fd_, to.fd_, COPY_CHUNK);
+            n = system_copy_range(from.fd_, to.fd_, at, size);
         } while (n < 0 && errno == EINTR);
-        if (n < 0 && errno == ENOSYS) n = read_write(from.fd_, to.fd_);
+        if (n < 0 && errno == ENOSYS) n = read_write(from.fd_, to.fd_, at, size);
         if (n < 0) return failed();
-        copied = static_cast<uint64_t>(n);
+        if (n == 0) return end_of_data(from, to, copied);
+        copied = static_cast<uint64_t>(at + n - to.at);
+        to.at = at + n;
         return FsStatus::OK;
     }
 
+    bool source_changed(SourceFile& source, HiddenFile& copy) override {
+        PosixSource& from = static_cast<PosixSource&>(source);
+        if (from.fd_ < 0 || static_cast<PosixHidden&>(copy).cloned) return false;
+        struct stat now;
+        if (fstat(from.fd_, &now) != 0) return true;
+        const struct stat& was = from.st_;
+        return now.st_size != was.st_size || now.st_mtim.tv_sec != was.st_mtim.tv_sec ||
+               now.st_mtim.tv_nsec != was.st_mtim.tv_nsec ||
+               now.st_ctim.tv_sec != was.st_ctim.tv_sec ||
+               now.st_ctim.tv_nsec != was.st_ctim.tv_nsec;
+    }
+
     /// Owner and group where the process may set them (else no set-user or set-group bit),
-    /// the permission bits and the times; for a link, what it may set of them.
+    /// the permission bits, the extended attributes and the times; for a link, what it may
+    /// set of its owner and times.
     FsStatus keep_attributes(SourceFile& source, HiddenFile& copy) override {
         const struct stat& st = static_cast<PosixSource&>(source).st_;
         PosixHidden& to = static_cast<PosixHidden&>(copy);
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         if (to.fd_ < 0) {
-            fchownat(fd_, to.name_.c_str(), st.st_uid, st.st_gid,
-                     AT_SYMLINK_NOFOLLOW);  // where the process may
-            utimensat(fd_, to.name_.c_str(), times, AT_SYMLINK_NOFOLLOW);
+            if (fchownat(fd_, to.name_.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
+                add_note(to, std::string("not kept: its owner (") + std::strerror(errno) + ")");
+            }
+            if (utimensat(fd_, to.name_.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+                add_note(to, std::string("not kept: its times (") + std::strerror(errno) + ")");
+            }
             return FsStatus::OK;
         }
-        const bool owned = fchown(to.fd_, st.st_uid, st.st_gid) == 0;
-        if (fchmod(to.fd_, st.st_mode & (owned ? 07777 : 01777)) != 0) return failed();
+        // A new file is the process's own, in its group unless the directory gives its own.
+        const bool own = st.st_uid == euid_ && st.st_gid == egid_ && !group_from_directory();
+        const bool owned = own || fchown(to.fd_, st.st_uid, st.st_gid) == 0;
+        mode_t mode = st.st_mode & (owned ? 07777 : 01777);
+        if (fchmod(to.fd_, mode) != 0) return failed();
+        bool narrowing = false;
+        const std::string xattrs =
+            system_copy_xattrs(static_cast<PosixSource&>(source).fd_, to.fd_, narrowing);
+        if (!xattrs.empty()) add_note(to, "not kept: " + xattrs);
+        if (narrowing) {  // never wider than the file: readable by its owner alone
+            if (fchmod(to.fd_, mode & 0700) != 0) return failed();
+            add_note(to, "readable by its owner alone");
+        }
         return futimens(to.fd_, times) == 0 ? FsStatus::OK : failed();
     }
 
+    /// The data on the disk; a copy under a private name is closed too, and the close
+    /// checked, since some file systems (NFS) report a failed write only there.
     FsStatus flush(HiddenFile& copy) override {
         PosixHidden& to = static_cast<PosixHidden&>(copy);
-        return to.fd_ < 0 || fsync(to.fd_) == 0 ? FsStatus::OK : failed();
+        if (to.fd_ < 0) return FsStatus::OK;
+        if (fsync(to.fd_) != 0) return failed();
+        if (to.name_.empty()) return FsStatus::OK;  // kept open: it is named through it
+        const int fd = to.fd_;
+        to.fd_ = -1;
+        return close(fd) == 0 ? FsStatus::OK : failed();
+    }
+
+    /// Unnamed copies: one flush of their file system, which writes what other programs
+    /// wrote there too; measured, it costs far less than a flush of each copy
+    /// (bench/README.md). Where that cannot be had, each is flushed.
+    FsStatus flush_together(const std::vector<HiddenFile*>& copies) override {
+        bool unnamed = true;
+        for (HiddenFile* c : copies) unnamed = unnamed && c->private_name().empty();
+        if (!unnamed || copies.empty()) return Directory::flush_together(copies);
+        if (system_sync_fs(static_cast<PosixHidden*>(copies.front())->fd_) == 0)
+            return FsStatus::OK;
+        if (errno == ENOSYS) return Directory::flush_together(copies);
+        return failed();
+    }
+
+    /// Half the files this process may open, at most 4,096, wait together.
+    size_t copies_together() override {
+        struct rlimit limit;
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+        const rlim_t room = limit.rlim_cur == RLIM_INFINITY ? 4096
+                            : limit.rlim_cur > 64           ? (limit.rlim_cur - 64) / 2
+                                                            : 1;
+        return room < 4096 ? static_cast<size_t>(room) : 4096;
+    }
+
+    FsStatus flush_directory() override {
+        return fsync(fd_) == 0 ? FsStatus::OK : failed();
     }
 
     FsStatus name_unnamed(HiddenFile& copy, const char* to) override {
-        return system_link_unnamed(static_cast<PosixHidden&>(copy).fd_, fd_, to) == 0 ? FsStatus::OK
-                                                                                      : failed();
+        PosixHidden& made = static_cast<PosixHidden&>(copy);
+        if (system_link_unnamed(made.fd_, fd_, to) != 0) return failed();
+        const int fd = made.fd_;
+        made.fd_ = -1;
+        if (close(fd) != 0)
+            add_note(made, std::string("its close failed (") + std::strerror(errno) + ")");
+        return FsStatus::OK;
     }
 
-    std::string last_error() override { return std::strerror(last_errno_); }
+    std::string last_error() override {
+        return std::strerror(last_errno_);
+    }
 
    private:
+    /// Whether the directory gives new files its own group (set-group-ID), looked at once.
+    bool group_from_directory() {
+        if (directory_group_ < 0) {
+            struct stat st;
+            directory_group_ = fstat(fd_, &st) != 0 || (st.st_mode & S_ISGID) ? 1 : 0;
+        }
+        return directory_group_ == 1;
+    }
+
     FsStatus failed() {
         last_errno_ = errno;
         return status_of_errno();
@@ -341,15 +453,16 @@ class PosixDirectory : public Directory {
         return std::unique_ptr<HiddenFile>(new PosixHidden(-1, named));
     }
 
-    /// One part by read and write; the count written, 0 at the end, -1 with errno.
-    static ssize_t read_write(int in, int out) {
+    /// One part by reads and writes at offset at; the count copied, 0 at the end, -1 with
+    /// errno.
+    static ssize_t read_write(int in, int out, off_t at, size_t size) {
         static char buffer[1 << 16];
         ssize_t got;
         do {
-            got = read(in, buffer, sizeof buffer);
+            got = pread(in, buffer, size < sizeof buffer ? size : sizeof buffer, at);
         } while (got < 0 && errno == EINTR);
         for (ssize_t done = 0; got > 0 && done < got;) {
-            ssize_t put = write(out, buffer + done, static_cast<size_t>(got - done));
+            ssize_t put = pwrite(out, buffer + done, static_cast<size_t>(got - done), at + done);
             if (put < 0 && errno == EINTR) continue;
             if (put < 0) return -1;
             if (put == 0) {
@@ -359,6 +472,20 @@ class PosixDirectory : public Directory {
             done += put;
         }
         return got;
+    }
+
+    /// No data after the copy's place: the rest of the file, up to the size it had, is a hole.
+    FsStatus end_of_data(const PosixSource& from, PosixHidden& to, uint64_t& copied) {
+        to.ended = true;
+        if (to.at >= from.st_.st_size) return FsStatus::OK;
+        if (ftruncate(to.fd_, from.st_.st_size) != 0) return failed();
+        copied = static_cast<uint64_t>(from.st_.st_size - to.at);
+        to.at = from.st_.st_size;
+        return FsStatus::OK;
+    }
+
+    static void add_note(PosixHidden& to, const std::string& what) {
+        to.note += (to.note.empty() ? "" : "; ") + what;
     }
 
     /// Whether the entry is a directory (a link counts as what it points to), or a FIFO,
@@ -388,6 +515,10 @@ class PosixDirectory : public Directory {
     int listing_errno_ = 0;
     int last_errno_ = 0;
     bool no_noreplace_ = false;
+    bool no_clones_ = false;
+    int directory_group_ = -1;  // unknown until asked
+    const uid_t euid_ = geteuid();
+    const gid_t egid_ = getegid();
     int held_ = 0;  // nesting of hold_signals
     sigset_t saved_mask_;
     unsigned names_made_ = 0;

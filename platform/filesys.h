@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 /// One entry of a directory listing: its name without a directory, and whether it is a
 /// directory (a link to a directory counts as one).
@@ -46,6 +47,8 @@ class HiddenFile {
     virtual ~HiddenFile() = default;
     /// The private name it has in the directory; empty when it has none (an unnamed file).
     virtual const std::string& private_name() const = 0;
+    /// What of the source the copy could not keep, in words; empty when it kept everything.
+    std::string note;
 };
 
 /// A directory opened once for a run. Its entries are listed, looked at and renamed by their
@@ -86,12 +89,31 @@ class Directory {
     /// one, else under a private name (a link: the finished copy of the link, under a private
     /// name); null when it cannot be made.
     virtual std::unique_ptr<HiddenFile> create_hidden(SourceFile& source) = 0;
-    /// Copies the next part of a regular file's data; copied is 0 at the end of the file.
+    /// Copies the next part of a regular file's data, holes left holes; copied is how far
+    /// the copy got in the file since the last call, 0 at the end of the file.
     virtual FsStatus copy_chunk(SourceFile& source, HiddenFile& copy, uint64_t& copied) = 0;
-    /// Gives the copy the source's permissions, times and, where the process may, owner.
+    /// True when the source changed since it was opened (its size or its times of change),
+    /// so that the data copied may hold no one state of it; false for a clone, a snapshot.
+    virtual bool source_changed(SourceFile& source, HiddenFile& copy) = 0;
+    /// Gives the copy the source's permissions, times, extended attributes and, where the
+    /// process may, owner; what it cannot keep goes to the copy's note, and where that could
+    /// widen who may read it, the copy is left readable by its owner alone.
     virtual FsStatus keep_attributes(SourceFile& source, HiddenFile& copy) = 0;
     /// Puts the copy's data on the disk.
     virtual FsStatus flush(HiddenFile& copy) = 0;
+    /// Puts the data of all the copies on the disk in one go; FAILED when it cannot say
+    /// that all of it is there. Where the system has no such way, each is flushed.
+    virtual FsStatus flush_together(const std::vector<HiddenFile*>& copies) {
+        for (HiddenFile* c : copies) {
+            if (flush(*c) != FsStatus::OK) return FsStatus::FAILED;
+        }
+        return FsStatus::OK;
+    }
+    /// How many copies may wait, open, to be flushed together: a share of the files this
+    /// process may open (the copies also wait for at most COPY_BYTES_TOGETHER of data).
+    virtual size_t copies_together() { return 1; }
+    /// Puts the directory's entries, the new names, on the disk.
+    virtual FsStatus flush_directory() { return FsStatus::OK; }
     /// Gives an unnamed copy the name to, never replacing: TAKEN when it exists.
     virtual FsStatus name_unnamed(HiddenFile& copy, const char* to) = 0;
 

@@ -1,7 +1,9 @@
 // The platform layer on Windows: the kernel32 file calls in their narrow ('A') forms, in the
 // UTF-8 code page that the manifest asks for; the console's screen buffer on standard output,
 // written in UTF-16; and key events from the console input "CONIN$".
+#include <aclapi.h>
 #include <windows.h>
+#include <winioctl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -191,6 +193,9 @@ struct Win32Source : SourceFile {
 struct Win32Hidden : HiddenFile {
     HANDLE handle = INVALID_HANDLE_VALUE;  // none for the copy of a link
     std::string name;
+    bool sparse = false;  // only the allocated ranges are copied
+    bool ended = false;   // the whole file is copied
+    uint64_t at = 0;      // how far the copy got
     ~Win32Hidden() override {
         if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     }
@@ -300,8 +305,8 @@ class Win32Directory : public Directory {
             last_error_ = GetLastError();
             return nullptr;
         }
-        copy->handle = CreateFileA(made.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        copy->handle = CreateFileA(made.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (copy->handle == INVALID_HANDLE_VALUE) {
             last_error_ = GetLastError();
             return nullptr;
@@ -314,27 +319,77 @@ class Win32Directory : public Directory {
             DeleteFileA(made.c_str());
             return nullptr;
         }
+        if (from.info.dwFileAttributes &
+            FILE_ATTRIBUTE_SPARSE_FILE) {  // as far as the volume allows
+            DWORD bytes = 0;
+            copy->sparse = DeviceIoControl(copy->handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0,
+                                           &bytes, nullptr) != 0;
+        }
         return std::unique_ptr<HiddenFile>(copy.release());
     }
 
+    /// The next part of the data, read and written; of a sparse file, only its allocated
+    /// ranges, the rest left a hole.
     FsStatus copy_chunk(SourceFile& source, HiddenFile& copy, uint64_t& copied) override {
+        Win32Source& from = static_cast<Win32Source&>(source);
+        Win32Hidden& to = static_cast<Win32Hidden&>(copy);
         copied = 0;
+        if (to.ended) return FsStatus::OK;
         if (buffer_.empty()) buffer_.resize(COPY_CHUNK);
+        uint64_t at = to.at;
+        DWORD size = static_cast<DWORD>(buffer_.size());
+        if (to.sparse) {
+            FILE_ALLOCATED_RANGE_BUFFER rest, range;
+            rest.FileOffset.QuadPart = static_cast<LONGLONG>(to.at);
+            rest.Length.QuadPart =
+                static_cast<LONGLONG>(from.size() > to.at ? from.size() - to.at : 0);
+            DWORD bytes = 0;
+            const BOOL asked = rest.Length.QuadPart > 0 &&
+                               DeviceIoControl(from.handle, FSCTL_QUERY_ALLOCATED_RANGES, &rest,
+                                               sizeof rest, &range, sizeof range, &bytes, nullptr);
+            if (!asked && GetLastError() != ERROR_MORE_DATA) {
+                if (rest.Length.QuadPart > 0) {
+                    to.sparse = false;  // the volume does not tell: all of it is data
+                } else {
+                    return end_of_data(from, to, copied);
+                }
+            } else if (bytes < sizeof range) {
+                return end_of_data(from, to, copied);  // no data left: the rest is a hole
+            } else {
+                at = static_cast<uint64_t>(range.FileOffset.QuadPart);
+                const uint64_t length = static_cast<uint64_t>(range.Length.QuadPart);
+                if (length < size) size = static_cast<DWORD>(length);
+            }
+        }
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(at);
         DWORD got = 0, put = 0;
-        if (!ReadFile(static_cast<Win32Source&>(source).handle, buffer_.data(),
-                      static_cast<DWORD>(buffer_.size()), &got, nullptr)) {
+        if ((to.sparse && (!SetFilePointerEx(from.handle, position, nullptr, FILE_BEGIN) ||
+                           !SetFilePointerEx(to.handle, position, nullptr, FILE_BEGIN))) ||
+            !ReadFile(from.handle, buffer_.data(), size, &got, nullptr)) {
             last_error_ = GetLastError();
             return FsStatus::FAILED;
         }
-        if (got == 0) return FsStatus::OK;  // the end of the file
-        if (!WriteFile(static_cast<Win32Hidden&>(copy).handle, buffer_.data(), got, &put,
-                       nullptr) ||
-            put != got) {
-            last_error_ = GetLastError();
+        if (got == 0) return end_of_data(from, to, copied);
+        if (!WriteFile(to.handle, buffer_.data(), got, &put, nullptr) || put != got) {
+            last_error_ =
+                put != got && GetLastError() == ERROR_SUCCESS ? ERROR_DISK_FULL : GetLastError();
             return FsStatus::FAILED;
         }
-        copied = got;
+        copied = at + got - to.at;
+        to.at = at + got;
         return FsStatus::OK;
+    }
+
+    /// Its size or its last write time other than when it was opened.
+    bool source_changed(SourceFile& source, HiddenFile&) override {
+        const Win32Source& from = static_cast<Win32Source&>(source);
+        BY_HANDLE_FILE_INFORMATION now;
+        if (!GetFileInformationByHandle(from.handle, &now)) return true;
+        return now.nFileSizeHigh != from.info.nFileSizeHigh ||
+               now.nFileSizeLow != from.info.nFileSizeLow ||
+               now.ftLastWriteTime.dwLowDateTime != from.info.ftLastWriteTime.dwLowDateTime ||
+               now.ftLastWriteTime.dwHighDateTime != from.info.ftLastWriteTime.dwHighDateTime;
     }
 
     /// The three times and the attributes read-only, hidden, system and archive.
@@ -353,8 +408,12 @@ class Win32Directory : public Directory {
             info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
         if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        if (SetFileInformationByHandle(to.handle, FileBasicInfo, &basic, sizeof basic))
+        // The streams first: writing them would change the times set after.
+        copy_access(static_cast<Win32Source&>(source), to);
+        copy_streams(static_cast<Win32Source&>(source), to);
+        if (SetFileInformationByHandle(to.handle, FileBasicInfo, &basic, sizeof basic)) {
             return FsStatus::OK;
+        }
         last_error_ = GetLastError();
         return FsStatus::FAILED;
     }
@@ -390,6 +449,109 @@ class Win32Directory : public Directory {
     }
 
    private:
+    /// No data after the copy's place: the rest, up to the file's size, is a hole.
+    FsStatus end_of_data(const Win32Source& from, Win32Hidden& to, uint64_t& copied) {
+        to.ended = true;
+        if (!to.sparse || to.at >= from.size()) return FsStatus::OK;
+        FILE_END_OF_FILE_INFO end;
+        end.EndOfFile.QuadPart = static_cast<LONGLONG>(from.size());
+        if (!SetFileInformationByHandle(to.handle, FileEndOfFileInfo, &end, sizeof end)) {
+            last_error_ = GetLastError();
+            return FsStatus::FAILED;
+        }
+        copied = from.size() - to.at;
+        to.at = from.size();
+        return FsStatus::OK;
+    }
+
+    /// The source's alternate data streams, each to a stream of the same name of the copy.
+    void copy_streams(const Win32Source& from, Win32Hidden& to) {
+        const std::wstring source = widen(from.path.data(), from.path.size(), CP_ACP);
+        const std::string made_path = prefix_ + to.name;
+        const std::wstring made = widen(made_path.data(), made_path.size(), CP_ACP);
+        WIN32_FIND_STREAM_DATA stream;
+        HANDLE found = FindFirstStreamW(source.c_str(), FindStreamInfoStandard, &stream, 0);
+        if (found == INVALID_HANDLE_VALUE) return;  // none, or a volume without streams
+        do {
+            const std::wstring name = stream.cStreamName;
+            if (name == L"::$DATA") continue;  // the file's own data
+            HANDLE in =
+                CreateFileW((source + name).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            HANDLE out = in == INVALID_HANDLE_VALUE
+                             ? INVALID_HANDLE_VALUE
+                             : CreateFileW((made + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                           CREATE_NEW, 0, nullptr);
+            bool done = out != INVALID_HANDLE_VALUE;
+            for (DWORD got = 1, put = 0; done && got > 0;) {
+                done = ReadFile(in, buffer_.data(), static_cast<DWORD>(buffer_.size()), &got,
+                                nullptr) &&
+                       WriteFile(out, buffer_.data(), got, &put, nullptr) && put == got;
+            }
+            if (!done) {
+                char why[64];
+                std::snprintf(why, sizeof why, " (error %lu)",
+                              static_cast<unsigned long>(GetLastError()));
+                add_note(to, "not kept: the stream " + utf8_of(name) + why);
+            }
+            if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+            if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+        } while (FindNextStreamW(found, &stream));
+        FindClose(found);
+    }
+
+    /// The source's own access entries (its DACL) to the copy; where they cannot be set, the
+    /// copy is left to its owner alone, never open wider than the file.
+    /// Not under Wine, which makes up an access list from the file's Unix permissions and
+    /// maps one that is set back to wider permissions than the file has.
+    void copy_access(const Win32Source& from, Win32Hidden& to) {
+        if (running_under_wine()) return;
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        DWORD error = GetSecurityInfo(from.handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &dacl, nullptr, &descriptor);
+        if (error == ERROR_SUCCESS) {
+            SECURITY_DESCRIPTOR_CONTROL control = 0;
+            DWORD revision = 0;
+            GetSecurityDescriptorControl(descriptor, &control, &revision);
+            const SECURITY_INFORMATION what =
+                DACL_SECURITY_INFORMATION |
+                (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION
+                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
+            error =
+                SetSecurityInfo(to.handle, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+            LocalFree(descriptor);
+            if (error == ERROR_SUCCESS) return;
+        }
+        if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION)
+            return;  // a volume without
+        add_note(to, "not kept: its access list (error " + std::to_string(error) + ")");
+        if (owner_alone(to)) add_note(to, "readable by its owner alone");
+    }
+
+    /// A protected access list that grants the process's own user alone.
+    bool owner_alone(Win32Hidden& to) {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+        char user[256];
+        DWORD length = 0;
+        const bool known = GetTokenInformation(token, TokenUser, user, sizeof user, &length) != 0;
+        CloseHandle(token);
+        if (!known) return false;
+        PSID sid = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+        char list[512];
+        PACL acl = reinterpret_cast<PACL>(list);
+        return InitializeAcl(acl, sizeof list, ACL_REVISION) &&
+               AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid) &&
+               SetSecurityInfo(to.handle, SE_FILE_OBJECT,
+                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
+    }
+
+    static void add_note(HiddenFile& to, const std::string& what) {
+        to.note += (to.note.empty() ? "" : "; ") + what;
+    }
+
     FsStatus status_of_error() const {
         return last_error_ == ERROR_ALREADY_EXISTS || last_error_ == ERROR_FILE_EXISTS
                    ? FsStatus::TAKEN

@@ -4,10 +4,13 @@
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/sendfile.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "platform/posix_system.h"
 
@@ -31,20 +34,56 @@ int system_clone(int in, int out) {
     return ioctl(out, FICLONE, in);
 }
 
-ssize_t system_copy_range(int in, int out, size_t size) {
+ssize_t system_copy_range(int in, int out, off_t at, size_t size) {
     // copy_file_range clones on some file systems; sendfile copies where it cannot.
     static bool no_range = false;  // a kernel without it
     if (!no_range) {
-        ssize_t n = copy_file_range(in, nullptr, out, nullptr, size, 0);
+        loff_t from = at, to = at;
+        ssize_t n = copy_file_range(in, &from, out, &to, size, 0);
         if (n >= 0 ||
             (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)) {
             return n;
         }
         no_range = errno == ENOSYS;
     }
-    return sendfile(out, in, nullptr, size);
+    if (lseek(out, at, SEEK_SET) < 0) return -1;
+    off_t from = at;
+    return sendfile(out, in, &from, size);
+}
+
+int system_sync_fs(int fd) {
+    return syncfs(fd);
 }
 
 bool system_random(void* buffer, size_t size) {
     return getrandom(buffer, size, 0) == static_cast<ssize_t>(size);
+}
+
+std::string system_copy_xattrs(int in, int out, bool& narrowing) {
+    narrowing = false;
+    std::vector<char> names(1024);
+    ssize_t len;
+    while ((len = flistxattr(in, names.data(), names.size())) < 0 && errno == ERANGE) {
+        names.resize(names.size() * 4);
+    }
+    if (len < 0)
+        return errno == ENOTSUP ? std::string()
+                                : std::string("its extended attributes could not be read (") +
+                                      std::strerror(errno) + ")";
+    std::string failed;
+    std::vector<char> value(4096);
+    for (const char* name = names.data(); name < names.data() + len;
+         name += std::strlen(name) + 1) {
+        ssize_t n;
+        while ((n = fgetxattr(in, name, value.data(), value.size())) < 0 && errno == ERANGE) {
+            value.resize(value.size() * 4);
+        }
+        if (n >= 0 && fsetxattr(out, name, value.data(), static_cast<size_t>(n), 0) == 0) continue;
+        const bool narrows = std::strcmp(name, "system.posix_acl_access") == 0 ||
+                             std::strncmp(name, "security.", 9) == 0;
+        if (narrows) narrowing = true;
+        if (!failed.empty()) failed += ", ";
+        failed += std::string(name) + " (" + std::strerror(errno) + ")";
+    }
+    return failed;
 }

@@ -26,7 +26,17 @@ int system_link_unnamed(int, int, const char*) {
 int system_clone(int, int) {
     return cannot();
 }
-ssize_t system_copy_range(int, int, size_t) {
+ssize_t system_copy_range(int, int, off_t, size_t) {
+    return cannot();
+}
+
+/// POSIX.1-2008 has no extended attributes.
+std::string system_copy_xattrs(int, int, bool& narrowing) {
+    narrowing = false;
+    return std::string();
+}
+
+int system_sync_fs(int) {
     return cannot();
 }
 

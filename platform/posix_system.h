@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <string>
 
 /// Renames from to to relative to dir, never replacing; -1 with errno as the system gives it.
 int system_rename_noreplace(int dir, const char* from, const char* to);
@@ -15,8 +16,18 @@ int system_open_unnamed(int dir);
 int system_link_unnamed(int fd, int dir, const char* to);
 /// Makes out a clone of the whole of in; -1 with errno where the file system cannot.
 int system_clone(int in, int out);
-/// Copies up to size bytes from in to out at their positions, in the kernel; the count
-/// copied, 0 at the end of in, -1 with errno.
-ssize_t system_copy_range(int in, int out, size_t size);
+/// Copies up to size bytes from in at offset at to out at the same offset, in the kernel; the
+/// count copied, 0 at the end of in, -1 with errno.
+ssize_t system_copy_range(int in, int out, off_t at, size_t size);
+/// Copies every extended attribute of in that the process can read to out: the access list
+/// (system.posix_acl_access), user.*, security.* and trusted.* where permitted. Returns those
+/// it could not copy with the reason of each, empty when all went; narrowing is set when an
+/// attribute that can narrow
+/// who may read the file (an access list, a security label) could not be set. Where the
+/// system has no extended attributes, there is nothing to copy.
+std::string system_copy_xattrs(int in, int out, bool& narrowing);
+/// Puts everything written to the file system that holds fd on the disk, in one call, and
+/// tells of a failed write there since fd was opened; -1 with errno.
+int system_sync_fs(int fd);
 /// Fills buffer with unpredictable bytes; false when the system has none to give.
 bool system_random(void* buffer, size_t size);

@@ -668,6 +668,24 @@ class Copies(Case):
         self.assertEqual("nowhere", os.readlink(os.path.join(self.dir, "dangling.000.bak")))
         self.assertNotIn(b"fifo.000.bak", self.names())
 
+    @posix_only("extended attributes and access lists of Linux")
+    def test_a_copy_keeps_extended_attributes_and_the_access_list(self):
+        self.make("pay.txt")
+        path = os.path.join(self.dir, "pay.txt")
+        try:
+            os.setxattr(path, "user.note", b"private")
+        except OSError:
+            self.skipTest("no user extended attributes here")
+        acl = shutil.which("setfacl") and subprocess.run(["setfacl", "-m", "u:nobody:---", path]).returncode == 0
+        r = self.run_ok("pay.txt", "/COPY", "/DEBUG")
+        self.assertIn(b"  pay.txt -> pay.txt.000.bak\n", r.out)  # nothing it could not keep
+        copy = os.path.join(self.dir, "pay.txt.000.bak")
+        self.assertEqual(b"private", os.getxattr(copy, "user.note"))
+        if acl:  # nobody may not read the backup either
+            self.assertEqual(os.getxattr(path, "system.posix_acl_access"),
+                             os.getxattr(copy, "system.posix_acl_access"))
+        self.assertEqual(os.stat(path).st_mode, os.stat(copy).st_mode)
+
     @posix_only("a small tmpfs, mounted by root")
     def test_a_full_file_system_leaves_nothing_partial(self):
         if os.geteuid() != 0:
@@ -684,6 +702,20 @@ class Copies(Case):
             self.assertIn(b"  big: not copied, the copy failed: No space left on device", r.out)
             self.assertIn(b"\t\t0 file(s) copied", r.out)
             self.assertEqual(["big"], os.listdir(small))
+            # Holes stay holes: 64 MiB of which 8 KiB are data fit twice in the 1 MiB.
+            os.remove(os.path.join(small, "big"))
+            with open(os.path.join(small, "holes"), "wb") as f:
+                f.seek(1 << 20)
+                f.write(b"a" * 4096)
+                f.truncate(64 << 20)
+                f.seek((64 << 20) - 4096)
+                f.write(b"z" * 4096)
+            r = tavrix(["holes", "/COPY", "/DEBUG"], small)
+            self.assertIn(b"  holes -> holes.000.bak\n", r.out)
+            with open(os.path.join(small, "holes"), "rb") as a, open(os.path.join(small, "holes.000.bak"), "rb") as b:
+                self.assertEqual(a.read(), b.read())
+            self.assertLessEqual(os.stat(os.path.join(small, "holes.000.bak")).st_blocks,
+                                 os.stat(os.path.join(small, "holes")).st_blocks)
         finally:
             subprocess.run(["umount", small])
 

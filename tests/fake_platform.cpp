@@ -117,11 +117,22 @@ class FakeDirectory : public Directory {
         if (!h.name.empty()) fs_.content[prefix_ + h.name] = h.data;
         return FsStatus::OK;
     }
+    bool source_changed(SourceFile& source, HiddenFile&) override {
+        int& left = fs_.changing[static_cast<FakeSource&>(source).path];
+        return left > 0 && left-- > 0;
+    }
     FsStatus keep_attributes(SourceFile&, HiddenFile&) override {
         return fs_.fault("keep_attributes") ? FsStatus::FAILED : FsStatus::OK;
     }
     FsStatus flush(HiddenFile&) override {
         return fs_.fault("flush") ? FsStatus::FAILED : FsStatus::OK;
+    }
+    FsStatus flush_together(const std::vector<HiddenFile*>&) override {
+        return fs_.fault("flush_together") ? FsStatus::FAILED : FsStatus::OK;
+    }
+    size_t copies_together() override { return 3; }
+    FsStatus flush_directory() override {
+        return fs_.fault("flush_directory") ? FsStatus::FAILED : FsStatus::OK;
     }
     FsStatus name_unnamed(HiddenFile& copy, const char* to) override {
         const std::string t = prefix_ + to;

@@ -31,18 +31,20 @@ class FakePlatform : public Platform {
     std::map<std::string, std::string> content;  // path -> what the file holds
     std::string cwd = "/work";
     bool cwd_fails = false;
-    std::set<std::string> move_refused;  // targets refused as if taken meanwhile
-    std::set<std::string> move_failing;  // targets refused for another reason
-    int moves = 0;                       // files renamed to a backup name
-    bool no_noreplace = false;           // rename_noreplace unsupported: the two-step rename
-    bool unnamed_files = true;           // create_hidden makes files without a name
-    int held = 0;                        // nesting of the held-back signals
+    std::set<std::string> move_refused;   // targets refused as if taken meanwhile
+    std::set<std::string> move_failing;   // targets refused for another reason
+    int moves = 0;                        // files renamed to a backup name
+    bool no_noreplace = false;            // rename_noreplace unsupported: the two-step rename
+    bool unnamed_files = true;            // create_hidden makes files without a name
+    int held = 0;                         // nesting of the held-back signals
+    std::map<std::string, int> changing;  // path -> how many of its copies see it change
 
     // Faults: the call of an operation ("full_path", "current_directory", "open_directory",
     // or one of the directory's: "next", "type_of", "rename_noreplace", "rename_private",
     // "link", "remove", "open_source", "create_hidden", "copy_chunk", "keep_attributes",
-    // "flush", "name_unnamed") whose number is fail_at[op] fails, and so does every later
-    // one when fail_on is set. A failed type_of reports the name missing.
+    // "flush", "flush_together", "flush_directory", "name_unnamed") whose number is
+    // fail_at[op] fails, and so does every later one when fail_on is set. A failed type_of
+    // reports the name missing.
     std::map<std::string, int> fail_at;
     bool fail_on = false;
     std::map<std::string, int> calls;

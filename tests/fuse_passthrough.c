@@ -1,5 +1,6 @@
 /* A pass-through file system on libfuse's high-level API, without use_ino: like sshfs, it
- * gives every name its own inode number and refuses RENAME_NOREPLACE (and unnamed files).
+ * gives every name its own inode number and refuses RENAME_NOREPLACE (and unnamed files). It
+ * shows extended attributes but cannot set them, as many network file systems do.
  * Usage: fuse_passthrough DIRECTORY MOUNTPOINT -f */
 #define FUSE_USE_VERSION 31
 #define _GNU_SOURCE
@@ -11,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 static char root[4096];
@@ -128,7 +130,20 @@ static int fs_fsync(const char* p, int data, struct fuse_file_info* fi) {
     CHECK(fsync((int)fi->fh));
 }
 
+static int fs_listxattr(const char* p, char* list, size_t size) {
+    REAL(p);
+    ssize_t n = llistxattr(real, list, size);
+    return n < 0 ? -errno : (int)n;
+}
+static int fs_getxattr(const char* p, const char* name, char* value, size_t size) {
+    REAL(p);
+    ssize_t n = lgetxattr(real, name, value, size);
+    return n < 0 ? -errno : (int)n;
+}
+
 static const struct fuse_operations ops = {
+    .listxattr = fs_listxattr,
+    .getxattr = fs_getxattr,
     .getattr = fs_getattr,
     .readlink = fs_readlink,
     .mkdir = fs_mkdir,

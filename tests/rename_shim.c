@@ -17,7 +17,10 @@
  *                          and a symbolic link to V is made under D;
  *   TAVRIX_NO_TMPFILE=1    files without a name (O_TMPFILE) are refused, as some file systems
  *                          do;
- *   TAVRIX_RAISE_AT_COPY=S the program sends itself signal S when it first copies data. */
+ *   TAVRIX_RAISE_AT_COPY=S the program sends itself signal S when it first copies data;
+ *   TAVRIX_CHANGE_NAME=N and TAVRIX_CHANGE_AT_COPY=K
+ *                          another process appends a byte "+" to the file N as each of the
+ *                          program's first K copies of it begins. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -209,9 +212,26 @@ static void raise_at_copy(void) {
     }
 }
 
+static void change_at_copy(int in, loff_t* at) {
+    static int changes;
+    const char* k = getenv("TAVRIX_CHANGE_AT_COPY");
+    if (!k || changes >= atoi(k) || (at && *at != 0)) return; /* once a copy, at its start */
+    char path[64], target[4096];
+    snprintf(path, sizeof path, "/proc/self/fd/%d", in);
+    ssize_t n = readlink(path, target, sizeof target - 1);
+    if (n < 0) return;
+    target[n] = '\0';
+    if (!names(target, getenv("TAVRIX_CHANGE_NAME"))) return;
+    ++changes;
+    int fd = open(path, O_WRONLY | O_APPEND);
+    if (fd < 0 || write(fd, "+", 1) != 1) abort();
+    close(fd);
+}
+
 ssize_t copy_file_range(int in, loff_t* in_at, int out, loff_t* out_at, size_t size,
                         unsigned flags) {
     REAL(copy_file_range);
     raise_at_copy();
+    change_at_copy(in, in_at);
     return real_copy_file_range(in, in_at, out, out_at, size, flags);
 }

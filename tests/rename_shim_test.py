@@ -14,6 +14,8 @@ the renaming there.
 - POSIX, /COPY where files without a name are refused: the copy is made under a private
   name, given the next free backup name when the first was taken, and nothing is left over,
   also when a signal that ends the program (SIGPWR, SIGIO, a real-time one) comes mid-copy.
+- POSIX, /COPY of files that another process writes while they are copied: a copy is made
+  again until the file holds still, four copies in all; a file that never does is not copied.
 - POSIX, on a FUSE file system like sshfs (tests/fuse_passthrough.c: no RENAME_NOREPLACE, no
   unnamed files, an inode number per name): every file ends under its backup name alone, and
   each copy is a file of its own. Skipped, with a message, where FUSE cannot be had.
@@ -24,7 +26,9 @@ Usage: rename_shim_test.py PROGRAM --cc CC [--wine WINE64 --prefix DIR]
 """
 import argparse
 import os
+import shutil
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -65,6 +69,19 @@ def saved_case(env, steps, directory=False):
     extra = {"TAVRIX_SAVE_DIR": "1"} if directory else {}
     return dict(env, TAVRIX_NO_NOREPLACE="1", TAVRIX_SAVE_NAME="b.txt",
                 TAVRIX_SAVE_BEFORE=steps, **extra), want
+
+
+def changing_case(env, changes):
+    """Each file changes during the first copies of the run: three of them."""
+    want = {n: own(n) for n in NAMES}
+    grown = own("a") + b"+++"  # a changes during its first three copies
+    want.update({"a": grown, "a.000.bak": grown})
+    want.update({n + ".000.bak": own(n) for n in NAMES[1:]})
+    if changes == 4:  # a never held still: no backup of it, and the others are copied
+        want = {n: own(n) for n in NAMES}
+        want.update({"a": own("a") + b"++++"})
+        want.update({n + ".000.bak": own(n) for n in NAMES[1:]})
+    return dict(env, TAVRIX_CHANGE_NAME="a", TAVRIX_CHANGE_AT_COPY=str(changes)), want
 
 
 def dir_case(env):
@@ -182,12 +199,16 @@ class Runner:
         subprocess.run([self.a.cc, "-O2", "-o", fs, os.path.join(here, "fuse_passthrough.c")] +
                        flags.stdout.split(), check=True)
         problems = []
-        for label, args in (("fuse", ["*"]), ("fuse-copy", ["*", "/COPY"])):
+        acl = shutil.which("setfacl")
+        for label, args in (("fuse", ["*"]), ("fuse-copy", ["*", "/COPY", "/DEBUG"])):
             under = tempfile.mkdtemp(prefix=label + "-", dir=self.tmp)
             mount = tempfile.mkdtemp(prefix=label + "-mount-", dir=self.tmp)
             for n in NAMES:
                 with open(os.path.join(under, n), "wb") as f:
                     f.write(own(n))
+                os.chmod(os.path.join(under, n), 0o644)
+            if acl:  # an access list that the copy cannot be given: it goes to its owner alone
+                subprocess.run(["setfacl", "-m", "u:nobody:---", os.path.join(under, "a")], check=True)
             server = subprocess.Popen([fs, under, mount, "-f"], **QUIET)
             try:
                 for _ in range(100):
@@ -206,6 +227,13 @@ class Runner:
             if label == "fuse-copy":
                 want.update({n: own(n) for n in NAMES})
             problems += self.check(label, under, want, proc)
+            if label == "fuse-copy" and acl:
+                mode = stat.S_IMODE(os.stat(os.path.join(under, "a.000.bak")).st_mode)
+                if mode != 0o600 or b"readable by its owner alone" not in proc.stdout:
+                    problems.append("fuse-copy: a.000.bak has mode %o, and the run said %r" %
+                                    (mode, proc.stdout))
+                if stat.S_IMODE(os.stat(os.path.join(under, "b.txt.000.bak")).st_mode) != 0o644:
+                    problems.append("fuse-copy: b.txt.000.bak lost its mode")
             for n in os.listdir(under):
                 links = os.stat(os.path.join(under, n)).st_nlink
                 if links != 1:
@@ -260,6 +288,8 @@ def main():
             cases.append(("became-directory-fallback", dict(env, TAVRIX_NO_NOREPLACE="1"), want, 2))
             cases.append(("swapped", runner.env, None))
             cases.append(("copy-without-unnamed-files", *copy_case(runner.env)))
+            cases.append(("copy-changing", *changing_case(runner.env, 3)))
+            cases.append(("copy-changing-always", *changing_case(runner.env, 4), 2))
             if os.geteuid() == 0:
                 cases.append(("sticky", dict(runner.env, TAVRIX_NO_NOREPLACE="1"), None))
             else:

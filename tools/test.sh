@@ -35,6 +35,7 @@ command -v groff >/dev/null || need+=(groff-base)
 command -v fusermount3 >/dev/null || need+=(fuse3)
 [ -f /usr/include/fuse3/fuse.h ] || need+=(libfuse3-dev)
 command -v pkg-config >/dev/null || need+=(pkg-config)
+command -v setfacl >/dev/null || need+=(acl)
 if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
     export DEBIAN_FRONTEND=noninteractive
