@@ -56,8 +56,11 @@ class Terminal:
         self.cwd = cwd
         # The shell outlives a Ctrl+C sent to the program: a trap, not an ignored signal,
         # so that the program starts with the default action.
-        script = ("trap : INT; stty -g > .stty-before; %s; echo EXIT=$?; stty -g > .stty-after; "
-                  "exec sleep 600" % command)
+        # Under Wine the console's host puts the terminal back after the program has ended,
+        # not before: the settings after are read once it has had the time.
+        settle = "sleep 1; " if windows() else ""
+        script = ("trap : INT; stty -g > .stty-before; %s; echo EXIT=$?; %sstty -g > .stty-after; "
+                  "exec sleep 600" % (command, settle))
         self.tmux("new-session", "-d", "-s", "t", "-x", str(cols), "-y", str(rows),
                   "-c", cwd, "env LC_ALL=C.UTF-8 TERM=xterm sh -c %s" % shlex.quote(script))
 
