@@ -46,6 +46,7 @@ const Switch switch_table[] = {
     {"/FORMAT4", [](RunOptions& o) { o.format = 3; }},
     {"/DEBUG", [](RunOptions& o) { o.debug = true; }},
     {"/L", [](RunOptions& o) { o.list_only = true; }},
+    {"/N", [](RunOptions& o) { o.list_only = true; }},
     {"/COPY", [](RunOptions& o) { o.copy = true; }},
 };
 
@@ -269,10 +270,15 @@ class CopyProgress : public CopyWatcher {
 ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
     for (int i = 1; i < argc; ++i) {
         char* arg = argv[i];
-        // The long forms other tools have taught users.
-        if (std::strcmp(arg, "--help") == 0) return ParseResult::USAGE;
-        if (std::strcmp(arg, "--version") == 0) return ParseResult::VERSION;
-        if (std::strcmp(arg, "--dry-run") == 0) {
+        // The long forms other tools have taught users, in any case like every switch; any
+        // other is refused, so that a mistyped one never lets a run go ahead.
+        if (std::strncmp(arg, "--", 2) == 0) {
+            if (same_ascii_nocase(arg, "--help")) return ParseResult::USAGE;
+            if (same_ascii_nocase(arg, "--version")) return ParseResult::VERSION;
+            if (!same_ascii_nocase(arg, "--dry-run")) {
+                options.unknown = arg;
+                return ParseResult::UNKNOWN_LONG;
+            }
             options.list_only = true;
             continue;
         }
@@ -436,7 +442,9 @@ int run_backup(const RunOptions& options) {
     return 0;
 }
 
-int tavrix_main(int argc, char** argv) {
+namespace {
+
+int tavrix_run(int argc, char** argv) {
     console_set_attr(ATTR_NORMAL);
     const uint16_t title_back = BACKGROUND_BLUE_BIT;
     if (argc < 2) show_help(title_back, ATTR_NORMAL, 0);
@@ -450,6 +458,10 @@ int tavrix_main(int argc, char** argv) {
         case ParseResult::VERSION:
             console_printf("Tavrix v%s\n", TAVRIX_VERSION);
             return 0;
+        case ParseResult::UNKNOWN_LONG:
+            console_error("Unknown switch \"%s\": use Tavrix --help for the switches\n",
+                          console_safe(options.unknown).c_str());
+            return 2;
         case ParseResult::TOO_MANY:
             console_printf("Too many parameters");
             console_printf("%s", ": use Tavrix /? for help\n");
@@ -458,4 +470,10 @@ int tavrix_main(int argc, char** argv) {
             break;
     }
     return run_backup(options);
+}
+
+}  // namespace
+
+int tavrix_main(int argc, char** argv) {
+    return console_exit_status(tavrix_run(argc, argv));
 }

@@ -9,18 +9,21 @@ struct RunOptions {
     bool hex = false;
     bool verbose = true;
     bool debug = false;
-    bool list_only = false;  // /L: show what a run would do, change nothing
-    bool copy = false;       // /COPY: back up by copying, the files stay
+    bool list_only = false;         // /L: show what a run would do, change nothing
+    bool copy = false;              // /COPY: back up by copying, the files stay
+    const char* unknown = nullptr;  // a switch beginning with "--" that is not known
 };
 
-enum class ParseResult { RUN, HELP, USAGE, VERSION, TOO_MANY };
+enum class ParseResult { RUN, HELP, USAGE, VERSION, TOO_MANY, UNKNOWN_LONG };
 
 /// Reads the arguments from left to right (a leading '-' becomes '/' in place); stops at a
-/// help switch, --help, --version or a second file specification.
+/// help switch, --help, --version, a second file specification, or a switch beginning with
+/// "--" that is not known (options.unknown then names it).
 ParseResult parse_command_line(int argc, char** argv, RunOptions& options);
 
 /// Backs up every file matching options.spec and reports the run; returns the exit status.
 int run_backup(const RunOptions& options);
 
-/// The whole program: returns the exit status (the help screen ends the process itself).
+/// The whole program: returns the exit status (the help screen ends the process itself): as
+/// the run or the switches say, or 3 when standard output could not be written.
 int tavrix_main(int argc, char** argv);

@@ -229,9 +229,19 @@ TEST(Switches, LongHelpAndVersion) {
     EXPECT_EQ(ParseResult::VERSION, parse({"--version"}, v));
     RunOptions late;
     EXPECT_EQ(ParseResult::TOO_MANY, parse({"a", "b", "--version"}, late));
-    RunOptions other;
-    EXPECT_EQ(ParseResult::RUN, parse({"--nonsense", "--HELP"}, other));  // unknown: ignored
-    EXPECT_EQ(nullptr, other.spec);
+    RunOptions other;  // any case; an unknown long switch is refused before anything else
+    EXPECT_EQ(ParseResult::USAGE, parse({"--HELP", "--nonsense"}, other));
+    EXPECT_EQ(ParseResult::UNKNOWN_LONG, parse({"--nonsense", "--HELP"}, other));
+    EXPECT_STREQ("--nonsense", other.unknown);
+    RunOptions n;
+    EXPECT_EQ(ParseResult::RUN, parse({"-N", "a", "--DRY-RUN"}, n));
+    EXPECT_TRUE(n.list_only);
+
+    FakePlatform refused;  // told on standard error, status 2, nothing else
+    Args dry({"a", "--dryrun"});
+    EXPECT_EQ(2, tavrix_main(static_cast<int>(dry.argv.size()), dry.argv.data()));
+    EXPECT_EQ("", refused.out);
+    EXPECT_EQ("Unknown switch \"--dryrun\": use Tavrix --help for the switches\n", refused.err);
 
     FakePlatform con;
     Args args({"--version"});

@@ -13,6 +13,25 @@ namespace {
 int pending_code = -1;
 }  // namespace
 
+void console_error(const char* fmt, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, fmt);
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started just above
+    int len = std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    if (len < 0) return;
+    platform().write_err(
+        text, static_cast<size_t>(len) < sizeof text ? static_cast<size_t>(len) : sizeof text - 1);
+}
+
+int console_exit_status(int status) {
+    std::string why;
+    if (platform().output_written(why)) return status;
+    console_error("Tavrix: standard output could not be written: %s\n", why.c_str());
+    return 3;
+}
+
 void console_printf(const char* fmt, ...) {
     std::string own = platform().own_text(fmt);
     char small[512];
@@ -107,7 +126,7 @@ std::string escape_controls(const char* text, bool utf8, bool c1) {
                 s += n;
             }
         } else {
-            if (c1 && c < 0xA0) {
+            if (c1) {  // a character set not known to be UTF-8: no byte of it is trusted
                 append_escaped(out, c);
             } else {
                 out += static_cast<char>(c);

@@ -32,13 +32,26 @@ void console_printf(const char* fmt, ...)
 #endif
     ;
 
+/// printf-style output to standard error, at once.
+void console_error(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+/// The exit status once every output is written: status, or 3 (told on standard error) when
+/// standard output could not take all of it.
+int console_exit_status(int status);
+
 /// Text from outside the program (a name, an argument) as it may be printed: on a terminal,
 /// control characters are written as \xHH, so that none reaches the terminal; elsewhere the
 /// bytes as they are.
 std::string console_safe(const char* text);
 /// Writes the control characters of text as \xHH: bytes below 0x20 and 0x7F; with utf8, the
-/// C1 controls U+0080 to U+009F and bytes that are not UTF-8; with c1 (single bytes), 0x80 to
-/// 0x9F.
+/// C1 controls U+0080 to U+009F and bytes that are not UTF-8, and the characters that reorder
+/// or hide text as \uHHHH; with c1 (single bytes of a character set not known to be UTF-8,
+/// such as the C locale's), every byte of 0x80 and above; otherwise (a code page's glyphs)
+/// those bytes as they are.
 std::string escape_controls(const char* text, bool utf8, bool c1);
 
 /// Blanks the whole screen buffer in the current attribute and puts the cursor top left.

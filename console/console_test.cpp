@@ -120,9 +120,9 @@ TEST(SafeText, ControlCharactersNeverReachATerminal) {
     EXPECT_EQ("\\xc2\\x9b1m", escape_controls("\xc2\x9b"
                                               "1m",
                                               true, false));  // C1 CSI in UTF-8
-    EXPECT_EQ("\\x9b1m \xe9", escape_controls("\x9b"
-                                              "1m \xe9",
-                                              false, true));            // and as a byte
+    EXPECT_EQ("\\x9b1m caf\\xe9 \\xe2\\x80\\xae", escape_controls("\x9b"
+                                                                  "1m caf\xe9 \xe2\x80\xae",
+                                                                  false, true));  // C locale
     EXPECT_EQ("\x9b\xe9", escape_controls("\x9b\xe9", false, false));   // a code page's glyphs
     EXPECT_EQ("\\xff\\xc3", escape_controls("\xff\xc3", true, false));  // not UTF-8
     EXPECT_EQ("\\xed\\xa0\\x80", escape_controls("\xed\xa0\x80", true, false));  // a surrogate

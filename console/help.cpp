@@ -69,7 +69,7 @@ void help_page(uint16_t title_back, uint16_t text_fore, uint16_t text_back) {
 
 void show_help(uint16_t title_back, uint16_t text_fore, uint16_t text_back) {
     help_page(title_back, text_fore, text_back);
-    std::exit(0);
+    std::exit(console_exit_status(0));
 }
 
 void print_usage() {

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -705,6 +706,19 @@ class Win32Platform : public Platform {
 
     /// To the console as UTF-16, whatever its code page: the text is UTF-8 there (own_text
     /// and terminal_text make it so); each line end as CR LF, as text mode writes it.
+    void write_err(const char* text, size_t len) override {
+        std::fwrite(text, 1, len, stderr);
+        std::fflush(stderr);
+    }
+
+    /// The console takes what it is given; a file or a pipe may refuse it.
+    bool output_written(std::string& why) override {
+        errno = 0;
+        if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+        why = errno ? std::strerror(errno) : "error";
+        return false;
+    }
+
     void write_out(const char* text, size_t len) override {
         HANDLE h = stdout_handle();
         if (!stdout_is_console()) {

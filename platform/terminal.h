@@ -31,6 +31,11 @@ class Terminal {
     // Output.
     /// Writes bytes to standard output; when it is the console they reach it before return.
     virtual void write_out(const char* text, size_t len) = 0;
+    /// Writes bytes to standard error, at once.
+    virtual void write_err(const char* text, size_t len) = 0;
+    /// Everything written to standard output, out of the program's buffers; false when some
+    /// of it could not be written (a full disk, a closed output), why then saying why.
+    virtual bool output_written(std::string& why) = 0;
     /// The program's own text (code page 437) as this console should receive it.
     virtual std::string own_text(const char* text) { return text; }
     /// Text from outside the program (a name, an argument) in the terminal's character set.

@@ -305,6 +305,50 @@ class CommandLine(Case):
         self.assertEqual([b"d.txt"], self.names("sub"))
 
 
+class Switches(Case):
+    # Each spelling of a dry run lists and changes nothing; a long switch that is not known is
+    # refused before anything happens: a message on standard error, status 2.
+    SPELLINGS = [("--dry-run", 0), ("--Dry-Run", 0), ("--DRY-RUN", 0), ("-n", 0), ("/N", 0),
+                 ("/l", 0), ("--dryrun", 2), ("--dry_run", 2), ("--list", 2), ("--", 2)]
+
+    def test_every_spelling_of_a_dry_run_changes_nothing(self):
+        self.make("c.doc")
+        for switch, status in self.SPELLINGS:
+            with self.subTest(switch=switch):
+                r = tavrix(["c.doc", switch], self.dir)
+                self.assertEqual(status, r.status, r.err)
+                self.assertEqual([b"c.doc"], self.names())
+                if status == 2:
+                    self.assertEqual(b"", r.out)
+                    self.assertEqual(eol(b'Unknown switch "%s": use Tavrix --help for the switches\n'
+                                         % switch.encode()), r.err)
+                else:
+                    self.assertIn(b"would be renamed", r.out)
+
+    @posix_only("/dev/full and a closed standard output")
+    def test_output_that_cannot_be_written_is_status_3(self):
+        self.make("c.doc")
+        for how in ("full", "closed"):
+            with self.subTest(output=how):
+                out = open("/dev/full", "wb") if how == "full" else None
+                proc = subprocess.run(command(["c.doc", "/L"]), cwd=self.dir, env=program_env(),
+                                      stdin=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                      stdout=out if out else subprocess.DEVNULL,
+                                      close_fds=True, timeout=60,
+                                      preexec_fn=None if out else lambda: os.close(1))
+                if out:
+                    out.close()
+                self.assertEqual(3, proc.returncode)
+                self.assertIn(b"Tavrix: standard output could not be written: ", proc.stderr)
+                self.assertEqual([b"c.doc"], self.names())
+        # What a run did stands: the file is renamed, the status says the report was lost.
+        with open("/dev/full", "wb") as full:
+            proc = subprocess.run(command(["c.doc"]), cwd=self.dir, env=program_env(),
+                                  stdin=subprocess.DEVNULL, stdout=full, stderr=subprocess.PIPE)
+        self.assertEqual(3, proc.returncode)
+        self.assertEqual([b"c.doc.000.bak"], self.names())
+
+
 class Matching(Case):
     def test_star_renames_files_not_directories_nor_the_new_backups(self):
         self.make("a.doc", "b.txt", ".hidden", "sub/inner")

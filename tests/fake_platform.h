@@ -70,6 +70,13 @@ class FakePlatform : public Platform {
     size_t current_directory(char* buf, size_t size) override;
     std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) override;
     void write_out(const char* text, size_t len) override;
+    void write_err(const char* text, size_t len) override { err.append(text, len); }
+    bool output_written(std::string& why) override {
+        why = "refused by the test";
+        return !output_fails;
+    }
+    std::string err;            // written to standard error
+    bool output_fails = false;  // standard output refuses what is written
     bool screen_info(ScreenInfo& info) override;
     void set_attr(uint16_t a) override;
     bool cursor_position(int& x, int& y) override;
