@@ -95,6 +95,7 @@ struct RunPlan {
     size_t dir_length = NO_DIRECTORY_PATH;  // of the directory's full path and separator
     std::unique_ptr<Directory> dir;         // opened once; null when the pattern finds nothing
     Listing listing;                        // every entry of dir; the files among them are renamed
+    std::string open_error;                 // why dir could not be opened, when it was tried
 };
 
 /// The full path of dir (as typed; empty for the current directory) with a separator after
@@ -161,7 +162,10 @@ RunPlan plan_run(const RunOptions& options) {
     if (too_long || plan.pattern.size() >= static_cast<size_t>(MAX_PATH)) return plan;
     if (spec && !platform().argument_exact(spec)) return plan;
     plan.dir = platform().open_directory(dir_typed.c_str(), plan.pattern.c_str() + plan.name_slot);
-    if (!plan.dir) return plan;
+    if (!plan.dir) {
+        plan.open_error = platform().open_error();
+        return plan;
+    }
     const std::string dir_full = directory_full_path(dir_typed.c_str());
     if (!dir_full.empty()) plan.dir_length = dir_full.size();
     plan.listing = list_entries(*plan.dir);
@@ -174,8 +178,12 @@ void trace(const std::string& name, const char* what, const std::string& more = 
                    console_safe(more.c_str()).c_str());
 }
 
-void trace_result(const std::string& name, const BackupResult& r, bool copy) {
+void trace_result(const std::string& name, const BackupResult& r, bool copy, bool list_only) {
     const std::string no = copy ? ": not copied, " : ": not renamed, ";
+    if (list_only && r.outcome == BackupOutcome::REFUSED) {  // foreseen
+        trace(name, ": would be refused: ", r.reason);
+        return;
+    }
     switch (r.outcome) {
         case BackupOutcome::DONE:
             trace(name, " -> ", r.note.empty() ? r.backup : r.backup + "; " + r.note);
@@ -319,10 +327,17 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
     request.hex = options.hex;
     request.copy = options.copy;
     request.dry_run = options.list_only;
+    request.foresee = options.list_only;
     const bool show_progress = options.verbose && platform().output_is_terminal();
     int renamed = 0;
     cancelled = false;
-    if (!plan.dir) return 0;
+    if (!plan.dir) {
+        if (trace_all && !plan.open_error.empty()) {
+            console_printf("  the directory could not be opened: %s\n",
+                           console_safe(plan.open_error.c_str()).c_str());
+        }
+        return 0;
+    }
     const Listing& listing = plan.listing;
     Directory& dir = *plan.dir;
     // A view that misses a name only costs a refused rename and the tests on the disk.
@@ -353,7 +368,7 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
             }
             if (r.outcome == BackupOutcome::DONE) ++renamed;
             named = named || (copying && r.outcome == BackupOutcome::DONE);
-            if (trace_all) trace_result(name, r, options.copy);
+            if (trace_all) trace_result(name, r, options.copy, options.list_only);
         }
         pending.clear();
         pending_bytes = 0;

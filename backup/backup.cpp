@@ -89,7 +89,10 @@ namespace {
 /// only chooses it.
 StepResult take_name(Directory& dir, EntryMove& move, const char* name, const char* candidate,
                      const BackupRequest& request, std::string& reason, std::string& note) {
-    if (request.dry_run) return StepResult::DONE;
+    if (request.dry_run) {
+        reason = request.foresee ? dir.foresee_refusal(name, request.copy) : std::string();
+        return reason.empty() ? StepResult::DONE : StepResult::REFUSED;
+    }
     if (!request.copy) {
         StepResult r = move.to(candidate);
         reason = move.reason();

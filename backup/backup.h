@@ -60,8 +60,9 @@ BackupOutcome backup_outcome(StepResult r);
 struct BackupRequest {
     BackupFormat format = FORMAT_BAK;
     bool hex = false;
-    bool copy = false;                 // the file stays; its backup is a copy
-    bool dry_run = false;              // the backup name is chosen, nothing is changed
+    bool copy = false;     // the file stays; its backup is a copy
+    bool dry_run = false;  // the backup name is chosen, nothing is changed
+    bool foresee = false;  // with dry_run: a refusal that can be known without trying is told
     CopyWatcher* watcher = nullptr;    // told how a copy goes; may cancel it
     PreparedCopy* prepared = nullptr;  // a copy made and flushed, to be named only
 };

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -400,6 +401,31 @@ class PosixDirectory : public Directory {
         return FsStatus::OK;
     }
 
+    /// A file system mounted read-only, a directory this process may not write or search (by
+    /// its effective ids), a sticky directory whose entry is another user's, an immutable or
+    /// append-only file; with copy, a file it may not read.
+    std::string foresee_refusal(const char* name, bool copy) override {
+        if (directory_refusal_ < 0) {
+            struct statvfs vfs;
+            directory_refusal_ = fstatvfs(fd_, &vfs) == 0 && (vfs.f_flag & ST_RDONLY) ? EROFS
+                                 : faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) != 0  ? errno
+                                                                                      : 0;
+        }
+        if (directory_refusal_) return std::strerror(directory_refusal_);
+        struct stat st, dir;
+        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return std::string();
+        if (copy) {
+            if (S_ISREG(st.st_mode) && faccessat(fd_, name, R_OK, AT_EACCESS) != 0)
+                return std::strerror(errno);
+            return std::string();
+        }
+        if (euid_ != 0 && st.st_uid != euid_ && fstat(fd_, &dir) == 0 && (dir.st_mode & S_ISVTX) &&
+            dir.st_uid != euid_) {
+            return std::strerror(EPERM);
+        }
+        return system_fixed_file(fd_, name) ? std::strerror(EPERM) : std::string();
+    }
+
     std::string last_error() override {
         return std::strerror(last_errno_);
     }
@@ -516,7 +542,8 @@ class PosixDirectory : public Directory {
     int last_errno_ = 0;
     bool no_noreplace_ = false;
     bool no_clones_ = false;
-    int directory_group_ = -1;  // unknown until asked
+    int directory_group_ = -1;    // unknown until asked
+    int directory_refusal_ = -1;  // why no entry could be renamed here, 0 for none; -1 unknown
     const uid_t euid_ = geteuid();
     const gid_t egid_ = getegid();
     int held_ = 0;  // nesting of hold_signals

@@ -117,6 +117,15 @@ class Directory {
     /// Gives an unnamed copy the name to, never replacing: TAKEN when it exists.
     virtual FsStatus name_unnamed(HiddenFile& copy, const char* to) = 0;
 
+    /// Why renaming the entry name (or, with copy, copying it) would be refused, as far as
+    /// that can be known without trying, in the words the refusal would have; empty when
+    /// nothing says it would be.
+    virtual std::string foresee_refusal(const char* name, bool copy) {
+        (void)name;
+        (void)copy;
+        return std::string();
+    }
+
     /// Why the last operation failed, in the system's own words.
     virtual std::string last_error() = 0;
 };

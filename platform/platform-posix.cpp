@@ -323,13 +323,21 @@ class PosixPlatform : public Platform {
     }
 
     std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) override {
+        open_errno_ = 0;
         if (!*pattern) return nullptr;
         // The directory as the user typed it, where '\' separates too; the current directory
         // is opened as itself, whatever its own name holds.
         std::string path = *dir ? backslash_to_slash(dir) : ".";
         int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return nullptr;
+        if (fd < 0) {
+            open_errno_ = errno;
+            return nullptr;
+        }
         return open_posix_directory(fd, pattern);
+    }
+
+    std::string open_error() override {
+        return open_errno_ ? std::strerror(open_errno_) : std::string();
     }
 
     void write_err(const char* text, size_t len) override {
@@ -449,6 +457,7 @@ class PosixPlatform : public Platform {
         std::fflush(stdout);
     }
 
+    int open_errno_ = 0;
     bool out_is_tty_ = false;
     bool vt_ = false;
     bool utf8_ = false;

@@ -95,6 +95,16 @@ const std::vector<std::string>& exact_arguments() {
     return exact;
 }
 
+/// The system's words for an error code, without the final full stop.
+std::string system_message(DWORD error) {
+    char text[256] = {0};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             error, 0, text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.'))
+        text[--n] = 0;
+    return n ? std::string(text) : "error " + std::to_string(error);
+}
+
 /// True when the program runs under Wine rather than Windows.
 bool running_under_wine() {
     static const bool wine = [] {
@@ -440,14 +450,7 @@ class Win32Directory : public Directory {
         return FsStatus::FAILED;
     }
 
-    std::string last_error() override {
-        char text[256] = {0};
-        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, last_error_, 0, text, sizeof text, nullptr);
-        while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.'))
-            text[--n] = 0;
-        return n ? std::string(text) : "error " + std::to_string(last_error_);
-    }
+    std::string last_error() override { return system_message(last_error_); }
 
    private:
     /// No data after the copy's place: the rest, up to the file's size, is a hole.
@@ -674,12 +677,16 @@ class Win32Platform : public Platform {
     }
 
     std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) override {
+        open_error_ = 0;
         if (!*pattern) return nullptr;
         // No delete sharing: while the run holds it, the directory stays where it is.
         HANDLE held =
             CreateFileA(*dir ? dir : ".", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (held == INVALID_HANDLE_VALUE) return nullptr;
+        if (held == INVALID_HANDLE_VALUE) {
+            open_error_ = GetLastError();
+            return nullptr;
+        }
         // Entries are reached through the directory's full path, which held keeps in place;
         // one that the code page cannot hold exactly could name a look-alike directory.
         std::wstring typed = widen(*dir ? dir : ".", *dir ? std::strlen(dir) : 1, CP_ACP);
@@ -687,6 +694,7 @@ class Win32Platform : public Platform {
         DWORD len = GetFullPathNameW(typed.c_str(), 32768, full, nullptr);
         std::string prefix;
         if (len == 0 || len >= 32768 || !narrow_exact(full, prefix)) {
+            open_error_ = len == 0 ? GetLastError() : ERROR_NO_UNICODE_TRANSLATION;
             CloseHandle(held);
             return nullptr;
         }
@@ -695,6 +703,10 @@ class Win32Platform : public Platform {
             prefix += '\\';
         }
         return std::unique_ptr<Directory>(new Win32Directory(held, dir, prefix, pattern));
+    }
+
+    std::string open_error() override {
+        return open_error_ ? system_message(open_error_) : std::string();
     }
 
     bool argument_exact(const char* arg) override {
@@ -856,6 +868,7 @@ class Win32Platform : public Platform {
 
     bool input_tried_ = false;
     HANDLE input_ = INVALID_HANDLE_VALUE;
+    DWORD open_error_ = 0;
 };
 
 }  // namespace

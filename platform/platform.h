@@ -50,6 +50,8 @@ class FileSystem {
     /// entries whose names match the wildcard pattern (* and ?); null when it cannot be opened
     /// or the pattern is empty.
     virtual std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) = 0;
+    /// Why the last open_directory found no directory, in the system's words.
+    virtual std::string open_error() { return std::string(); }
 };
 
 /// The operating system: its file system and its terminal, kept apart as two interfaces and

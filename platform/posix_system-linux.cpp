@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/sendfile.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -53,6 +54,13 @@ ssize_t system_copy_range(int in, int out, off_t at, size_t size) {
 
 int system_sync_fs(int fd) {
     return syncfs(fd);
+}
+
+bool system_fixed_file(int dir, const char* name) {
+    struct statx st;
+    if (statx(dir, name, AT_SYMLINK_NOFOLLOW, 0, &st) != 0) return false;
+    const uint64_t fixed = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+    return (st.stx_attributes_mask & fixed) && (st.stx_attributes & fixed);
 }
 
 bool system_random(void* buffer, size_t size) {

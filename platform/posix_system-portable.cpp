@@ -40,6 +40,10 @@ int system_sync_fs(int) {
     return cannot();
 }
 
+bool system_fixed_file(int, const char*) {
+    return false;
+}
+
 bool system_random(void* buffer, size_t size) {
     int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;

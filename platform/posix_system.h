@@ -29,5 +29,8 @@ std::string system_copy_xattrs(int in, int out, bool& narrowing);
 /// Puts everything written to the file system that holds fd on the disk, in one call, and
 /// tells of a failed write there since fd was opened; -1 with errno.
 int system_sync_fs(int fd);
+/// True when the entry name of dir is immutable or append-only, so that it cannot be renamed;
+/// false where the system cannot tell.
+bool system_fixed_file(int dir, const char* name);
 /// Fills buffer with unpredictable bytes; false when the system has none to give.
 bool system_random(void* buffer, size_t size);

@@ -8,6 +8,7 @@ agree, and the Windows conventions where they differ.
 """
 import functools
 import os
+import re
 import shutil
 import stat
 import subprocess
@@ -662,10 +663,69 @@ class Refusals(Case):
             self.assertEqual([b"a", b"b"], self.names("ro"))
             r = self.as_nobody(["hidden/*"])
             self.assertEqual(announce("hidden/*", 0), r.out)
+            r = self.as_nobody(["hidden/*", "/DEBUG"])
+            self.assertIn(b"  the directory could not be opened: Permission denied\n", r.out)
         finally:
             os.chmod(os.path.join(self.dir, "ro"), 0o755)
             os.chmod(os.path.join(self.dir, "hidden"), 0o755)
         self.assertEqual([b"c"], self.names("hidden"))
+
+
+class Foreseen(Case):
+    """/L says which files the run would refuse, in the run's own words, and counts them not."""
+
+    def list_then_run(self, spec, *args, user=None):
+        def run(*more):
+            command = ([PROGRAM, spec] + list(args) + list(more))
+            if user:
+                command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + command
+            return subprocess.run(command, cwd=self.dir, env=program_env(), stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=60, start_new_session=True).stdout
+        listed, done = run("/L"), run("/DEBUG")
+        what = b"copy failed" if "/COPY" in args else b"rename was refused"
+        refused = re.findall(rb"  (.*): would be refused: (.*)\n", listed)
+        self.assertTrue(refused, listed)
+        for name, why in refused:
+            self.assertIn(b"  %s: not %s, the %s: %s\n" % (
+                name, b"copied" if "/COPY" in args else b"renamed", what, why), done)
+        count = re.search(rb"\t\t(\d+) file\(s\) would be", listed).group(1)
+        self.assertIn(b"\t\t%s file(s) " % count, done)
+        return refused
+
+    @posix_only("permissions, attributes and mounts of Linux, as root")
+    def test_list_only_foresees_what_the_run_refuses(self):
+        if os.geteuid() != 0 or not shutil.which("chattr"):
+            self.skipTest("needs root and chattr")
+        os.chmod(self.dir, 0o755)
+        self.make("ro/a", "imm/a", "imm/b", "sticky/a", "sticky/theirs", "secret/a", "mount/a")
+        os.chmod(os.path.join(self.dir, "ro"), 0o555)
+        for n in ("imm/a", "imm/b"):
+            if subprocess.run(["chattr", "+i" if n == "imm/a" else "+a",
+                               os.path.join(self.dir, n)]).returncode:
+                self.skipTest("this file system has no immutable files")
+        os.chmod(os.path.join(self.dir, "sticky"), 0o1777)
+        os.chmod(os.path.join(self.dir, "sticky/theirs"), 0o666)
+        os.chown(os.path.join(self.dir, "sticky/a"), 65534, 65534)
+        os.chmod(os.path.join(self.dir, "secret/a"), 0o600)
+        os.chmod(os.path.join(self.dir, "secret"), 0o777)
+        mount = os.path.join(self.dir, "mount")
+        mounted = subprocess.run(["mount", "--bind", mount, mount]).returncode == 0 and \
+            subprocess.run(["mount", "-o", "remount,ro,bind", mount]).returncode == 0
+        try:
+            self.assertEqual(1, len(self.list_then_run("ro/*", user=True)))
+            if not PORTABLE:  # POSIX has no immutable files: only Linux tells of them
+                self.assertEqual(2, len(self.list_then_run("imm/*")))
+            self.assertEqual([(b"theirs", b"Operation not permitted")],
+                             self.list_then_run("sticky/*", user=True))
+            self.assertEqual(1, len(self.list_then_run("secret/a", "/COPY", user=True)))
+            if mounted:
+                self.assertEqual([(b"a", b"Read-only file system")], self.list_then_run("mount/*"))
+        finally:
+            if mounted:
+                subprocess.run(["umount", mount])
+            subprocess.run(["chattr", "-i", os.path.join(self.dir, "imm/a")])
+            subprocess.run(["chattr", "-a", os.path.join(self.dir, "imm/b")])
+            os.chmod(os.path.join(self.dir, "ro"), 0o755)
 
 
 class Copies(Case):
