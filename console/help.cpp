@@ -34,8 +34,21 @@ const char* const help_lines[HELP_LINE_COUNT] = {
 
 const char MORE_PROMPT[] = "-- more --";
 
+/// The rows a line of text takes in a window of width columns (0: unknown, one row).
+int rows_of(const char* line, int width) {
+    const int columns = text_columns(line);
+    return width <= 0 || columns <= width ? 1 : (columns + width - 1) / width;
+}
+
 void help_page(uint16_t title_back, uint16_t text_fore, uint16_t text_back) {
     const int page_size = console_rows() - PAGE_MARGIN;
+    // Rows the text takes up to each line: a line wider than the window counts as the rows
+    // it takes, and a page ends where a multiple of the page size is passed.
+    const int width = console_columns();
+    int upto[HELP_LINE_COUNT];
+    upto[0] = rows_of(help_lines[0], width) - 1;  // what the title takes beyond its own row
+    for (int k = 1; k < HELP_LINE_COUNT; ++k) upto[k] = upto[k - 1] + rows_of(help_lines[k], width);
+    const int page = page_size < 0 ? -page_size : page_size;
     console_clear();
     int i = 0;
     while (i < HELP_LINE_COUNT) {
@@ -47,7 +60,7 @@ void help_page(uint16_t title_back, uint16_t text_fore, uint16_t text_back) {
             console_printf("%s\r\n", help_lines[i]);
         }
         // A window of three rows leaves no page at all: the text then runs without pauses.
-        if (i == 0 || page_size == 0 || i % page_size != 0) {
+        if (i == 0 || page == 0 || upto[i - 1] / page == upto[i] / page) {
             ++i;
             continue;
         }

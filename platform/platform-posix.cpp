@@ -370,9 +370,10 @@ class PosixPlatform : public Platform {
     bool output_utf8() override { return utf8_; }
     bool output_c1_controls() override { return !utf8_; }
 
+    /// The window's size comes from the kernel for any terminal, whatever TERM says.
     bool screen_info(ScreenInfo& info) override {
         winsize ws;
-        if (!vt_ || ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_row == 0 ||
+        if (!out_is_tty_ || ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0 || ws.ws_row == 0 ||
             ws.ws_col == 0) {
             return false;
         }
@@ -403,7 +404,8 @@ class PosixPlatform : public Platform {
 
     void set_cursor(int x, int y) override {
         ScreenInfo info;
-        if (!screen_info(info) || x < 0 || y < 0 || x >= info.width || y >= info.height) return;
+        if (!vt_ || !screen_info(info) || x < 0 || y < 0 || x >= info.width || y >= info.height)
+            return;
         emit("\x1b[" + std::to_string(y + 1) + ";" + std::to_string(x + 1) + "H");
     }
 

@@ -51,7 +51,7 @@ def row_of_line(i):
 class Terminal:
     """One tmux session of a given size running a shell command, on a private server."""
 
-    def __init__(self, command, cwd, rows, cols=80):
+    def __init__(self, command, cwd, rows, cols=80, term="xterm"):
         self.socket = "tavrix-test-%d-%d" % (os.getpid(), next(SESSIONS))
         self.cwd = cwd
         # The shell outlives a Ctrl+C sent to the program: a trap, not an ignored signal,
@@ -62,7 +62,7 @@ class Terminal:
         script = ("trap : INT; stty -g > .stty-before; %s; echo EXIT=$?; %sstty -g > .stty-after; "
                   "exec sleep 600" % (command, settle))
         self.tmux("new-session", "-d", "-s", "t", "-x", str(cols), "-y", str(rows),
-                  "-c", cwd, "env LC_ALL=C.UTF-8 TERM=xterm sh -c %s" % shlex.quote(script))
+                  "-c", cwd, "env LC_ALL=C.UTF-8 TERM=%s sh -c %s" % (term, shlex.quote(script)))
 
     def tmux(self, *args):
         return subprocess.run(["tmux", "-u", "-L", self.socket, "-f", "/dev/null"] + list(args),
@@ -132,10 +132,10 @@ class TerminalCase(unittest.TestCase):
             t.close()
         self._tmp.cleanup()
 
-    def start(self, args, rows=24):
+    def start(self, args, rows=24, cols=80, term="xterm"):
         words = ([WINE] if windows() else []) + [PROGRAM] + list(args)
         command = " ".join(shlex.quote(w) for w in words)
-        t = Terminal(command, self.dir, rows)
+        t = Terminal(command, self.dir, rows, cols, term)
         self.terms.append(t)
         return t
 
@@ -159,6 +159,24 @@ class HelpPager(TerminalCase):
         t.keys("Escape")
         self.assertEqual(0, t.exit_status())
         self.assertTrue(t.settings_kept())
+
+    def test_a_dumb_terminal_and_a_narrow_window_page_by_the_window(self):
+        if windows():
+            self.skipTest("TERM is for POSIX terminals")
+        # TERM=dumb: no escape sequences, but the window's 24 rows still make the page.
+        t = self.start(["/?"], rows=24, term="dumb")
+        t.wait_text("-- more --")
+        rows = t.rows()
+        self.assertEqual(TITLE, rows[0].rstrip())
+        self.assertEqual("-- more --", rows[row_of_line(22)], t.screen())  # as on any terminal
+        t.keys("Escape")
+        self.assertEqual(0, t.exit_status())
+        # 40 columns: lines wrap, and the first page ends before its top scrolls away.
+        t = self.start(["/?"], rows=24, cols=40)
+        t.wait_text("-- more --")
+        self.assertEqual(TITLE[:40], t.rows()[0].rstrip())
+        t.keys("Escape")
+        self.assertEqual(0, t.exit_status())
 
     def test_20_rows_line_18_is_written_over_the_prompt(self):
         t = self.start(["-h"], rows=20)
