@@ -439,7 +439,10 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
 int run_backup(const RunOptions& options) {
     RunPlan plan = plan_run(options);
     if (options.verbose) {
-        console_printf(" \xFE Renaming \"%s\"\n", console_safe(plan.pattern.c_str()).c_str());
+        // What the run does, or, with /L, would do.
+        const char* verb = options.copy ? (options.list_only ? "Would copy" : "Copying")
+                                        : (options.list_only ? "Would rename" : "Renaming");
+        console_printf(" \xFE %s \"%s\"\n", verb, console_safe(plan.pattern.c_str()).c_str());
     }
     bool cancelled = false;
     const int renamed = rename_files(plan, options, cancelled);

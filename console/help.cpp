@@ -104,7 +104,7 @@ void print_usage() {
         "  /FORMAT2    name.ext.NNN       Example.doc => Example.doc.000",
         "  /FORMAT3    name.NNN.ext       Example.doc => Example.000.doc",
         "  /FORMAT4    the same names as /FORMAT1",
-        "  /L          list what a run would do and change nothing (also --dry-run)",
+        "  /L, /N      list what a run would do and change nothing (also --dry-run)",
         "  /COPY       back up by copying: each file stays, its backup is a copy",
         "  /DEBUG      one line for each matching entry and what became of it",
         "  /?, /H      the help screen, one page at a time",
@@ -118,7 +118,8 @@ void print_usage() {
         "Esc cancels a run (not when the output goes to a pipe).",
         "",
         "Exit status: 0 after a run, whatever it found, and after help; 1 after a second",
-        "FILESPEC (\"Too many parameters\").",
+        "FILESPEC (\"Too many parameters\"); 2 after an unknown switch beginning with --;",
+        "3 when standard output could not be written.",
     };
     for (const char* line : usage) console_printf("%s\n", line);
 }

@@ -100,12 +100,12 @@ def help_to_file():
     return eol(out)
 
 
-def announce(pattern, count, utf8=False):
+def announce(pattern, count, utf8=False, verb=b"Renaming", done=b"renamed"):
     # On Windows the process code page is UTF-8 (the manifest), whatever the console's.
     square = "\u25a0".encode() if utf8 or windows() else b"\xfe"
     if isinstance(pattern, str):
         pattern = pattern.encode()
-    return eol(b" " + square + b' Renaming "' + pattern + b'"\n\t\t%d file(s) renamed\n' % count)
+    return eol(b" " + square + b" " + verb + b' "' + pattern + b'"\n\t\t%d file(s) ' % count + done + b"\n")
 
 
 class Run:
@@ -741,7 +741,7 @@ class Copies(Case):
         os.utime(os.path.join(self.dir, "old"), (1_000_000_000, 1_200_000_000))
         before = {n: os.stat(os.path.join(self.dir, n)) for n in ("ro", "rw", "old")}
         r = self.run_ok("*", "/COPY")
-        self.assertEqual(announce(self.full("*"), 3)[:-len(eol(b"renamed\n"))] + eol(b"copied\n"), r.out)
+        self.assertEqual(announce(self.full("*"), 3, verb=b"Copying", done=b"copied"), r.out)
         self.assertEqual([b"old", b"old.000.bak", b"ro", b"ro.000.bak", b"rw", b"rw.000.bak"],
                          self.names())
         for n, was in before.items():
@@ -854,6 +854,7 @@ class Copies(Case):
         self.assertIn(b"  a -> a.001.bak", r.out)
         self.assertIn(b"  b -> b.000.bak", r.out)
         self.assertIn(b"\t\t2 file(s) would be renamed", r.out)
+        self.assertTrue(r.out.startswith(eol(b' \xfe Would rename "%s"\n' % self.full("?").encode())), r.out)
         r = self.run_ok("-l", "/Q", "b")
         self.assertEqual(eol(b"  b -> b.000.bak\n"), r.out)
         r = self.run_ok("--dry-run", "b")

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The Linux package: the manual page renders without warnings, `cmake --install` puts the
-# program and its page under a prefix, and the .deb installs with dpkg, runs, and removes.
+# The Linux package: the manual page renders without warnings, `cmake --install --strip` puts
+# the program (stripped), its page and its licence under a prefix, the .deb declares what
+# dpkg-shlibdeps finds the program needs and passes lintian without an error, and it installs
+# with dpkg, runs, and removes.
 # Usage: package_test.sh BUILD_DIR
 set -u
 build=$(cd "$1" && pwd)
@@ -18,13 +20,27 @@ lint=$(groff -man -Tutf8 -ww -z "$build/tavrix.1" 2>&1)
 check "the manual page renders without warnings" test -z "$lint"
 [ -n "$lint" ] && echo "$lint"
 
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
+cmake --install "$build" --prefix "$work/prefix" --strip >/dev/null
 check "install: the program" test -x "$work/prefix/bin/tavrix"
+check "install: the program, stripped" sh -c "! objdump -h '$work/prefix/bin/tavrix' | grep -q debug_info"
 check "install: the manual page, compressed" test -f "$work/prefix/share/man/man1/tavrix.1.gz"
+check "install: the licence" test -f "$work/prefix/share/doc/tavrix/copyright"
 
 (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
 deb=$(ls "$work"/deb/tavrix_*.deb 2>/dev/null | head -n 1)
 check "cpack made a .deb" test -n "$deb"
+if [ -n "$deb" ]; then
+    mkdir -p "$work/shlibs/debian" && echo "Source: tavrix" > "$work/shlibs/debian/control"
+    needs=$(cd "$work/shlibs" && dpkg-shlibdeps -O -e "$build/tavrix" 2>/dev/null | sed -n 's/^shlibs:Depends=//p')
+    declared=$(dpkg-deb -f "$deb" Depends)
+    check "Depends is what dpkg-shlibdeps finds ($needs)" test "$needs" = "$declared"
+    if command -v lintian >/dev/null; then
+        check "lintian finds no error" lintian --fail-on error "$deb"
+    else
+        echo "FAIL: lintian is missing"
+        failed=$((failed + 1))
+    fi
+fi
 if [ "$(id -u)" = 0 ] && [ -n "$deb" ]; then
     check "dpkg installs it" dpkg -i "$deb" >/dev/null
     check "the installed program says its version" \

@@ -6,6 +6,7 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build-demo -G Ninja -DTAVRIX_TESTS=OFF >/dev/null
 cmake --build build-demo >/dev/null
 sample=$(mktemp -d /tmp/tavrix-sample.XXXXXX)
+trap 'rm -rf "$sample"' EXIT  # the sample goes when the demo ends, however it ends
 cd "$sample"
 echo "draft" > Example.doc
 echo "older draft" > Example.doc.000.bak

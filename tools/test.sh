@@ -36,6 +36,8 @@ command -v fusermount3 >/dev/null || need+=(fuse3)
 [ -f /usr/include/fuse3/fuse.h ] || need+=(libfuse3-dev)
 command -v pkg-config >/dev/null || need+=(pkg-config)
 command -v setfacl >/dev/null || need+=(acl)
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+command -v lintian >/dev/null || need+=(lintian)
 if [ ${#need[@]} -gt 0 ]; then
     echo "Installing: ${need[*]}"
     export DEBIAN_FRONTEND=noninteractive
