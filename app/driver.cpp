@@ -79,6 +79,7 @@ enum EntryKind : char {
     DIRECTORY_ENTRY,
     BACKSLASH_NAME,
     INEXACT_NAME,
+    UNREACHABLE_NAME,
     SPECIAL_FILE
 };
 
@@ -127,6 +128,7 @@ Listing list_entries(Directory& dir) {
         char kind = !entry.matched                          ? NOT_MATCHED
                     : entry.is_directory                    ? DIRECTORY_ENTRY
                     : !entry.exact                          ? INEXACT_NAME
+                    : !entry.reachable                      ? UNREACHABLE_NAME
                     : std::strchr(entry.name.c_str(), '\\') ? BACKSLASH_NAME
                     : entry.special                         ? SPECIAL_FILE
                                                             : FILE_ENTRY;
@@ -383,8 +385,9 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
             if (trace_all) {
                 trace(name, kind == DIRECTORY_ENTRY  ? ": passed over, a directory"
                             : kind == BACKSLASH_NAME ? ": passed over, its name holds a backslash"
-                            : kind == SPECIAL_FILE
-                                ? ": passed over, a FIFO, socket or device"
+                            : kind == SPECIAL_FILE   ? ": passed over, a FIFO, socket or device"
+                            : kind == UNREACHABLE_NAME
+                                ? ": passed over, Windows cannot reach it by its name"
                                 : ": passed over, the code page cannot hold its name");
             }
             continue;

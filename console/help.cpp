@@ -5,6 +5,7 @@
 
 #include "app/version.h"
 #include "console/console.h"
+#include "platform/platform.h"
 
 const char* const help_lines[HELP_LINE_COUNT] = {
     // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): the title joins the version in
@@ -115,7 +116,8 @@ void print_usage() {
         "full path or backup name would be longer is left alone, as is a file all of whose",
         "999 (or 65,536 with /HEX) backup names are taken.",
         "",
-        "Esc cancels a run (not when the output goes to a pipe).",
+        PLATFORM_KEYS_WITH_PIPED_OUTPUT ? "Esc cancels a run."
+                                        : "Esc cancels a run (not when the output goes to a pipe).",
         "",
         "Exit status: 0 after a run, whatever it found, and after help; 1 after a second",
         "FILESPEC (\"Too many parameters\"); 2 after an unknown switch beginning with --;",

@@ -17,6 +17,7 @@ struct FindEntry {
     bool is_directory = false;  // known for the entries that match
     bool matched = true;        // whether the name matches the search's pattern
     bool exact = true;          // false when the narrow character set cannot hold the name
+    bool reachable = true;      // false when the system cannot name the entry exactly
     bool special = false;       // a FIFO, socket or device (known for the entries that match)
 };
 

@@ -146,6 +146,15 @@ bool decode_event(const INPUT_RECORD& r, KeyPress& k) {
     return console_key_press(event, console_flags_enhanced_keys(), k);
 }
 
+/// Whether Windows can reach an entry by this name at all: not when it holds a character that
+/// Windows forbids in names (made by another system: WSL, SMB, NFS), a colon naming a stream.
+bool reachable_name(const std::string& name) {
+    for (unsigned char c : name) {
+        if (c < 0x20 || std::strchr("\"*:<>?|", c)) return false;
+    }
+    return true;
+}
+
 /// One search of the system's own, every entry it finds flagged matched or not.
 void find_all(const std::string& pattern, bool matched, std::vector<FindEntry>& out) {
     if (!acp_is_utf8()) {  // names in UTF-16, so that none turns into a look-alike
@@ -164,6 +173,7 @@ void find_all(const std::string& pattern, bool matched, std::vector<FindEntry>& 
             }
             e.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             e.matched = matched;
+            e.reachable = reachable_name(e.name);
             out.push_back(std::move(e));
         } while (FindNextFileW(h, &data));
         FindClose(h);
@@ -177,6 +187,7 @@ void find_all(const std::string& pattern, bool matched, std::vector<FindEntry>& 
         e.name = data.cFileName;
         e.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         e.matched = matched;
+        e.reachable = reachable_name(e.name);
         out.push_back(std::move(e));
     } while (FindNextFileA(h, &data));
     FindClose(h);
@@ -185,7 +196,7 @@ void find_all(const std::string& pattern, bool matched, std::vector<FindEntry>& 
 struct Win32Source : SourceFile {
     HANDLE handle = INVALID_HANDLE_VALUE;
     BY_HANDLE_FILE_INFORMATION info = {};
-    std::string path;
+    std::wstring path;
     ~Win32Source() override {
         if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     }
@@ -213,15 +224,29 @@ struct Win32Hidden : HiddenFile {
     const std::string& private_name() const override { return name; }
 };
 
+/// A full path in the form Windows takes as it is, without cutting a last part's trailing dots
+/// or blanks, and without taking a device's name for the device: "\\?\C:\dir\",
+/// "\\?\UNC\server\share\".
+std::string long_path(const std::string& full) {
+    if (full.compare(0, 4, "\\\\?\\") == 0 || full.compare(0, 4, "\\\\.\\") == 0) return full;
+    if (full.compare(0, 2, "\\\\") == 0) return "\\\\?\\UNC\\" + full.substr(2);
+    return "\\\\?\\" + full;
+}
+
+/// A path in the ANSI code page, in UTF-16.
+std::wstring widen_path(const std::string& path) {
+    return widen(path.data(), path.size(), CP_ACP);
+}
+
 /// The directory of a run, held open without delete sharing, so that it cannot be renamed,
 /// removed or replaced while the run goes on; its entries are reached through its prefix.
 class Win32Directory : public Directory {
    public:
     /// typed: the directory as typed, for the listing; prefix: its full path and separator.
-    Win32Directory(HANDLE held, std::string typed, std::string prefix, std::string pattern)
+    Win32Directory(HANDLE held, std::string typed, const std::string& prefix, std::string pattern)
         : held_(held),
           typed_(std::move(typed)),
-          prefix_(std::move(prefix)),
+          prefix_(widen_path(long_path(prefix))),
           pattern_(std::move(pattern)) {}
     ~Win32Directory() override { CloseHandle(held_); }
 
@@ -236,7 +261,7 @@ class Win32Directory : public Directory {
     }
 
     EntryType type_of(const char* name) override {
-        const DWORD attributes = GetFileAttributesA((prefix_ + name).c_str());
+        const DWORD attributes = GetFileAttributesW(at(name).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD e = GetLastError();
             return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? EntryType::MISSING
@@ -248,34 +273,33 @@ class Win32Directory : public Directory {
     }
 
     FsStatus rename_noreplace(const char* from, const char* to) override {
-        return place(prefix_ + from, prefix_ + to) ? FsStatus::OK : status_of_error();
+        return place(at(from), at(to)) ? FsStatus::OK : status_of_error();
     }
 
     FsStatus rename_private(const char* from, const char* to) override {
-        return move_plain(prefix_ + from, prefix_ + to) ? FsStatus::OK : status_of_error();
+        return move_plain(at(from), at(to)) ? FsStatus::OK : status_of_error();
     }
 
     FsStatus link(const char* from, const char* to) override {
-        if (CreateHardLinkA((prefix_ + to).c_str(), (prefix_ + from).c_str(), nullptr))
-            return FsStatus::OK;
+        if (CreateHardLinkW(at(to).c_str(), at(from).c_str(), nullptr)) return FsStatus::OK;
         last_error_ = GetLastError();
         return status_of_error();
     }
 
     /// A read-only file of ours loses its attribute first, as Windows will not remove it.
     FsStatus remove(const char* name) override {
-        const std::string path = prefix_ + name;
-        if (DeleteFileA(path.c_str())) return FsStatus::OK;
+        const std::wstring path = at(name);
+        if (DeleteFileW(path.c_str())) return FsStatus::OK;
         last_error_ = GetLastError();
-        const DWORD attributes = GetFileAttributesA(path.c_str());
+        const DWORD attributes = GetFileAttributesW(path.c_str());
         if (last_error_ != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
             !(attributes & FILE_ATTRIBUTE_READONLY)) {
             return FsStatus::FAILED;
         }
-        SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-        if (DeleteFileA(path.c_str())) return FsStatus::OK;
+        SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        if (DeleteFileW(path.c_str())) return FsStatus::OK;
         last_error_ = GetLastError();
-        SetFileAttributesA(path.c_str(), attributes);
+        SetFileAttributesW(path.c_str(), attributes);
         return FsStatus::FAILED;
     }
 
@@ -289,8 +313,8 @@ class Win32Directory : public Directory {
 
     std::unique_ptr<SourceFile> open_source(const char* name) override {
         std::unique_ptr<Win32Source> source(new Win32Source);
-        source->path = prefix_ + name;
-        source->handle = CreateFileA(
+        source->path = at(name);
+        source->handle = CreateFileW(
             source->path.c_str(), GENERIC_READ,
             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -307,16 +331,16 @@ class Win32Directory : public Directory {
         Win32Source& from = static_cast<Win32Source&>(source);
         std::unique_ptr<Win32Hidden> copy(new Win32Hidden);
         copy->name = private_name();
-        const std::string made = prefix_ + copy->name;
+        const std::wstring made = at(copy->name.c_str());
         if (from.type() == EntryType::LINK) {
-            if (CopyFileExA(from.path.c_str(), made.c_str(), nullptr, nullptr, nullptr,
+            if (CopyFileExW(from.path.c_str(), made.c_str(), nullptr, nullptr, nullptr,
                             COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)) {
                 return std::unique_ptr<HiddenFile>(copy.release());
             }
             last_error_ = GetLastError();
             return nullptr;
         }
-        copy->handle = CreateFileA(made.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
+        copy->handle = CreateFileW(made.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (copy->handle == INVALID_HANDLE_VALUE) {
             last_error_ = GetLastError();
@@ -327,7 +351,7 @@ class Win32Directory : public Directory {
             last_error_ = GetLastError();
             CloseHandle(copy->handle);
             copy->handle = INVALID_HANDLE_VALUE;
-            DeleteFileA(made.c_str());
+            DeleteFileW(made.c_str());
             return nullptr;
         }
         if (from.info.dwFileAttributes &
@@ -346,7 +370,10 @@ class Win32Directory : public Directory {
         Win32Hidden& to = static_cast<Win32Hidden&>(copy);
         copied = 0;
         if (to.ended) return FsStatus::OK;
-        if (buffer_.empty()) buffer_.resize(COPY_CHUNK);
+        // One buffer for the run, grown to the largest file copied, up to COPY_CHUNK.
+        const uint64_t want =
+            from.size() < COPY_CHUNK ? (from.size() > 4096 ? from.size() : 4096) : COPY_CHUNK;
+        if (buffer_.size() < want) buffer_.resize(static_cast<size_t>(want));
         uint64_t at = to.at;
         DWORD size = static_cast<DWORD>(buffer_.size());
         if (to.sparse) {
@@ -470,9 +497,9 @@ class Win32Directory : public Directory {
 
     /// The source's alternate data streams, each to a stream of the same name of the copy.
     void copy_streams(const Win32Source& from, Win32Hidden& to) {
-        const std::wstring source = widen(from.path.data(), from.path.size(), CP_ACP);
-        const std::string made_path = prefix_ + to.name;
-        const std::wstring made = widen(made_path.data(), made_path.size(), CP_ACP);
+        const std::wstring& source = from.path;
+        const std::wstring made = at(to.name.c_str());
+        if (buffer_.empty()) buffer_.resize(4096);
         WIN32_FIND_STREAM_DATA stream;
         HANDLE found = FindFirstStreamW(source.c_str(), FindStreamInfoStandard, &stream, 0);
         if (found == INVALID_HANDLE_VALUE) return;  // none, or a volume without streams
@@ -577,7 +604,7 @@ class Win32Directory : public Directory {
 
     /// Renames from to to, never replacing: MoveFileA, or under Wine, whose MoveFileA is two
     /// steps of its own, the steps below.
-    bool place(const std::string& from, const std::string& to) {
+    bool place(const std::wstring& from, const std::wstring& to) {
         return link_first() ? move_by_link(from, to) : move_plain(from, to);
     }
 
@@ -585,9 +612,9 @@ class Win32Directory : public Directory {
     /// between is replaced. A new link is refused at once when the name is taken, so under
     /// Wine an ordinary file gets its new name as a link, then loses the old one through a
     /// handle opened before the link, checked to be the same file.
-    bool move_by_link(const std::string& from_path, const std::string& to_path) {
-        const char* from = from_path.c_str();
-        const char* to = to_path.c_str();
+    bool move_by_link(const std::wstring& from_path, const std::wstring& to_path) {
+        const wchar_t* from = from_path.c_str();
+        const wchar_t* to = to_path.c_str();
         // Opened for deletion first: a file that cannot lose its old name gets no new one.
         HANDLE old = open_for_delete(from);
         if (old == INVALID_HANDLE_VALUE) return move_plain(from_path, to_path);
@@ -600,7 +627,7 @@ class Win32Directory : public Directory {
             CloseHandle(old);
             return move_plain(from_path, to_path);
         }
-        if (!CreateHardLinkA(to, from, nullptr)) {
+        if (!CreateHardLinkW(to, from, nullptr)) {
             DWORD e = GetLastError();
             CloseHandle(old);
             if (e != ERROR_ALREADY_EXISTS && e != ERROR_FILE_EXISTS) {
@@ -630,14 +657,16 @@ class Win32Directory : public Directory {
         return moved;
     }
 
-    bool move_plain(const std::string& from, const std::string& to) {
-        if (MoveFileA(from.c_str(), to.c_str())) return true;
+    /// MoveFile, in its wide form: the ANSI one cuts a path of MAX_PATH characters or more,
+    /// which a long path of a name near the limit is.
+    bool move_plain(const std::wstring& from, const std::wstring& to) {
+        if (MoveFileW(from.c_str(), to.c_str())) return true;
         last_error_ = GetLastError();
         return false;
     }
 
-    static HANDLE open_for_delete(const char* path) {
-        return CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
+    static HANDLE open_for_delete(const wchar_t* path) {
+        return CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                            nullptr);
@@ -657,7 +686,13 @@ class Win32Directory : public Directory {
     }
 
     HANDLE held_;
-    std::string typed_, prefix_, pattern_;
+    /// The entry name's long path, in UTF-16: reached exactly, and past MAX_PATH characters.
+    std::wstring at(const char* name) const {
+        return prefix_ + widen(name, std::strlen(name), CP_ACP);
+    }
+
+    std::string typed_, pattern_;
+    std::wstring prefix_;  // the directory's long path and separator
     std::vector<FindEntry> entries_;
     size_t at_ = 0;
     bool listed_ = false;

@@ -26,11 +26,14 @@ constexpr bool PLATFORM_DRIVES = true;
 constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = false;
 /// Names that differ only in the case of their letters name the same file.
 constexpr bool PLATFORM_CASE_INSENSITIVE = true;
+/// Keys come from the console even when standard output goes to a pipe.
+constexpr bool PLATFORM_KEYS_WITH_PIPED_OUTPUT = true;
 #else
 constexpr char PLATFORM_SEPARATOR = '/';
 constexpr bool PLATFORM_DRIVES = false;
 constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = true;
 constexpr bool PLATFORM_CASE_INSENSITIVE = false;
+constexpr bool PLATFORM_KEYS_WITH_PIPED_OUTPUT = false;
 #endif
 
 /// The file system's side that is not a directory of a run: paths and opening directories.

@@ -555,6 +555,40 @@ class OddNames(Case):
         self.assertEqual(2, os.stat(os.path.join(self.dir, "twin.000.bak")).st_nlink)
 
 
+    @windows_only("names that Windows' own paths would cut or take for devices")
+    def test_each_entry_is_reached_by_its_own_name_and_list_only_agrees(self):
+        # Made by another system: a trailing blank or dot, device names, and characters that
+        # Windows forbids (those are passed over, by /L as by the run).
+        exact = ["rep", "rep ", "report", "report.", "nul", "con.txt", "aux.doc"]
+        forbidden = ['a"b', "a*b", "a:b", "a<b", "a>b", "a?b", "a|b", "a\x01b"]
+        for n in exact + forbidden:
+            with open(os.path.join(self.dir, n), "wb") as f:
+                f.write(n.encode())
+        listed = self.run_ok("*", "/L").out
+        done = self.run_ok("*", "/DEBUG").out
+        self.assertEqual(listed.count(b" -> "), done.count(b" -> "))
+        self.assertIn(b"\t\t7 file(s) would be renamed", listed)
+        self.assertIn(b"\t\t7 file(s) renamed", done)
+        for n in exact:
+            with open(os.path.join(self.dir, n + ".000.bak"), "rb") as f:
+                self.assertEqual(n.encode(), f.read(), n)
+        for n in forbidden:
+            self.assertIn(b"Windows cannot reach it by its name", done)
+            self.assertTrue(os.path.exists(os.path.join(self.dir, n)), n)
+
+    @windows_only("a copy's private name in a deep directory, under Windows' path limits")
+    def test_a_copy_in_a_deep_directory(self):
+        deep = os.path.join(self.dir, "d" * (243 - len(self.full())))
+        os.mkdir(deep)
+        with open(os.path.join(deep, "f"), "wb") as f:
+            f.write(b"data")
+        spec = os.path.basename(deep) + "\\f"
+        self.assertIn(b"  f -> f.000.bak", self.run_ok(spec, "/L", "/COPY").out)
+        r = self.run_ok(spec, "/COPY", "/DEBUG")
+        self.assertIn(b"  f -> f.000.bak", r.out)
+        with open(os.path.join(deep, "f.000.bak"), "rb") as f:
+            self.assertEqual(b"data", f.read())
+
 class Limits(Case):
     def test_a_specification_of_260_characters_finds_nothing(self):
         # Its file-name part alone must not be searched for in the current directory.
