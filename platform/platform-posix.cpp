@@ -340,18 +340,6 @@ class PosixPlatform : public Platform {
         return open_errno_ ? std::strerror(open_errno_) : std::string();
     }
 
-    void write_err(const char* text, size_t len) override {
-        std::fwrite(text, 1, len, stderr);
-        std::fflush(stderr);
-    }
-
-    bool output_written(std::string& why) override {
-        errno = 0;
-        if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-        why = std::strerror(errno ? errno : EIO);
-        return false;
-    }
-
     void write_out(const char* text, size_t len) override {
         std::fwrite(text, 1, len, stdout);
         if (out_is_tty_) std::fflush(stdout);

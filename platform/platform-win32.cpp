@@ -246,8 +246,8 @@ class Win32Directory : public Directory {
     Win32Directory(HANDLE held, std::string typed, const std::string& prefix, std::string pattern)
         : held_(held),
           typed_(std::move(typed)),
-          prefix_(widen_path(long_path(prefix))),
-          pattern_(std::move(pattern)) {}
+          pattern_(std::move(pattern)),
+          prefix_(widen_path(long_path(prefix))) {}
     ~Win32Directory() override { CloseHandle(held_); }
 
     bool next(FindEntry& e) override {
@@ -753,19 +753,6 @@ class Win32Platform : public Platform {
 
     /// To the console as UTF-16, whatever its code page: the text is UTF-8 there (own_text
     /// and terminal_text make it so); each line end as CR LF, as text mode writes it.
-    void write_err(const char* text, size_t len) override {
-        std::fwrite(text, 1, len, stderr);
-        std::fflush(stderr);
-    }
-
-    /// The console takes what it is given; a file or a pipe may refuse it.
-    bool output_written(std::string& why) override {
-        errno = 0;
-        if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-        why = errno ? std::strerror(errno) : "error";
-        return false;
-    }
-
     void write_out(const char* text, size_t len) override {
         HANDLE h = stdout_handle();
         if (!stdout_is_console()) {

@@ -31,11 +31,12 @@ class Terminal {
     // Output.
     /// Writes bytes to standard output; when it is the console they reach it before return.
     virtual void write_out(const char* text, size_t len) = 0;
-    /// Writes bytes to standard error, at once.
-    virtual void write_err(const char* text, size_t len) = 0;
+    /// Writes bytes to standard error, at once (the C library's stream on every platform).
+    virtual void write_err(const char* text, size_t len);
     /// Everything written to standard output, out of the program's buffers; false when some
-    /// of it could not be written (a full disk, a closed output), why then saying why.
-    virtual bool output_written(std::string& why) = 0;
+    /// of it could not be written (a full disk, a closed output), why then saying why. A
+    /// console takes what it is given; a file or a pipe may refuse it.
+    virtual bool output_written(std::string& why);
     /// The program's own text (code page 437) as this console should receive it.
     virtual std::string own_text(const char* text) { return text; }
     /// Text from outside the program (a name, an argument) in the terminal's character set.
