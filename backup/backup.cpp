@@ -98,16 +98,13 @@ StepResult take_name(Directory& dir, EntryMove& move, const char* name, const ch
         reason = move.reason();
         return r;
     }
-    if (request.prepared) {
-        StepResult r = name_copy(dir, *request.prepared, candidate, reason);
-        note = request.prepared->note;
-        return r;
+    if (!request.prepared) {
+        reason = "no copy was made";
+        return StepResult::REFUSED;
     }
-    struct IgnoreProgress : CopyWatcher {
-        bool keep_going(uint64_t, uint64_t) override { return true; }
-    } ignore;
-    return copy_entry(dir, name, candidate, request.watcher ? *request.watcher : ignore, reason,
-                      note);
+    const StepResult r = name_copy(dir, *request.prepared, candidate, reason);
+    note = request.prepared->note;
+    return r;
 }
 
 }  // namespace

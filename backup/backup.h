@@ -17,7 +17,6 @@ constexpr int SEQUENCE_LIMIT_HEX = 0x10000;
 #include <string>
 #include <vector>
 
-class CopyWatcher;
 class Directory;
 struct PreparedCopy;
 enum class StepResult;
@@ -63,8 +62,7 @@ struct BackupRequest {
     bool copy = false;     // the file stays; its backup is a copy
     bool dry_run = false;  // the backup name is chosen, nothing is changed
     bool foresee = false;  // with dry_run: a refusal that can be known without trying is told
-    CopyWatcher* watcher = nullptr;    // told how a copy goes; may cancel it
-    PreparedCopy* prepared = nullptr;  // a copy made and flushed, to be named only
+    PreparedCopy* prepared = nullptr;  // with copy: the copy made and flushed, to be named
 };
 
 struct BackupResult {

@@ -242,15 +242,3 @@ void discard_copy(Directory& dir, PreparedCopy& made) {
     made.copy.reset();  // closed before its private name goes, as Windows needs
     if (!hidden.empty()) dir.remove(hidden.c_str());
 }
-
-StepResult copy_entry(Directory& dir, const char* name, const char* backup, CopyWatcher& watcher,
-                      std::string& reason, std::string& note) {
-    PreparedCopy made = prepare_copy(dir, name, watcher);
-    flush_copies(dir, {&made});
-    StepResult result = made.result;
-    reason = made.reason;
-    if (result == StepResult::DONE) result = name_copy(dir, made, backup, reason);
-    discard_copy(dir, made);
-    note = made.note;
-    return result;
-}

@@ -92,7 +92,3 @@ void flush_copies(Directory& dir, const std::vector<PreparedCopy*>& copies);
 StepResult name_copy(Directory& dir, PreparedCopy& copy, const char* backup, std::string& reason);
 /// Drops a copy that will get no name: nothing of it is left.
 void discard_copy(Directory& dir, PreparedCopy& copy);
-
-/// Makes backup a copy of the entry name in one go: prepared, flushed and named.
-StepResult copy_entry(Directory& dir, const char* name, const char* backup, CopyWatcher& watcher,
-                      std::string& reason, std::string& note);
