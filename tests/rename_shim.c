@@ -18,6 +18,8 @@
  *   TAVRIX_NO_TMPFILE=1    files without a name (O_TMPFILE) are refused, as some file systems
  *                          do;
  *   TAVRIX_RAISE_AT_COPY=S the program sends itself signal S when it first copies data;
+ *   TAVRIX_SLOW_COPY_MS=M  each copy of data by the kernel waits M milliseconds first, as on a
+ *                          slow disk;
  *   TAVRIX_CHANGE_NAME=N and TAVRIX_CHANGE_AT_COPY=K
  *                          another process appends a byte "+" to the file N as each of the
  *                          program's first K copies of it begins. */
@@ -231,6 +233,8 @@ static void change_at_copy(int in, loff_t* at) {
 ssize_t copy_file_range(int in, loff_t* in_at, int out, loff_t* out_at, size_t size,
                         unsigned flags) {
     REAL(copy_file_range);
+    const char* slow = getenv("TAVRIX_SLOW_COPY_MS");
+    if (slow) usleep((useconds_t)atoi(slow) * 1000);
     raise_at_copy();
     change_at_copy(in, in_at);
     return real_copy_file_range(in, in_at, out, out_at, size, flags);
