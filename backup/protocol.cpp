@@ -79,8 +79,7 @@ StepResult EntryMove::to(const char* backup) {
         return refused(why);
     }
     aside_.clear();
-    dir_.release_signals();
-    held_ = false;
+    release();
     return StepResult::DONE;
 }
 
@@ -92,8 +91,7 @@ StepResult EntryMove::move_aside() {
     const std::string aside = dir_.private_name();
     if (dir_.rename_private(name_.c_str(), aside.c_str()) != FsStatus::OK) {
         reason_ = dir_.last_error();  // gone, or not ours to move: nothing changed
-        dir_.release_signals();
-        held_ = false;
+        release();
         return StepResult::REFUSED;
     }
     aside_ = aside;
@@ -116,11 +114,14 @@ bool EntryMove::put_back() {
         back = dir_.rename_private(aside, name) == FsStatus::OK;
     }
     if (back) aside_.clear();
-    if (held_) {
-        dir_.release_signals();
-        held_ = false;
-    }
+    release();
     return back;
+}
+
+void EntryMove::release() {
+    if (!held_) return;
+    dir_.release_signals();
+    held_ = false;
 }
 
 namespace {

@@ -61,6 +61,8 @@ class EntryMove {
     StepResult move_aside();
     /// False when the entry stays under its private name.
     bool put_back();
+    /// Lets the signals held back while the entry was aside through.
+    void release();
 
     Directory& dir_;
     std::string name_;

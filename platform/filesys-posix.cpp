@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -31,11 +30,6 @@ volatile sig_atomic_t temporary_random[4];
 
 /// How much a copy takes at a time: small enough to look at Esc often on a slow disk.
 constexpr size_t COPY_CHUNK = 8 << 20;
-
-long long now_ms() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 /// The private name of process pid with random part r, written without any library call, so
 /// that the signal handler can make it too: ".tavrix-PID-RANDOM.tmp".

@@ -49,12 +49,12 @@ bool read_cwd(std::string& cwd) {
     return true;
 }
 
+}  // namespace
+
 long long now_ms() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
-
-}  // namespace
 
 // ---- Signals that end the program ----
 

@@ -10,6 +10,8 @@
 
 #include "platform/filesys.h"
 
+/// Milliseconds of a steady clock.
+long long now_ms();
 /// The signals whose default action ends the process and that can be caught.
 std::vector<int> ending_signal_list();
 sigset_t ending_signals();
