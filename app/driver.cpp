@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/version.h"
-#include "backup/protocol.h"
+#include "backup/batch.h"
 #include "console/console.h"
 #include "console/help.h"
 #include "pathstr/pathstr.h"
@@ -96,13 +96,13 @@ struct RunPlan {
     size_t dir_length = NO_DIRECTORY_PATH;  // of the directory's full path and separator
     std::unique_ptr<Directory> dir;         // opened once; null when the pattern finds nothing
     Listing listing;                        // every entry of dir; the files among them are renamed
-    std::string open_error;                 // why dir could not be opened, when it was tried
+    FsResult opened;                        // why dir could not be opened, when it was tried
 };
 
 /// The full path of dir (as typed; empty for the current directory) with a separator after
 /// it, which may be longer than MAX_PATH; empty when it cannot be had.
 std::string directory_full_path(const char* dir) {
-    Platform& os = platform();
+    FileSystem& os = file_system();
     std::string out(MAX_PATH + 1, '\0');
     for (;;) {
         size_t len = *dir ? os.full_path(dir, &out[0], out.size())
@@ -123,7 +123,8 @@ std::string directory_full_path(const char* dir) {
 Listing list_entries(Directory& dir) {
     Listing listing;
     FindEntry entry;
-    while (dir.next(entry)) {
+    FsResult failure;
+    while (dir.next(entry, failure)) {
         // A name holding '\' could not be written back as the one entry it is.
         char kind = !entry.matched                          ? NOT_MATCHED
                     : entry.is_directory                    ? DIRECTORY_ENTRY
@@ -135,7 +136,7 @@ Listing list_entries(Directory& dir) {
         listing.names.push_back(std::move(entry.name));
         listing.kind.push_back(kind);
     }
-    listing.error = dir.listing_error();
+    listing.error = failure.words;
     return listing;
 }
 
@@ -153,7 +154,7 @@ RunPlan plan_run(const RunOptions& options) {
         dir_typed.assign(spec, plan.name_slot);
     } else {
         char cwd[MAX_PATH + 1] = {0};
-        size_t len = platform().current_directory(cwd, MAX_PATH);
+        size_t len = file_system().current_directory(cwd, MAX_PATH);
         if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) cwd[0] = '\0';
         path_add_separator(cwd, PLATFORM_SEPARATOR);
         plan.name_slot = std::strlen(cwd);
@@ -162,12 +163,10 @@ RunPlan plan_run(const RunOptions& options) {
     // A pattern that does not fit is refused, never cut: a cut one could match other files.
     // So is one that reached the program altered: it could match look-alikes.
     if (too_long || plan.pattern.size() >= static_cast<size_t>(MAX_PATH)) return plan;
-    if (spec && !platform().argument_exact(spec)) return plan;
-    plan.dir = platform().open_directory(dir_typed.c_str(), plan.pattern.c_str() + plan.name_slot);
-    if (!plan.dir) {
-        plan.open_error = platform().open_error();
-        return plan;
-    }
+    if (spec && !file_system().argument_exact(spec)) return plan;
+    plan.opened = file_system().open_directory(dir_typed.c_str(),
+                                               plan.pattern.c_str() + plan.name_slot, plan.dir);
+    if (!plan.dir) return plan;
     const std::string dir_full = directory_full_path(dir_typed.c_str());
     if (!dir_full.empty()) plan.dir_length = dir_full.size();
     plan.listing = list_entries(*plan.dir);
@@ -200,8 +199,7 @@ void trace_result(const std::string& name, const BackupResult& r, bool copy, boo
             trace(name, (no + "every candidate is taken").c_str());
             break;
         case BackupOutcome::REFUSED:
-            trace(name, (no + (copy ? "the copy failed: " : "the rename was refused: ")).c_str(),
-                  r.reason);
+            trace(name, no.c_str(), r.reason);
             break;
         case BackupOutcome::NO_FULL_PATH:
             trace(name, (no + "its full path cannot be had").c_str());
@@ -218,8 +216,6 @@ void trace_result(const std::string& name, const BackupResult& r, bool copy, boo
     }
 }
 
-/// During a long copy: Esc cancels it, and after a second its progress shows on the
-/// terminal, one line written over in place and erased when the copy is done.
 /// A size in the largest unit of 1,024 that keeps it at 1 or more: "512 B", "3.5 MiB".
 std::string human_size(uint64_t bytes) {
     static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
@@ -242,9 +238,8 @@ class CopyProgress : public CopyWatcher {
    public:
     CopyProgress(const std::string& name, bool show)
         : name_(console_safe(name.c_str())), show_(show) {}
-    ~CopyProgress() override {
-        if (shown_columns_ > 0) console_printf("\r%*s\r", shown_columns_, "");
-    }
+    ~CopyProgress() override { erase(); }
+    void copied() override { erase(); }
     bool keep_going(uint64_t done, uint64_t total) override {
         if (cancel_requested()) return false;
         const auto now = std::chrono::steady_clock::now();
@@ -268,6 +263,11 @@ class CopyProgress : public CopyWatcher {
     }
 
    private:
+    void erase() {
+        if (shown_columns_ > 0) console_printf("\r%*s\r", shown_columns_, "");
+        shown_columns_ = 0;
+    }
+
     std::string name_;
     bool show_;
     int shown_columns_ = 0;  // of the widest progress row shown
@@ -309,132 +309,87 @@ ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
 
 namespace {
 
-/// A file whose copy waits to be flushed with others and named, or whose outcome is known and
-/// waits to be told in its turn.
-struct Pending {
-    size_t index = 0;     // in the listing
-    bool copied = false;  // copy holds what became of it; known otherwise
-    PreparedCopy copy;
-    BackupResult known;
+/// The /DEBUG line of each file, and the count of those backed up.
+class RunReport : public BackupReport {
+   public:
+    RunReport(const Listing& listing, const RunOptions& options)
+        : listing_(listing), options_(options) {}
+    void told(size_t index, const BackupResult& r) override {
+        if (r.outcome == BackupOutcome::DONE) ++done;
+        if (options_.debug || options_.list_only)
+            trace_result(listing_.names[index], r, options_.copy, options_.list_only);
+    }
+    int done = 0;
+
+   private:
+    const Listing& listing_;
+    const RunOptions& options_;
 };
+
+/// The /DEBUG line of an entry that is passed over; false for an entry to back up.
+bool passed_over(const std::string& name, char kind, const RunOptions& options) {
+    if (kind == FILE_ENTRY || (kind == SPECIAL_FILE && !options.copy))
+        return false;  // renamed; a special file is never copied
+    if (options.debug || options.list_only) {
+        trace(name, kind == DIRECTORY_ENTRY  ? ": passed over, a directory"
+                    : kind == BACKSLASH_NAME ? ": passed over, its name holds a backslash"
+                    : kind == SPECIAL_FILE   ? ": passed over, a FIFO, socket or device"
+                    : kind == UNREACHABLE_NAME
+                        ? ": passed over, Windows cannot reach it by its name"
+                        : ": passed over, the code page cannot hold its name");
+    }
+    return true;
+}
+
+/// The /DEBUG lines about the directory itself: why it could not be opened, flushed or read
+/// to its end.
+void trace_directory(const char* what, const FsResult& r) {
+    if (!r.ok() && !r.words.empty())
+        console_printf("  the directory could not be %s: %s\n", what,
+                       console_safe(r.words.c_str()).c_str());
+}
 
 /// Backs up the files of the plan, each to its first free backup name; returns the count.
 /// Esc, checked before and after each file and during a long copy, ends the loop and sets
 /// cancelled. With /L, the names are chosen as the run would choose them, and nothing changes.
-/// Copies are made in turn and wait, open, to be flushed together and only then named.
 int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
     const bool trace_all = options.debug || options.list_only;
+    cancelled = false;
+    if (!plan.dir) {
+        if (trace_all) trace_directory("opened", plan.opened);
+        return 0;
+    }
     BackupRequest request;
     request.format = options.format;
     request.hex = options.hex;
     request.copy = options.copy;
-    request.dry_run = options.list_only;
-    request.foresee = options.list_only;
-    const bool show_progress = options.verbose && platform().output_is_terminal();
-    int renamed = 0;
-    cancelled = false;
-    if (!plan.dir) {
-        if (trace_all && !plan.open_error.empty()) {
-            console_printf("  the directory could not be opened: %s\n",
-                           console_safe(plan.open_error.c_str()).c_str());
-        }
-        return 0;
-    }
+    request.dry_run = request.foresee = options.list_only;
     const Listing& listing = plan.listing;
-    Directory& dir = *plan.dir;
     // A view that misses a name only costs a refused rename and the tests on the disk.
     DirectoryView view(listing.names);
-    const bool copying = options.copy && !options.list_only;
-    const size_t together = copying ? std::max<size_t>(1, dir.copies_together()) : 1;
-    std::vector<Pending> pending;
-    uint64_t pending_bytes = 0;
-    bool named = false;  // a copy got its name
-
-    // The waiting copies flushed together, then named, and each file's line told in turn.
-    auto settle = [&]() {
-        std::vector<PreparedCopy*> ready;
-        for (Pending& p : pending) {
-            if (p.copied) ready.push_back(&p.copy);
+    RunReport report(listing, options);
+    const bool show_progress = options.verbose && terminal().output_is_terminal();
+    FsResult flushed;
+    {
+        BackupBatch batch(BackupPlace{*plan.dir, signals(), plan.dir_length, &view}, request,
+                          report);
+        for (size_t i = 0; i < listing.names.size() && !cancelled; ++i) {
+            const std::string& name = listing.names[i];
+            if (listing.kind[i] == NOT_MATCHED || passed_over(name, listing.kind[i], options))
+                continue;
+            cancelled = cancel_requested();
+            if (cancelled) break;
+            CopyProgress progress(name, show_progress);
+            cancelled = !batch.add(i, name.c_str(), progress) || cancel_requested();
         }
-        flush_copies(dir, ready);
-        for (Pending& p : pending) {
-            const std::string& name = listing.names[p.index];
-            BackupResult r = p.known;
-            if (p.copied && p.copy.result == StepResult::DONE) {
-                request.prepared = &p.copy;
-                r = backup_file_report(dir, plan.dir_length, name.c_str(), request, &view);
-                request.prepared = nullptr;
-            } else if (p.copied) {
-                r.outcome = backup_outcome(p.copy.result);
-                r.reason = p.copy.reason;
-            }
-            if (r.outcome == BackupOutcome::DONE) ++renamed;
-            named = named || (copying && r.outcome == BackupOutcome::DONE);
-            if (trace_all) trace_result(name, r, options.copy, options.list_only);
-        }
-        pending.clear();
-        pending_bytes = 0;
-    };
-
-    for (size_t i = 0; i < listing.names.size(); ++i) {
-        const std::string& name = listing.names[i];
-        const char kind = listing.kind[i];
-        if (kind == NOT_MATCHED) continue;
-        if (kind != FILE_ENTRY &&
-            (kind != SPECIAL_FILE || options.copy)) {  // renamed, never copied
-            if (trace_all) {
-                trace(name, kind == DIRECTORY_ENTRY  ? ": passed over, a directory"
-                            : kind == BACKSLASH_NAME ? ": passed over, its name holds a backslash"
-                            : kind == SPECIAL_FILE   ? ": passed over, a FIFO, socket or device"
-                            : kind == UNREACHABLE_NAME
-                                ? ": passed over, Windows cannot reach it by its name"
-                                : ": passed over, the code page cannot hold its name");
-            }
-            continue;
-        }
-        if (cancel_requested()) {
-            cancelled = true;
-            break;
-        }
-        Pending p;
-        p.index = i;
-        if (copying) {
-            // The name is foreseen first: a file that could get none is not copied.
-            request.dry_run = true;
-            p.known = backup_file_report(dir, plan.dir_length, name.c_str(), request, &view);
-            request.dry_run = false;
-            p.copied = p.known.outcome == BackupOutcome::DONE;
-            if (p.copied) {
-                CopyProgress progress(name, show_progress);  // erased before the lines
-                p.copy = prepare_copy(dir, name.c_str(), progress);
-            }
-        } else {
-            p.known = backup_file_report(dir, plan.dir_length, name.c_str(), request, &view);
-        }
-        const bool stop = p.copied ? p.copy.result == StepResult::CANCELLED
-                                   : p.known.outcome == BackupOutcome::CANCELLED;
-        // A copy under a private name does not wait: a signal handler knows one such name.
-        const bool alone = p.copied && p.copy.copy && !p.copy.copy->private_name().empty();
-        if (p.copied) pending_bytes += p.copy.size;
-        pending.push_back(std::move(p));
-        if (pending.size() >= together || pending_bytes >= COPY_BYTES_TOGETHER || alone || stop) {
-            settle();
-        }
-        if (stop || cancel_requested()) {
-            cancelled = true;
-            break;
-        }
+        flushed = batch.finish();
     }
-    settle();
-    if (named && dir.flush_directory() != FsStatus::OK && trace_all) {
-        console_printf("  the directory could not be flushed: %s\n",
-                       console_safe(dir.last_error().c_str()).c_str());
-    }
+    if (trace_all) trace_directory("flushed", flushed);
     if (trace_all && !listing.error.empty() && !cancelled) {
         console_printf("  the directory could not be read to its end: %s\n",
                        console_safe(listing.error.c_str()).c_str());
     }
-    return renamed;
+    return report.done;
 }
 
 }  // namespace

@@ -315,3 +315,42 @@ TEST_F(Driver, DebugTellsWhatBecameOfEachEntry) {
     run_backup(o);
     EXPECT_EQ("  " + long_name + ": not renamed, the name would be too long\n", fs.out);
 }
+
+TEST(FailedSteps, DebugNamesTheStepThatFailed) {
+    struct Case {
+        const char* op;
+        bool copy, no_noreplace, unnamed_files;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"rename", false, true, true, "the move to a private name failed"},
+        {"link", false, true, true, "the link to the backup name failed"},
+        {"remove", false, true, true, "the private name could not be removed"},
+        {"open_source", true, false, true, "the file could not be opened"},
+        {"create_copy", true, false, true, "the copy could not be made"},
+        {"copy_range", true, false, true, "the data could not be copied"},
+        {"keep_permissions", true, false, true, "its permissions could not be kept"},
+        {"keep_times", true, false, true, "its times could not be kept"},
+        {"flush", true, false, false, "the copy could not be flushed"},
+        {"link_unnamed", true, false, true, "the copy could not be named"},
+    };
+    for (const Case& c : cases) {
+        FakePlatform steps;
+        steps.add_dir("/work");
+        steps.add_file("/work/f");
+        steps.no_noreplace = c.no_noreplace;
+        steps.unnamed_files = c.unnamed_files;
+        steps.fail_at[c.op] = 1;
+        RunOptions o;
+        o.spec = "f";
+        o.copy = c.copy;
+        o.debug = true;
+        o.verbose = false;
+        run_backup(o);
+        EXPECT_EQ(std::string("  f: not ") + (c.copy ? "copied, " : "renamed, ") + c.line +
+                      ": refused by the test\n",
+                  steps.out)
+            << c.op;
+        EXPECT_TRUE(steps.has("/work/f")) << c.op;
+    }
+}

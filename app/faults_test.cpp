@@ -14,15 +14,18 @@
 
 namespace {
 
-const char* const OPERATIONS[] = {"full_path",       "current_directory",
-                                  "open_directory",  "next",
-                                  "type_of",         "rename_noreplace",
-                                  "rename_private",  "link",
-                                  "remove",          "open_source",
-                                  "create_hidden",   "copy_chunk",
-                                  "keep_attributes", "flush",
-                                  "flush_together",  "flush_directory",
-                                  "name_unnamed"};
+const char* const OPERATIONS[] = {"full_path",      "current_directory",
+                                  "open_directory", "next",
+                                  "type_of",        "rename_noreplace",
+                                  "rename",         "link",
+                                  "remove",         "open_source",
+                                  "create_copy",    "copy_range",
+                                  "keep_owner",     "keep_permissions",
+                                  "keep_extended",  "owner_alone",
+                                  "keep_times",     "flush",
+                                  "flush_together", "flush_directory",
+                                  "link_unnamed"};
+constexpr int OPERATION_COUNT = sizeof OPERATIONS / sizeof OPERATIONS[0];
 
 /// The ways a run takes its steps: a rename in one call or in steps, a copy with or without
 /// a name of its own while it is made.
@@ -162,7 +165,7 @@ TEST(Faults, EachCallFailingOnceOrForGoodLosesNothing) {
             }
         }
     }
-    EXPECT_EQ(4 * 17 * 2 * 30, runs);
+    EXPECT_EQ(4 * OPERATION_COUNT * 2 * 30, runs);
 }
 
 TEST(Faults, WithoutFaultsEveryFileIsBackedUp) {

@@ -4,10 +4,11 @@
 #include <cstring>
 #include <memory>
 
-#include "backup/protocol.h"
+#include "backup/copy.h"
+#include "backup/rename.h"
 #include "pathstr/pathstr.h"
 #include "platform/filesys.h"
-#include "platform/platform.h"
+#include "platform/limits.h"
 
 namespace {
 
@@ -85,26 +86,79 @@ void DirectoryView::forget(const char* name) {
 
 namespace {
 
-/// Takes one candidate for the file: renames it there, copies it there, or, for a dry run,
-/// only chooses it.
-StepResult take_name(Directory& dir, EntryMove& move, const char* name, const char* candidate,
-                     const BackupRequest& request, std::string& reason, std::string& note) {
+/// Takes one candidate for the file: renames it there, names the prepared copy so, or, for a
+/// dry run, only chooses it.
+StepResult take_name(BackupPlace& place, EntryMove& move, const char* name, const char* candidate,
+                     const BackupRequest& request, PreparedCopy* prepared, BackupResult& result) {
     if (request.dry_run) {
-        reason = request.foresee ? dir.foresee_refusal(name, request.copy) : std::string();
-        return reason.empty() ? StepResult::DONE : StepResult::REFUSED;
-    }
-    if (!request.copy) {
-        StepResult r = move.to(candidate);
-        reason = move.reason();
-        return r;
-    }
-    if (!request.prepared) {
-        reason = "no copy was made";
+        if (!request.foresee) return StepResult::DONE;
+        const FsResult r = place.dir.foresee_refusal(name, request.copy);
+        if (r.ok()) return StepResult::DONE;
+        result.reason = r.words;
         return StepResult::REFUSED;
     }
-    const StepResult r = name_copy(dir, *request.prepared, candidate, reason);
-    note = request.prepared->note;
+    if (!request.copy) {
+        const StepResult r = move.to(candidate);
+        result.reason = move.reason();
+        return r;
+    }
+    if (!prepared) {
+        result.reason = "no copy was made";
+        return StepResult::REFUSED;
+    }
+    const StepResult r = name_copy(place.dir, place.signals, *prepared, candidate, result.reason);
+    result.note = prepared->note;
     return r;
+}
+
+/// The name's base and extension for the shape: FORMAT_BEFORE_EXT puts the number between
+/// them; the others after the whole name. False when the shape needs an extension and the
+/// name has none.
+bool split_name(const char* name, BackupFormat format, char (&base)[MAX_PATH + 1],
+                char (&ext)[MAX_PATH + 1]) {
+    // Entry names hold no separator: the extension is the name's own.
+    if (format != FORMAT_BEFORE_EXT) {
+        str_copy_max(base, name, MAX_PATH);
+        ext[0] = '\0';
+        return true;
+    }
+    str_copy_max(ext, path_extension(name), MAX_PATH);
+    if (ext[0] == '\0') return false;
+    str_copy_max(base, path_strip_extension(name), MAX_PATH);
+    return true;
+}
+
+/// Tries the candidates from the lowest on; candidate is the last one tried.
+StepResult try_candidates(BackupPlace& place, const char* name, const BackupRequest& request,
+                          PreparedCopy* prepared, EntryMove& move, char (&candidate)[MAX_PATH + 1],
+                          BackupResult& result) {
+    char base[MAX_PATH + 1] = {0};
+    char ext[MAX_PATH + 1] = {0};
+    if (!split_name(name, request.format, base, ext)) {
+        result.outcome = BackupOutcome::NO_EXTENSION;
+        return StepResult::REFUSED;
+    }
+    const int limit = request.hex ? SEQUENCE_LIMIT_HEX : SEQUENCE_LIMIT_DECIMAL;
+    bool listed = place.view != nullptr;  // whether the listing still answers for the names
+    StepResult last = StepResult::TAKEN;
+    for (int i = 0; i < limit && last == StepResult::TAKEN; ++i) {
+        if (!format_candidate(candidate, place.dir_length, request.format, request.hex, base, i,
+                              ext)) {
+            result.outcome = BackupOutcome::TOO_LONG;
+            return StepResult::REFUSED;
+        }
+        if (listed ? place.view->taken(candidate)
+                   : place.dir.type_of(candidate) != EntryType::MISSING)
+            continue;
+        last = take_name(place, move, name, candidate, request, prepared, result);
+        if (last == StepResult::TAKEN && listed) {
+            // The listing was stale: the candidates are tested on the directory from the first.
+            listed = false;
+            i = -1;
+        }
+    }
+    result.outcome = backup_outcome(last);
+    return last;
 }
 
 }  // namespace
@@ -128,54 +182,27 @@ BackupOutcome backup_outcome(StepResult r) {
     return BackupOutcome::REFUSED;
 }
 
-BackupResult backup_file_report(Directory& dir, size_t dir_length, const char* name,
-                                const BackupRequest& request, DirectoryView* view) {
-    const BackupFormat format = request.format;
-    const bool hex = request.hex;
+BackupResult backup_file(BackupPlace& place, const char* name, const BackupRequest& request,
+                         PreparedCopy* prepared) {
     BackupResult result;
-    if (dir_length == NO_DIRECTORY_PATH) return result;
-    if (dir_length + std::strlen(name) >= static_cast<size_t>(MAX_PATH)) {
-        result.outcome = BackupOutcome::TOO_LONG;
+    if (place.dir_length == NO_DIRECTORY_PATH) {
+        if (prepared) discard_copy(place.dir, place.signals, *prepared);
         return result;
     }
-    // Entry names hold no separator: the extension is the name's own.
-    char base[MAX_PATH + 1] = {0};
-    char ext[MAX_PATH + 1] = {0};
-    const char* name_base = name;
-    if (format == FORMAT_BEFORE_EXT) {
-        str_copy_max(ext, path_extension(name), MAX_PATH);
-        if (ext[0] == '\0') {
-            result.outcome = BackupOutcome::NO_EXTENSION;
-            return result;
-        }
-        str_copy_max(base, path_strip_extension(name), MAX_PATH);
-        name_base = base;
-    }
-    const int limit = hex ? SEQUENCE_LIMIT_HEX : SEQUENCE_LIMIT_DECIMAL;
     char candidate[MAX_PATH + 1] = {0};
-    bool listed = view != nullptr;  // whether the listing still answers for the names
-    EntryMove move(dir, name);
-    StepResult last = StepResult::TAKEN;
-    for (int i = 0; i < limit && last == StepResult::TAKEN; ++i) {
-        if (!format_candidate(candidate, dir_length, format, hex, name_base, i, ext)) {
-            result.outcome = BackupOutcome::TOO_LONG;
-            break;
-        }
-        if (listed ? view->taken(candidate) : dir.type_of(candidate) != EntryType::MISSING)
-            continue;
-        last = take_name(dir, move, name, candidate, request, result.reason, result.note);
-        if (last == StepResult::TAKEN && listed) {
-            // The listing was stale: the candidates are tested on the directory from the first.
-            listed = false;
-            i = -1;
-        }
+    EntryMove move(place.dir, place.signals, name);
+    StepResult last = StepResult::REFUSED;
+    if (place.dir_length + std::strlen(name) >= static_cast<size_t>(MAX_PATH)) {
+        result.outcome = BackupOutcome::TOO_LONG;
+    } else {
+        last = try_candidates(place, name, request, prepared, move, candidate, result);
     }
-    if (result.outcome != BackupOutcome::TOO_LONG) result.outcome = backup_outcome(last);
     if (last == StepResult::DONE) {
         result.backup = candidate;
-        if (view && !request.copy) view->forget(name);  // a rename frees the name, for /L too
+        // A rename frees the name, for /L too.
+        if (place.view && !request.copy) place.view->forget(name);
     }
-    if (request.prepared) discard_copy(dir, *request.prepared);  // when it got no name
+    if (prepared) discard_copy(place.dir, place.signals, *prepared);  // when it got no name
     const std::string kept = move.finish();
     if (!kept.empty()) {
         result.outcome = BackupOutcome::REFUSED;

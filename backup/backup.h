@@ -18,6 +18,7 @@ constexpr int SEQUENCE_LIMIT_HEX = 0x10000;
 #include <vector>
 
 class Directory;
+class Signals;
 struct PreparedCopy;
 enum class StepResult;
 
@@ -62,25 +63,33 @@ struct BackupRequest {
     bool copy = false;     // the file stays; its backup is a copy
     bool dry_run = false;  // the backup name is chosen, nothing is changed
     bool foresee = false;  // with dry_run: a refusal that can be known without trying is told
-    PreparedCopy* prepared = nullptr;  // with copy: the copy made and flushed, to be named
 };
 
 struct BackupResult {
     BackupOutcome outcome = BackupOutcome::NO_FULL_PATH;
     std::string backup;  // the backup's name in the directory, when done
-    std::string reason;  // the platform's own words, when it refused
+    std::string reason;  // when refused: the step that failed and the system's words
     std::string note;    // what a copy could not keep of the file, when it was made
 };
 
 /// The length of a directory's full path that cannot be had.
 constexpr size_t NO_DIRECTORY_PATH = static_cast<size_t>(-1);
 
-/// Renames the entry name of the open directory dir to its lowest free backup name (or copies
-/// it there, or only chooses the name, as request says). dir_length is the length of the
-/// directory's full path with its separator (NO_DIRECTORY_PATH when it cannot be had): the
-/// full path of the file and of its backup, that length and the name, must each be shorter
-/// than MAX_PATH. Candidates are tested against view, when there is one, without a call to
-/// the file system; when a rename is refused as taken (the view was stale), they are tested
-/// on the directory once more.
-BackupResult backup_file_report(Directory& dir, size_t dir_length, const char* name,
-                                const BackupRequest& request, DirectoryView* view);
+/// Where the backups of a run are made: the directory opened for it, the length of its full
+/// path with its separator (NO_DIRECTORY_PATH when it cannot be had), the listing's view of
+/// it (null for none), and the process's signals.
+struct BackupPlace {
+    Directory& dir;
+    Signals& signals;
+    size_t dir_length;
+    DirectoryView* view;
+};
+
+/// Renames the entry name of the place's directory to its lowest free backup name, or gives
+/// that name to the copy prepared of it, or, for a dry run, only chooses the name, as request
+/// says. The full path of the file and of its backup must each be shorter than MAX_PATH.
+/// Candidates are tested against the view, when there is one, without a call to the file
+/// system; when a rename is refused as taken (the view was stale), they are tested on the
+/// directory once more. A prepared copy that gets no name is discarded.
+BackupResult backup_file(BackupPlace& place, const char* name, const BackupRequest& request,
+                         PreparedCopy* prepared = nullptr);

@@ -19,17 +19,17 @@ namespace {
 int backup_path(const char* path, BackupFormat format, bool hex) {
     if (!path || !*path) return 0;
     char full[MAX_PATH + 1] = {0};
-    size_t len = platform().full_path(path, full, MAX_PATH);
+    size_t len = file_system().full_path(path, full, MAX_PATH);
     if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) return 0;
     const size_t name_at = path_name_start(full);
-    std::unique_ptr<Directory> dir =
-        platform().open_directory(std::string(full, name_at).c_str(), "*");
+    std::unique_ptr<Directory> dir;
+    file_system().open_directory(std::string(full, name_at).c_str(), "*", dir);
     if (!dir) return 0;
     BackupRequest request;
     request.format = format;
     request.hex = hex;
-    return backup_file_report(*dir, name_at, full + name_at, request, nullptr).outcome ==
-           BackupOutcome::DONE;
+    BackupPlace place{*dir, signals(), name_at, nullptr};
+    return backup_file(place, full + name_at, request).outcome == BackupOutcome::DONE;
 }
 
 struct BackupFile : ::testing::Test {
@@ -172,11 +172,13 @@ std::vector<std::string> names_in(const FakePlatform& fs) {
 
 /// Backs up /d/name of the installed platform with the candidates tested against view.
 int listed_backup(const std::string& name, BackupFormat format, bool hex, DirectoryView& view) {
-    std::unique_ptr<Directory> d = platform().open_directory("/d", "*");
+    std::unique_ptr<Directory> d;
+    file_system().open_directory("/d", "*", d);
     BackupRequest request;
     request.format = format;
     request.hex = hex;
-    BackupResult r = backup_file_report(*d, 3, name.c_str(), request, &view);
+    BackupPlace place{*d, signals(), 3, &view};
+    BackupResult r = backup_file(place, name.c_str(), request);
     return r.outcome == BackupOutcome::DONE;
 }
 

@@ -21,19 +21,19 @@ void console_error(const char* fmt, ...) {
     int len = std::vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
     if (len < 0) return;
-    platform().write_err(
+    terminal().write_err(
         text, static_cast<size_t>(len) < sizeof text ? static_cast<size_t>(len) : sizeof text - 1);
 }
 
 int console_exit_status(int status) {
     std::string why;
-    if (platform().output_written(why)) return status;
+    if (terminal().output_written(why)) return status;
     console_error("Tavrix: standard output could not be written: %s\n", why.c_str());
     return 3;
 }
 
 void console_printf(const char* fmt, ...) {
-    std::string own = platform().own_text(fmt);
+    std::string own = terminal().own_text(fmt);
     char small[512];
     va_list args;
     va_start(args, fmt);
@@ -42,14 +42,14 @@ void console_printf(const char* fmt, ...) {
     va_end(args);
     if (len < 0) return;
     if (static_cast<size_t>(len) < sizeof small) {
-        platform().write_out(small, static_cast<size_t>(len));
+        terminal().write_out(small, static_cast<size_t>(len));
         return;
     }
     std::vector<char> big(static_cast<size_t>(len) + 1);
     va_start(args, fmt);
     std::vsnprintf(big.data(), big.size(), own.c_str(), args);
     va_end(args);
-    platform().write_out(big.data(), static_cast<size_t>(len));
+    terminal().write_out(big.data(), static_cast<size_t>(len));
 }
 
 namespace {
@@ -138,7 +138,7 @@ std::string escape_controls(const char* text, bool utf8, bool c1) {
 }
 
 std::string console_safe(const char* text) {
-    Platform& os = platform();
+    Terminal& os = terminal();
     if (!os.output_is_terminal()) return text;
     return escape_controls(os.terminal_text(text).c_str(), os.output_utf8(),
                            os.output_c1_controls());
@@ -146,20 +146,20 @@ std::string console_safe(const char* text) {
 
 void console_clear() {
     ScreenInfo info;
-    if (!platform().screen_info(info)) return;
-    platform().blank_screen(info.attributes);
-    platform().set_cursor(0, 0);
+    if (!terminal().screen_info(info)) return;
+    terminal().blank_screen(info.attributes);
+    terminal().set_cursor(0, 0);
 }
 
 int16_t console_rows() {
     ScreenInfo info;
-    if (!platform().screen_info(info)) return 0;
+    if (!terminal().screen_info(info)) return 0;
     return static_cast<int16_t>(info.window_bottom - info.window_top + 1);
 }
 
 int console_columns() {
     ScreenInfo info;
-    return platform().screen_info(info) ? info.width : 0;
+    return terminal().screen_info(info) ? info.width : 0;
 }
 
 namespace {
@@ -167,16 +167,10 @@ namespace {
 /// The code point of the UTF-8 sequence at text[at], and its length in len; a byte that
 /// begins no sequence is itself.
 uint32_t code_point_at(const std::string& text, size_t at, size_t& len) {
-    const unsigned char c = static_cast<unsigned char>(text[at]);
-    len = c >= 0xF0 && c < 0xF8 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    if (len == 1 || at + len > text.size()) {
-        len = 1;
-        return c;
-    }
-    uint32_t cp = c & (0x7F >> len);
-    for (size_t i = 1; i < len; ++i)
-        cp = (cp << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
-    return cp;
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text.c_str()) + at;
+    len = utf8_length(s);
+    if (len == 0) len = 1;
+    return utf8_decode(s, len);
 }
 
 /// East Asian wide characters and emoji, which take two columns.
@@ -191,7 +185,7 @@ bool is_wide(uint32_t cp) {
 /// The columns of each character of text, in order, with the bytes each takes.
 std::vector<std::pair<size_t, int>> characters(const std::string& text) {
     std::vector<std::pair<size_t, int>> out;
-    const bool utf8 = platform().output_utf8();
+    const bool utf8 = terminal().output_utf8();
     for (size_t at = 0, len = 1; at < text.size(); at += len) {
         const uint32_t cp =
             utf8 ? code_point_at(text, at, len) : static_cast<unsigned char>(text[at]);
@@ -211,7 +205,7 @@ int text_columns(const std::string& text) {
 
 std::string fit_columns(const std::string& text, int columns) {
     if (text_columns(text) <= columns) return text;
-    const std::string ellipsis = platform().output_utf8() ? "\xE2\x80\xA6" : "...";
+    const std::string ellipsis = terminal().output_utf8() ? "\xE2\x80\xA6" : "...";
     const int room = columns - text_columns(ellipsis);
     if (room <= 0) return ellipsis.substr(0, columns > 0 ? static_cast<size_t>(columns) : 0);
     const auto chars = characters(text);
@@ -234,12 +228,12 @@ std::string fit_columns(const std::string& text, int columns) {
 }
 
 void console_set_attr(uint16_t attr) {
-    platform().set_attr(attr);
+    terminal().set_attr(attr);
 }
 
 uint16_t console_get_attr() {
     ScreenInfo info;
-    if (!platform().screen_info(info)) return 0;
+    if (!terminal().screen_info(info)) return 0;
     return info.attributes;
 }
 
@@ -249,23 +243,23 @@ void console_set_fore(uint16_t fore) {
 
 int console_cursor_col() {
     int x, y;
-    return platform().cursor_position(x, y) ? x + 1 : 0;
+    return terminal().cursor_position(x, y) ? x + 1 : 0;
 }
 
 int console_cursor_row() {
     int x, y;
-    return platform().cursor_position(x, y) ? y + 1 : 0;
+    return terminal().cursor_position(x, y) ? y + 1 : 0;
 }
 
 void console_goto(int col, int row) {
     int x = col - 1 < 0 ? 0 : col - 1;
     int y = row - 1 < 0 ? 0 : row - 1;
-    platform().set_cursor(x, y);
+    terminal().set_cursor(x, y);
 }
 
 int key_available() {
     if (pending_code >= 0) return 1;
-    return platform().key_waiting() ? 1 : 0;
+    return terminal().key_waiting() ? 1 : 0;
 }
 
 int read_key() {
@@ -275,7 +269,7 @@ int read_key() {
         return code;
     }
     KeyPress k;
-    if (!platform().key_next(k)) return -1;
+    if (!terminal().key_next(k)) return -1;
     if (k.code2 >= 0) pending_code = k.code2;
     return k.code1;
 }
@@ -283,8 +277,8 @@ int read_key() {
 int prompt_key(const char* prompt) {
     while (key_available()) read_key();
     if (prompt && *prompt) console_printf("%s", prompt);
-    if (platform().key_input()) {
-        while (!key_available()) platform().sleep_ms(KEY_POLL_MS);
+    if (terminal().key_input()) {
+        while (!key_available()) terminal().sleep_ms(KEY_POLL_MS);
     }
     console_printf("\n");
     return read_key();

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix_util.h"
+#include "platform/wildcard.h"
 #include "tests/fake_platform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/limits.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-// The file-system side of the POSIX layer: a directory opened once for a run and the
-// operations on its entries, relative to its descriptor. The calls only Linux has come from
-// posix_system.h, which answers that it cannot where the build has none of them.
+// The file system on POSIX: paths, a directory opened once for a run and the operations on
+// its entries, relative to its descriptor, and the copy in the making. The calls only Linux has
+// come from linux_calls.h, which answers that it cannot where the build has none of them.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -9,63 +9,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/posix_layer.h"
-#include "platform/posix_system.h"
-#include "platform/posix_util.h"
-
-namespace {
-
-/// A copy's private name, removed should a signal end the program before it is done: the
-/// directory, the process id and the name's random part in 16-bit pieces, so that the
-/// handler reads nothing but volatile sig_atomic_t.
-volatile sig_atomic_t temporary_dir = -1;
-volatile sig_atomic_t temporary_pid = 0;
-volatile sig_atomic_t temporary_random[4];
-
-/// How much a copy takes at a time: small enough to look at Esc often on a slow disk.
-constexpr size_t COPY_CHUNK = 8 << 20;
-
-/// The private name of process pid with random part r, written without any library call, so
-/// that the signal handler can make it too: ".tavrix-PID-RANDOM.tmp".
-void format_private_name(char* out, long pid, const unsigned (&r)[4]) {
-    const char* prefix = ".tavrix-";
-    while (*prefix) *out++ = *prefix++;
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + pid % 10);
-        pid /= 10;
-    } while (pid > 0 && n < 20);
-    while (n > 0) *out++ = digits[--n];
-    *out++ = '-';
-    for (unsigned part : r) {
-        for (int shift = 12; shift >= 0; shift -= 4)
-            *out++ = "0123456789abcdef"[(part >> shift) & 15];
-    }
-    const char* suffix = ".tmp";
-    while (*suffix) *out++ = *suffix++;
-    *out = '\0';
-}
-
-}  // namespace
-
-/// Removes the copy's private name, if there is one; from the signal handler too.
-void remove_temporary() {
-    const int dir = temporary_dir;
-    if (dir < 0) return;
-    const unsigned r[4] = {
-        static_cast<unsigned>(temporary_random[0]), static_cast<unsigned>(temporary_random[1]),
-        static_cast<unsigned>(temporary_random[2]), static_cast<unsigned>(temporary_random[3])};
-    char name[64];
-    format_private_name(name, temporary_pid, r);
-    unlinkat(dir, name, 0);
-}
+#include "platform/limits.h"
+#include "platform/linux_calls.h"
+#include "platform/path-posix.h"
+#include "platform/platform.h"
+#include "platform/signals-posix.h"
+#include "platform/wildcard.h"
 
 namespace {
 
@@ -78,8 +33,15 @@ bool unsupported(int e) {
 #endif
 }
 
-FsStatus status_of_errno() {
-    return errno == EEXIST ? FsStatus::TAKEN : FsStatus::FAILED;
+/// The failure of op that errno tells: TAKEN for a name that exists.
+FsResult failed(FsOp op, int error = errno) {
+    return FsResult{error == EEXIST ? FsStatus::TAKEN : FsStatus::FAILED, op, error,
+                    std::strerror(error)};
+}
+
+/// OK when the call answered 0, else its failure.
+FsResult result_of(int answer, FsOp op) {
+    return answer == 0 ? FsResult() : failed(op);
 }
 
 EntryType type_of_mode(mode_t mode) {
@@ -104,207 +66,62 @@ class PosixSource : public SourceFile {
     std::string name_;
 };
 
-class PosixHidden : public HiddenFile {
-   public:
-    PosixHidden(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
-    ~PosixHidden() override {
-        if (fd_ >= 0) close(fd_);
-        if (!name_.empty()) temporary_dir = -1;  // the protocol removes the name itself
-    }
-    const std::string& private_name() const override { return name_; }
-
-    int fd_;  // -1 for the copy of a link
-    std::string name_;
-    bool clone_tried = false;
-    bool cloned = false;
-    bool holes_known = true;  // until the file system says it cannot tell
-    bool ended = false;       // the whole file is copied
-    off_t at = 0;             // how far the copy got
+/// What a copy needs to know of its directory.
+struct CopyPlace {
+    int dir;                    // the directory's descriptor
+    bool gives_group;           // new files take the directory's group (set-group-ID)
+    bool* no_clones;            // the file system makes no clones, as found by a first try
+    std::vector<char>* buffer;  // for reads and writes, one for the run
 };
 
-class PosixDirectory : public Directory {
+class PosixCopy : public NewCopy {
    public:
-    PosixDirectory(int fd, std::string name_pattern) : fd_(fd), pattern_(std::move(name_pattern)) {}
-    ~PosixDirectory() override {
-        if (list_) closedir(list_);
-        close(fd_);
+    PosixCopy(const CopyPlace& place, int fd, std::string name)
+        : place_(place), fd_(fd), name_(std::move(name)) {}
+    ~PosixCopy() override {
+        if (fd_ >= 0) close(fd_);
+        if (!name_.empty()) forget_private_name();  // backup/ removes the name itself
     }
-
-    bool next(FindEntry& e) override {
-        if (!list_) {
-            // A description of its own, so that the listing's position is not the descriptor's.
-            int fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            list_ = fd < 0 ? nullptr : fdopendir(fd);
-            if (!list_) {
-                listing_errno_ = errno;
-                if (fd >= 0) close(fd);
-                return false;
-            }
-        }
-        for (;;) {
-            errno = 0;
-            dirent* d = readdir(list_);
-            if (!d) {
-                listing_errno_ = errno;  // 0 at the end of the listing
-                return false;
-            }
-            e.matched = wildcard_match(pattern_.c_str(), d->d_name);
-            e.name = d->d_name;
-            e.is_directory = false;
-            e.special = false;
-            if (e.matched && !classify(d, e.is_directory, e.special))
-                continue;  // vanished meanwhile
-            return true;
-        }
-    }
-
-    std::string listing_error() override {
-        return listing_errno_ ? std::strerror(listing_errno_) : std::string();
-    }
-
-    EntryType type_of(const char* name) override {
-        struct stat st;
-        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0) return type_of_mode(st.st_mode);
-        return errno == ENOENT || errno == ENOTDIR ? EntryType::MISSING : EntryType::UNKNOWN;
-    }
-
-    FsStatus rename_noreplace(const char* from, const char* to) override {
-        if (no_noreplace_) return FsStatus::UNSUPPORTED;
-        if (system_rename_noreplace(fd_, from, to) == 0) return FsStatus::OK;
-        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || unsupported(errno)) {
-            no_noreplace_ = true;  // the file system's answer for every name
-            return FsStatus::UNSUPPORTED;
-        }
-        return failed();
-    }
-
-    FsStatus rename_private(const char* from, const char* to) override {
-        return renameat(fd_, from, fd_, to) == 0 ? FsStatus::OK : failed();
-    }
-
-    FsStatus link(const char* from, const char* to) override {
-        return linkat(fd_, from, fd_, to, 0) == 0 ? FsStatus::OK : failed();
-    }
-
-    FsStatus remove(const char* name) override {
-        return unlinkat(fd_, name, 0) == 0 ? FsStatus::OK : failed();
-    }
-
-    std::string private_name() override {
-        unsigned r[4];
-        return private_name(r);
-    }
-
-    void hold_signals() override {
-        if (held_++ > 0) return;
-        sigset_t ending = ending_signals();
-        sigaddset(&ending, SIGTSTP);
-        sigprocmask(SIG_BLOCK, &ending, &saved_mask_);
-    }
-
-    void release_signals() override {
-        if (held_ == 0 || --held_ > 0) return;
-        sigprocmask(SIG_SETMASK, &saved_mask_, nullptr);
-    }
-
-    /// Opened not blocking, should it be a FIFO, and never through a link; what cannot be
-    /// opened so is looked at: a link, a socket, or an error.
-    std::unique_ptr<SourceFile> open_source(const char* name) override {
-        struct stat st;
-        int in = openat(fd_, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (in < 0) {
-            const int error = errno;
-            if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode) &&
-                !S_ISDIR(st.st_mode)) {
-                return std::unique_ptr<SourceFile>(new PosixSource(-1, st, name));
-            }
-            errno = error;
-            return none();
-        }
-        if (fstat(in, &st) != 0) {
-            last_errno_ = errno;
-            close(in);
-            return nullptr;
-        }
-        return std::unique_ptr<SourceFile>(new PosixSource(in, st, name));
-    }
-
-    std::unique_ptr<HiddenFile> create_hidden(SourceFile& source) override {
-        PosixSource& from = static_cast<PosixSource&>(source);
-        if (from.fd_ < 0) return copy_link(from);
-        int out = system_open_unnamed(fd_);
-        if (out >= 0) return std::unique_ptr<HiddenFile>(new PosixHidden(out, std::string()));
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT &&
-            errno != ENOSYS && !unsupported(errno)) {
-            return none();
-        }
-        // Under a private name, removed should a signal end the program first.
-        install_handlers();
-        unsigned r[4];
-        const std::string named = private_name(r);
-        temporary_pid = static_cast<sig_atomic_t>(getpid());
-        for (int i = 0; i < 4; ++i) temporary_random[i] = static_cast<sig_atomic_t>(r[i]);
-        temporary_dir = fd_;
-        out = openat(fd_, named.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-        if (out < 0) {
-            temporary_dir = -1;
-            return none();
-        }
-        return std::unique_ptr<HiddenFile>(new PosixHidden(out, named));
-    }
+    const std::string& private_name() const override { return name_; }
 
     /// A clone of the whole file where the file system makes one; else, from where the last
     /// part ended, the next run of data, at most COPY_CHUNK of it, by the kernel's copy or by
     /// reads and writes. Holes are passed over, and stay holes in the copy.
-    FsStatus copy_chunk(SourceFile& source, HiddenFile& copy, uint64_t& copied) override {
+    FsResult copy_range(SourceFile& source, uint64_t& copied) override {
         PosixSource& from = static_cast<PosixSource&>(source);
-        PosixHidden& to = static_cast<PosixHidden&>(copy);
         copied = 0;
-        if (to.ended) return FsStatus::OK;
-        if (!to.clone_tried && !no_clones_) {
-            to.clone_tried = true;
-            if (system_clone(from.fd_, to.fd_) == 0) {
-                to.cloned = to.ended = true;
+        if (ended_) return FsResult();
+        if (!clone_tried_ && !*place_.no_clones) {
+            clone_tried_ = true;
+            if (system_clone(from.fd_, fd_) == 0) {
+                cloned_ = ended_ = true;
                 copied = from.size();
-                return FsStatus::OK;
+                return FsResult();
             }
             // The file system's answer for every file: no clones here.
-            no_clones_ = errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL ||
-                         errno == ENOTTY || errno == ENOSYS || unsupported(errno);
+            *place_.no_clones = errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL ||
+                                errno == ENOTTY || errno == ENOSYS || unsupported(errno);
         }
         // The size the file had when opened; more would be a change, which is seen after.
-        if (to.at >= from.st_.st_size) return end_of_data(from, to, copied);
-        off_t at = to.at;
+        if (at_ >= from.st_.st_size) return end_of_data(from, copied);
+        off_t at = at_;
         size_t size = COPY_CHUNK;
-#ifdef SEEK_DATA
-        // Only a file with fewer blocks than its size can hold holes.
-        if (to.holes_known && static_cast<off_t>(from.st_.st_blocks) * 512 < from.st_.st_size) {
-            const off_t data = lseek(from.fd_, to.at, SEEK_DATA);
-            if (data < 0 && errno == ENXIO) return end_of_data(from, to, copied);
-            const off_t hole = data < 0 ? -1 : lseek(from.fd_, data, SEEK_HOLE);
-            if (hole < 0) {
-                to.holes_known = false;  // the file system does not tell: all of it is data
-            } else {
-                at = data;
-                if (hole - data < static_cast<off_t>(size)) size = static_cast<size_t>(hole - data);
-            }
-        }
-#endif
+        if (!next_data(from, at, size)) return end_of_data(from, copied);
         ssize_t n;
         do {
-            n = system_copy_range(from.fd_, to.fd_, at, size);
+            n = system_copy_range(from.fd_, fd_, at, size);
         } while (n < 0 && errno == EINTR);
-        if (n < 0 && errno == ENOSYS) n = read_write(from.fd_, to.fd_, at, size);
-        if (n < 0) return failed();
-        if (n == 0) return end_of_data(from, to, copied);
-        copied = static_cast<uint64_t>(at + n - to.at);
-        to.at = at + n;
-        return FsStatus::OK;
+        if (n < 0 && errno == ENOSYS) n = read_write(from, at, size);
+        if (n < 0) return failed(FsOp::COPY_DATA);
+        if (n == 0) return end_of_data(from, copied);
+        copied = static_cast<uint64_t>(at + n - at_);
+        at_ = at + n;
+        return FsResult();
     }
 
-    bool source_changed(SourceFile& source, HiddenFile& copy) override {
-        PosixSource& from = static_cast<PosixSource&>(source);
-        if (from.fd_ < 0 || static_cast<PosixHidden&>(copy).cloned) return false;
+    bool source_changed(SourceFile& source) override {
+        const PosixSource& from = static_cast<PosixSource&>(source);
+        if (from.fd_ < 0 || cloned_) return false;
         struct stat now;
         if (fstat(from.fd_, &now) != 0) return true;
         const struct stat& was = from.st_;
@@ -314,175 +131,109 @@ class PosixDirectory : public Directory {
                now.st_ctim.tv_nsec != was.st_ctim.tv_nsec;
     }
 
-    /// Owner and group where the process may set them (else no set-user or set-group bit),
-    /// the permission bits, the extended attributes and the times; for a link, what it may
-    /// set of its owner and times.
-    FsStatus keep_attributes(SourceFile& source, HiddenFile& copy) override {
+    /// A new file is the process's own, in its group unless the directory gives its own: the
+    /// call is needed only when the file's owner or group is another.
+    FsResult keep_owner(SourceFile& source) override {
         const struct stat& st = static_cast<PosixSource&>(source).st_;
-        PosixHidden& to = static_cast<PosixHidden&>(copy);
+        if (fd_ < 0) {
+            return result_of(
+                fchownat(place_.dir, name_.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW),
+                FsOp::KEEP_OWNER);
+        }
+        if (st.st_uid == geteuid() && st.st_gid == getegid() && !place_.gives_group)
+            return FsResult();
+        return result_of(fchown(fd_, st.st_uid, st.st_gid), FsOp::KEEP_OWNER);
+    }
+
+    FsResult keep_permissions(SourceFile& source, bool set_id) override {
+        if (fd_ < 0) return FsResult();  // a link has no permissions of its own
+        const struct stat& st = static_cast<PosixSource&>(source).st_;
+        return result_of(fchmod(fd_, st.st_mode & (set_id ? 07777 : 01777)),
+                         FsOp::KEEP_PERMISSIONS);
+    }
+
+    FsResult keep_extended(SourceFile& source, bool& narrowing) override {
+        narrowing = false;
+        if (fd_ < 0) return FsResult();
+        const std::string lost =
+            system_copy_xattrs(static_cast<PosixSource&>(source).fd_, fd_, narrowing);
+        if (!lost.empty()) add_note("not kept: " + lost);
+        return FsResult();
+    }
+
+    FsResult owner_alone(SourceFile& source) override {
+        const struct stat& st = static_cast<PosixSource&>(source).st_;
+        return result_of(fchmod(fd_, st.st_mode & 0700), FsOp::OWNER_ALONE);
+    }
+
+    FsResult keep_times(SourceFile& source) override {
+        const struct stat& st = static_cast<PosixSource&>(source).st_;
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (to.fd_ < 0) {
-            if (fchownat(fd_, to.name_.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
-                add_note(to, std::string("not kept: its owner (") + std::strerror(errno) + ")");
-            }
-            if (utimensat(fd_, to.name_.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-                add_note(to, std::string("not kept: its times (") + std::strerror(errno) + ")");
-            }
-            return FsStatus::OK;
+        if (fd_ < 0) {
+            return result_of(utimensat(place_.dir, name_.c_str(), times, AT_SYMLINK_NOFOLLOW),
+                             FsOp::KEEP_TIMES);
         }
-        // A new file is the process's own, in its group unless the directory gives its own.
-        const bool own = st.st_uid == euid_ && st.st_gid == egid_ && !group_from_directory();
-        const bool owned = own || fchown(to.fd_, st.st_uid, st.st_gid) == 0;
-        mode_t mode = st.st_mode & (owned ? 07777 : 01777);
-        if (fchmod(to.fd_, mode) != 0) return failed();
-        bool narrowing = false;
-        const std::string xattrs =
-            system_copy_xattrs(static_cast<PosixSource&>(source).fd_, to.fd_, narrowing);
-        if (!xattrs.empty()) add_note(to, "not kept: " + xattrs);
-        if (narrowing) {  // never wider than the file: readable by its owner alone
-            if (fchmod(to.fd_, mode & 0700) != 0) return failed();
-            add_note(to, "readable by its owner alone");
-        }
-        return futimens(to.fd_, times) == 0 ? FsStatus::OK : failed();
+        return result_of(futimens(fd_, times), FsOp::KEEP_TIMES);
     }
 
     /// The data on the disk; a copy under a private name is closed too, and the close
     /// checked, since some file systems (NFS) report a failed write only there.
-    FsStatus flush(HiddenFile& copy) override {
-        PosixHidden& to = static_cast<PosixHidden&>(copy);
-        if (to.fd_ < 0) return FsStatus::OK;
-        if (fsync(to.fd_) != 0) return failed();
-        if (to.name_.empty()) return FsStatus::OK;  // kept open: it is named through it
-        const int fd = to.fd_;
-        to.fd_ = -1;
-        return close(fd) == 0 ? FsStatus::OK : failed();
+    FsResult flush() override {
+        if (fd_ < 0) return FsResult();
+        if (fsync(fd_) != 0) return failed(FsOp::FLUSH);
+        if (name_.empty()) return FsResult();  // kept open: it is named through it
+        const int fd = fd_;
+        fd_ = -1;
+        return result_of(close(fd), FsOp::FLUSH);
     }
 
-    /// Unnamed copies: one flush of their file system, which writes what other programs
-    /// wrote there too; measured, it costs far less than a flush of each copy
-    /// (bench/README.md). Where that cannot be had, each is flushed.
-    FsStatus flush_together(const std::vector<HiddenFile*>& copies) override {
-        bool unnamed = true;
-        for (HiddenFile* c : copies) unnamed = unnamed && c->private_name().empty();
-        if (!unnamed || copies.empty()) return Directory::flush_together(copies);
-        if (system_sync_fs(static_cast<PosixHidden*>(copies.front())->fd_) == 0)
-            return FsStatus::OK;
-        if (errno == ENOSYS) return Directory::flush_together(copies);
-        return failed();
-    }
-
-    /// Half the files this process may open, at most 4,096, wait together.
-    size_t copies_together() override {
-        struct rlimit limit;
-        if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
-        const rlim_t room = limit.rlim_cur == RLIM_INFINITY ? 4096
-                            : limit.rlim_cur > 64           ? (limit.rlim_cur - 64) / 2
-                                                            : 1;
-        return room < 4096 ? static_cast<size_t>(room) : 4096;
-    }
-
-    FsStatus flush_directory() override {
-        return fsync(fd_) == 0 ? FsStatus::OK : failed();
-    }
-
-    FsStatus name_unnamed(HiddenFile& copy, const char* to) override {
-        PosixHidden& made = static_cast<PosixHidden&>(copy);
-        if (system_link_unnamed(made.fd_, fd_, to) != 0) return failed();
-        const int fd = made.fd_;
-        made.fd_ = -1;
+    FsResult link_unnamed(const char* to) override {
+        if (system_link_unnamed(fd_, place_.dir, to) != 0) return failed(FsOp::NAME);
+        const int fd = fd_;
+        fd_ = -1;
         if (close(fd) != 0)
-            add_note(made, std::string("its close failed (") + std::strerror(errno) + ")");
-        return FsStatus::OK;
+            add_note(std::string("its close failed (") + std::strerror(errno) + ")");
+        return FsResult();
     }
 
-    /// A file system mounted read-only, a directory this process may not write or search (by
-    /// its effective ids), a sticky directory whose entry is another user's, an immutable or
-    /// append-only file; with copy, a file it may not read.
-    std::string foresee_refusal(const char* name, bool copy) override {
-        if (directory_refusal_ < 0) {
-            struct statvfs vfs;
-            directory_refusal_ = fstatvfs(fd_, &vfs) == 0 && (vfs.f_flag & ST_RDONLY) ? EROFS
-                                 : faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) != 0  ? errno
-                                                                                      : 0;
-        }
-        if (directory_refusal_) return std::strerror(directory_refusal_);
-        struct stat st, dir;
-        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return std::string();
-        if (copy) {
-            if (S_ISREG(st.st_mode) && faccessat(fd_, name, R_OK, AT_EACCESS) != 0)
-                return std::strerror(errno);
-            return std::string();
-        }
-        if (euid_ != 0 && st.st_uid != euid_ && fstat(fd_, &dir) == 0 && (dir.st_mode & S_ISVTX) &&
-            dir.st_uid != euid_) {
-            return std::strerror(EPERM);
-        }
-        return system_fixed_file(fd_, name) ? std::strerror(EPERM) : std::string();
-    }
-
-    std::string last_error() override {
-        return std::strerror(last_errno_);
-    }
+    int fd() const { return fd_; }
 
    private:
-    /// Whether the directory gives new files its own group (set-group-ID), looked at once.
-    bool group_from_directory() {
-        if (directory_group_ < 0) {
-            struct stat st;
-            directory_group_ = fstat(fd_, &st) != 0 || (st.st_mode & S_ISGID) ? 1 : 0;
-        }
-        return directory_group_ == 1;
-    }
-
-    FsStatus failed() {
-        last_errno_ = errno;
-        return status_of_errno();
-    }
-
-    std::nullptr_t none() {
-        last_errno_ = errno;
-        return nullptr;
-    }
-
-    /// A private name, its random part in r.
-    /// A private name, its random part in r: unpredictable bits drawn once for the run, and
-    /// a count of the names made, so that no two of the run's names are the same.
-    std::string private_name(unsigned (&r)[4]) {
-        if (names_made_++ == 0 && !system_random(&name_bits_, sizeof name_bits_)) {
-            name_bits_ = static_cast<uint64_t>(now_ms()) ^ (static_cast<uint64_t>(getpid()) << 40);
-        }
-        const uint64_t bits = name_bits_ + names_made_;
-        for (int i = 0; i < 4; ++i) r[i] = static_cast<unsigned>(bits >> (48 - 16 * i)) & 0xFFFFu;
-        char name[64];
-        format_private_name(name, static_cast<long>(getpid()), r);
-        return name;
-    }
-
-    /// The link's copy, finished at once under a private name.
-    std::unique_ptr<HiddenFile> copy_link(const PosixSource& from) {
+    /// Where the next run of data begins from at on, and how much of it to take at most;
+    /// false when no data is left. Only a file with fewer blocks than its size has holes.
+    bool next_data(const PosixSource& from, off_t& at, size_t& size) {
+#ifdef SEEK_DATA
         const struct stat& st = from.st_;
-        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
-        ssize_t n = readlinkat(fd_, from.name_.c_str(), &target[0], target.size());
-        if (n < 0 || static_cast<size_t>(n) >= target.size()) {
-            if (n >= 0) errno = ENAMETOOLONG;  // it grew since it was looked at
-            return none();
+        if (!holes_known_ || static_cast<off_t>(st.st_blocks) * 512 >= st.st_size) return true;
+        const off_t data = lseek(from.fd_, at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO) return false;
+        const off_t hole = data < 0 ? -1 : lseek(from.fd_, data, SEEK_HOLE);
+        if (hole < 0) {
+            holes_known_ = false;  // the file system does not tell: all of it is data
+            return true;
         }
-        target.resize(static_cast<size_t>(n));
-        const std::string named = private_name();
-        if (symlinkat(target.c_str(), fd_, named.c_str()) != 0) return none();
-        return std::unique_ptr<HiddenFile>(new PosixHidden(-1, named));
+        at = data;
+        if (hole - data < static_cast<off_t>(size)) size = static_cast<size_t>(hole - data);
+#else
+        (void)from;
+        (void)at;
+        (void)size;
+#endif
+        return true;
     }
 
     /// One part by reads and writes at offset at; the count copied, 0 at the end, -1 with
     /// errno.
-    static ssize_t read_write(int in, int out, off_t at, size_t size) {
-        static char buffer[1 << 16];
+    ssize_t read_write(const PosixSource& from, off_t at, size_t size) {
+        std::vector<char>& buffer = *place_.buffer;
+        if (buffer.empty()) buffer.resize(1 << 16);
         ssize_t got;
         do {
-            got = pread(in, buffer, size < sizeof buffer ? size : sizeof buffer, at);
+            got = pread(from.fd_, buffer.data(), size < buffer.size() ? size : buffer.size(), at);
         } while (got < 0 && errno == EINTR);
         for (ssize_t done = 0; got > 0 && done < got;) {
-            ssize_t put = pwrite(out, buffer + done, static_cast<size_t>(got - done), at + done);
+            ssize_t put =
+                pwrite(fd_, buffer.data() + done, static_cast<size_t>(got - done), at + done);
             if (put < 0 && errno == EINTR) continue;
             if (put < 0) return -1;
             if (put == 0) {
@@ -495,17 +246,231 @@ class PosixDirectory : public Directory {
     }
 
     /// No data after the copy's place: the rest of the file, up to the size it had, is a hole.
-    FsStatus end_of_data(const PosixSource& from, PosixHidden& to, uint64_t& copied) {
-        to.ended = true;
-        if (to.at >= from.st_.st_size) return FsStatus::OK;
-        if (ftruncate(to.fd_, from.st_.st_size) != 0) return failed();
-        copied = static_cast<uint64_t>(from.st_.st_size - to.at);
-        to.at = from.st_.st_size;
-        return FsStatus::OK;
+    FsResult end_of_data(const PosixSource& from, uint64_t& copied) {
+        ended_ = true;
+        if (at_ >= from.st_.st_size) return FsResult();
+        if (ftruncate(fd_, from.st_.st_size) != 0) return failed(FsOp::COPY_DATA);
+        copied = static_cast<uint64_t>(from.st_.st_size - at_);
+        at_ = from.st_.st_size;
+        return FsResult();
     }
 
-    static void add_note(PosixHidden& to, const std::string& what) {
-        to.note += (to.note.empty() ? "" : "; ") + what;
+    CopyPlace place_;
+    int fd_;  // -1 for the copy of a link
+    std::string name_;
+    bool clone_tried_ = false;
+    bool cloned_ = false;
+    bool holes_known_ = true;  // until the file system says it cannot tell
+    bool ended_ = false;       // the whole file is copied
+    off_t at_ = 0;             // how far the copy got
+};
+
+class PosixDirectory : public Directory {
+   public:
+    PosixDirectory(int fd, std::string name_pattern) : fd_(fd), pattern_(std::move(name_pattern)) {}
+    ~PosixDirectory() override {
+        if (list_) closedir(list_);
+        close(fd_);
+    }
+
+    bool next(FindEntry& e, FsResult& failure) override {
+        if (!list_) {
+            // A description of its own, so that the listing's position is not the descriptor's.
+            int fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            list_ = fd < 0 ? nullptr : fdopendir(fd);
+            if (!list_) {
+                failure = failed(FsOp::LIST);
+                if (fd >= 0) close(fd);
+                return false;
+            }
+        }
+        for (;;) {
+            errno = 0;
+            dirent* d = readdir(list_);
+            if (!d) {
+                if (errno != 0) failure = failed(FsOp::LIST);  // 0 at the end of the listing
+                return false;
+            }
+            e.matched = wildcard_match(pattern_.c_str(), d->d_name);
+            e.name = d->d_name;
+            e.is_directory = false;
+            e.special = false;
+            if (e.matched && !classify(d, e.is_directory, e.special))
+                continue;  // vanished meanwhile
+            return true;
+        }
+    }
+
+    EntryType type_of(const char* name) override {
+        struct stat st;
+        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0) return type_of_mode(st.st_mode);
+        return errno == ENOENT || errno == ENOTDIR ? EntryType::MISSING : EntryType::UNKNOWN;
+    }
+
+    FsResult rename_noreplace(const char* from, const char* to) override {
+        if (no_noreplace_) return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, ""};
+        if (system_rename_noreplace(fd_, from, to) == 0) return FsResult();
+        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || unsupported(errno)) {
+            no_noreplace_ = true;  // the file system's answer for every name
+            return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, errno, std::strerror(errno)};
+        }
+        return failed(FsOp::RENAME);
+    }
+
+    FsResult rename(const char* from, const char* to) override {
+        return result_of(renameat(fd_, from, fd_, to), FsOp::RENAME);
+    }
+
+    FsResult link(const char* from, const char* to) override {
+        return result_of(linkat(fd_, from, fd_, to, 0), FsOp::LINK);
+    }
+
+    FsResult remove(const char* name) override {
+        return result_of(unlinkat(fd_, name, 0), FsOp::REMOVE);
+    }
+
+    std::string private_name() override {
+        unsigned r[4];
+        return private_name(r);
+    }
+
+    /// Opened not blocking, should it be a FIFO, and never through a link; what cannot be
+    /// opened so is looked at: a link, a socket, or an error.
+    FsResult open_source(const char* name, std::unique_ptr<SourceFile>& source) override {
+        struct stat st;
+        int in = openat(fd_, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (in < 0) {
+            const int error = errno;
+            if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode) &&
+                !S_ISDIR(st.st_mode)) {
+                source.reset(new PosixSource(-1, st, name));
+                return FsResult();
+            }
+            return failed(FsOp::OPEN_SOURCE, error);
+        }
+        if (fstat(in, &st) != 0) {
+            FsResult r = failed(FsOp::OPEN_SOURCE);
+            close(in);
+            return r;
+        }
+        source.reset(new PosixSource(in, st, name));
+        return FsResult();
+    }
+
+    FsResult create_copy(SourceFile& source, std::unique_ptr<NewCopy>& copy) override {
+        PosixSource& from = static_cast<PosixSource&>(source);
+        if (from.fd_ < 0) return copy_link(from, copy);
+        int out = system_open_unnamed(fd_);
+        if (out >= 0) {
+            copy.reset(new PosixCopy(place(), out, std::string()));
+            return FsResult();
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT &&
+            errno != ENOSYS && !unsupported(errno)) {
+            return failed(FsOp::CREATE_COPY);
+        }
+        // Under a private name, removed should a signal end the program first.
+        unsigned r[4];
+        const std::string named = private_name(r);
+        remove_on_signal(fd_, static_cast<long>(getpid()), r);
+        out = openat(fd_, named.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (out < 0) {
+            FsResult refused = failed(FsOp::CREATE_COPY);
+            forget_private_name();
+            return refused;
+        }
+        copy.reset(new PosixCopy(place(), out, named));
+        return FsResult();
+    }
+
+    /// Unnamed copies: one flush of their file system, which writes what other programs
+    /// wrote there too; measured, it costs far less than a flush of each copy
+    /// (bench/README.md). Where that cannot be had, each is flushed.
+    FsResult flush_together(const std::vector<NewCopy*>& copies) override {
+        bool unnamed = true;
+        for (NewCopy* c : copies) unnamed = unnamed && c->private_name().empty();
+        if (!unnamed || copies.empty()) return Directory::flush_together(copies);
+        if (system_sync_fs(static_cast<PosixCopy*>(copies.front())->fd()) == 0) return FsResult();
+        if (errno == ENOSYS) return Directory::flush_together(copies);
+        return failed(FsOp::FLUSH);
+    }
+
+    /// Half the files this process may open, at most 4,096.
+    size_t copies_together() override {
+        struct rlimit limit;
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+        const rlim_t room = limit.rlim_cur == RLIM_INFINITY ? 4096
+                            : limit.rlim_cur > 64           ? (limit.rlim_cur - 64) / 2
+                                                            : 1;
+        return room < 4096 ? static_cast<size_t>(room) : 4096;
+    }
+
+    FsResult flush_directory() override { return result_of(fsync(fd_), FsOp::FLUSH_DIRECTORY); }
+
+    /// A file system mounted read-only, a directory this process may not write or search (by
+    /// its effective ids), a sticky directory whose entry is another user's, an immutable or
+    /// append-only file; with copy, a file it may not read.
+    FsResult foresee_refusal(const char* name, bool copy) override {
+        const FsOp op = copy ? FsOp::CREATE_COPY : FsOp::RENAME;
+        if (directory_refusal_ < 0) {
+            struct statvfs vfs;
+            directory_refusal_ = fstatvfs(fd_, &vfs) == 0 && (vfs.f_flag & ST_RDONLY) ? EROFS
+                                 : faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) != 0  ? errno
+                                                                                      : 0;
+        }
+        if (directory_refusal_) return failed(op, directory_refusal_);
+        struct stat st, dir;
+        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return FsResult();
+        if (copy) {
+            if (S_ISREG(st.st_mode) && faccessat(fd_, name, R_OK, AT_EACCESS) != 0)
+                return failed(FsOp::OPEN_SOURCE);
+            return FsResult();
+        }
+        const uid_t euid = geteuid();
+        if (euid != 0 && st.st_uid != euid && fstat(fd_, &dir) == 0 && (dir.st_mode & S_ISVTX) &&
+            dir.st_uid != euid) {
+            return failed(op, EPERM);
+        }
+        return system_fixed_file(fd_, name) ? failed(op, EPERM) : FsResult();
+    }
+
+   private:
+    CopyPlace place() {
+        if (gives_group_ < 0) {
+            struct stat st;
+            gives_group_ = fstat(fd_, &st) != 0 || (st.st_mode & S_ISGID) ? 1 : 0;
+        }
+        return CopyPlace{fd_, gives_group_ == 1, &no_clones_, &buffer_};
+    }
+
+    /// A private name, its random part in r: unpredictable bits drawn once for the run, and
+    /// a count of the names made, so that no two of the run's names are the same.
+    std::string private_name(unsigned (&r)[4]) {
+        if (names_made_++ == 0 && !system_random(&name_bits_, sizeof name_bits_)) {
+            name_bits_ = static_cast<uint64_t>(std::time(nullptr)) ^
+                         (static_cast<uint64_t>(getpid()) << 40) ^
+                         static_cast<uint64_t>(std::clock());
+        }
+        const uint64_t bits = name_bits_ + names_made_;
+        for (int i = 0; i < 4; ++i) r[i] = static_cast<unsigned>(bits >> (48 - 16 * i)) & 0xFFFFu;
+        char name[64];
+        format_private_name(name, static_cast<long>(getpid()), r);
+        return name;
+    }
+
+    /// The link's copy, finished at once under a private name.
+    FsResult copy_link(PosixSource& from, std::unique_ptr<NewCopy>& copy) {
+        const struct stat& st = from.st_;
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
+        ssize_t n = readlinkat(fd_, from.name_.c_str(), &target[0], target.size());
+        if (n < 0) return failed(FsOp::CREATE_COPY);
+        if (static_cast<size_t>(n) >= target.size())
+            return failed(FsOp::CREATE_COPY, ENAMETOOLONG);  // it grew since it was looked at
+        target.resize(static_cast<size_t>(n));
+        const std::string named = private_name();
+        if (symlinkat(target.c_str(), fd_, named.c_str()) != 0) return failed(FsOp::CREATE_COPY);
+        copy.reset(new PosixCopy(place(), -1, named));
+        return FsResult();
     }
 
     /// Whether the entry is a directory (a link counts as what it points to), or a FIFO,
@@ -532,22 +497,60 @@ class PosixDirectory : public Directory {
     int fd_;
     std::string pattern_;
     DIR* list_ = nullptr;
-    int listing_errno_ = 0;
-    int last_errno_ = 0;
     bool no_noreplace_ = false;
     bool no_clones_ = false;
-    int directory_group_ = -1;    // unknown until asked
+    int gives_group_ = -1;        // unknown until asked
     int directory_refusal_ = -1;  // why no entry could be renamed here, 0 for none; -1 unknown
-    const uid_t euid_ = geteuid();
-    const gid_t egid_ = getegid();
-    int held_ = 0;  // nesting of hold_signals
-    sigset_t saved_mask_;
     unsigned names_made_ = 0;
     uint64_t name_bits_ = 0;
+    std::vector<char> buffer_;  // for copies by reads and writes
+};
+
+std::string backslash_to_slash(const char* path) {
+    std::string s = path;
+    for (char& c : s) {
+        if (c == '\\') c = '/';
+    }
+    return s;
+}
+
+bool read_cwd(std::string& cwd) {
+    char buffer[4096];
+    if (!getcwd(buffer, sizeof buffer)) return false;
+    cwd = buffer;
+    return true;
+}
+
+class PosixFileSystem : public FileSystem {
+   public:
+    size_t full_path(const char* path, char* out, size_t out_size) override {
+        std::string cwd;
+        if (path[0] != '/' && path[0] != '\\' && !read_cwd(cwd)) return 0;
+        return platform_give_back(absolute_path(cwd, path), out, out_size);
+    }
+
+    size_t current_directory(char* out, size_t out_size) override {
+        std::string cwd;
+        if (!read_cwd(cwd)) return 0;
+        return platform_give_back(cwd, out, out_size);
+    }
+
+    /// The directory as the user typed it, where '\' separates too; the current directory is
+    /// opened as itself, whatever its own name holds.
+    FsResult open_directory(const char* dir, const char* pattern,
+                            std::unique_ptr<Directory>& opened) override {
+        if (!*pattern) return FsResult();
+        std::string path = *dir ? backslash_to_slash(dir) : ".";
+        int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return failed(FsOp::OPEN_DIRECTORY);
+        opened.reset(new PosixDirectory(fd, pattern));
+        return FsResult();
+    }
 };
 
 }  // namespace
 
-std::unique_ptr<Directory> open_posix_directory(int fd, const char* pattern) {
-    return std::unique_ptr<Directory>(new PosixDirectory(fd, pattern));
+FileSystem& file_system_native() {
+    static PosixFileSystem fs;
+    return fs;
 }

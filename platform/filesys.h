@@ -1,7 +1,6 @@
-// The file-system side of the platform: a directory opened once for a run, and the few
-// operations on its entries that each system makes atomic. The order in which a backup takes
-// them, and what it checks between them, is backup/protocol.cpp's, written once for every
-// platform; this side only does what one call of the system does.
+// The file-system side of the platform: paths, a directory opened once for a run, its
+// entries, and a copy in the making. Each operation is one step of the system's; the order of
+// the steps and what is looked at between them are backup/'s, written once for every platform.
 #pragma once
 
 #include <cstddef>
@@ -21,10 +20,44 @@ struct FindEntry {
     bool special = false;       // a FIFO, socket or device (known for the entries that match)
 };
 
-/// How one operation went. TAKEN: the target name exists, nothing changed. UNSUPPORTED: the
-/// file system cannot do it this way, nothing changed. FAILED: anything else; last_error()
-/// says why.
+/// How an operation ended. TAKEN: the target name exists, nothing changed. UNSUPPORTED: the
+/// file system cannot do it this way, nothing changed. FAILED: anything else.
 enum class FsStatus { OK, TAKEN, UNSUPPORTED, FAILED };
+
+/// The operations of this interface, as a failure names them.
+enum class FsOp {
+    NONE,
+    OPEN_DIRECTORY,
+    LIST,
+    RENAME,
+    LINK,
+    REMOVE,
+    OPEN_SOURCE,
+    CREATE_COPY,
+    COPY_DATA,
+    KEEP_OWNER,
+    KEEP_PERMISSIONS,
+    KEEP_EXTENDED,
+    OWNER_ALONE,
+    KEEP_TIMES,
+    FLUSH,
+    NAME,
+    FLUSH_DIRECTORY,
+    HOLD
+};
+
+/// How one operation went: its status, and when it failed, the operation, the system's code
+/// (errno, or a Windows error) and the system's words for it.
+struct FsResult {
+    FsStatus status = FsStatus::OK;
+    FsOp op = FsOp::NONE;
+    int code = 0;
+    std::string words;
+    bool ok() const { return status == FsStatus::OK; }
+};
+
+/// The most data that one copy_range copies: small enough to look at Esc often on a slow disk.
+constexpr uint32_t COPY_CHUNK = 8 << 20;
 
 /// What an entry is, not following a link; MISSING when nothing has the name, UNKNOWN when
 /// it cannot be looked at.
@@ -40,16 +73,56 @@ class SourceFile {
     virtual uint64_t size() const = 0;
 };
 
-/// A copy in the making, where no other process sees it. Destroyed before it has a name of
-/// its own, it leaves nothing; one under a private name is removed by the protocol, and by
-/// the platform should a signal end the process first.
-class HiddenFile {
+/// The copy of a source in the making (each operation is given the source it was created
+/// from), not yet under a name that any other process looks for: without a name where the system
+/// can make such a file, else under a private name. Destroyed without a name, an unnamed copy
+/// leaves nothing; a private name is removed by backup/, and by the platform should a signal end
+/// the process first.
+class NewCopy {
    public:
-    virtual ~HiddenFile() = default;
-    /// The private name it has in the directory; empty when it has none (an unnamed file).
+    virtual ~NewCopy() = default;
+    /// The private name it has in the directory; empty when it has none.
     virtual const std::string& private_name() const = 0;
+    /// Copies the next part of a regular file's data, at most COPY_CHUNK, holes left holes;
+    /// copied is how far the copy got in the file since the last call, 0 at the end of it.
+    virtual FsResult copy_range(SourceFile& source, uint64_t& copied) = 0;
+    /// True when the source changed since it was opened (its size or its times of change),
+    /// so that the data copied may hold no one state of it; false for a clone.
+    virtual bool source_changed(SourceFile& source) = 0;
+    /// The source's owner and group; FAILED where the process may not give them.
+    virtual FsResult keep_owner(SourceFile& source) = 0;
+    /// The source's permission bits, its set-user-ID and set-group-ID bits only with set_id.
+    virtual FsResult keep_permissions(SourceFile& source, bool set_id) = 0;
+    /// Every extended attribute, access list and stream of the source that the process can
+    /// read and set; what it could not keep goes to note, and narrowing is set when something
+    /// that narrows who may read the file is not kept.
+    virtual FsResult keep_extended(SourceFile& source, bool& narrowing) = 0;
+    /// Makes the copy readable by its owner alone.
+    virtual FsResult owner_alone(SourceFile& source) = 0;
+    /// The source's times (and on Windows its attributes).
+    virtual FsResult keep_times(SourceFile& source) = 0;
+    /// Puts the copy's data on the disk.
+    virtual FsResult flush() = 0;
+    /// Gives an unnamed copy the name to, never replacing: TAKEN when it exists.
+    virtual FsResult link_unnamed(const char* to) {
+        (void)to;
+        return FsResult{FsStatus::UNSUPPORTED, FsOp::NAME, 0, "not supported"};
+    }
     /// What of the source the copy could not keep, in words; empty when it kept everything.
     std::string note;
+    void add_note(const std::string& what) { note += (note.empty() ? "" : "; ") + what; }
+};
+
+/// An entry held open, so that its name can be removed through it (Windows).
+class HeldEntry {
+   public:
+    virtual ~HeldEntry() = default;
+    /// An ordinary file: neither a directory, a link of the file system, nor read-only.
+    virtual bool ordinary() = 0;
+    /// True when both hold the same file.
+    virtual bool same_file(HeldEntry& other) = 0;
+    /// The name it was held by goes once every handle of it is closed.
+    virtual FsResult remove_on_close() = 0;
 };
 
 /// A directory opened once for a run. Its entries are listed, looked at and renamed by their
@@ -59,74 +132,85 @@ class Directory {
    public:
     virtual ~Directory() = default;
 
-    /// Fills e with the next entry, in the order the system gives them, each flagged whether
-    /// it matches the pattern the directory was opened with; false when none is left or the
-    /// listing failed (listing_error then says why).
-    virtual bool next(FindEntry& e) = 0;
-    /// Empty while the listing went well; otherwise why it stopped, in the system's words.
-    virtual std::string listing_error() { return std::string(); }
-
+    /// Fills e with the next entry, in the order the system gives them, flagged whether it
+    /// matches the pattern the directory was opened with; false when none is left, with
+    /// failure set when the listing failed.
+    virtual bool next(FindEntry& e, FsResult& failure) = 0;
     /// What the entry name is, not following a link.
     virtual EntryType type_of(const char* name) = 0;
     /// Renames from to to in one step that never replaces: TAKEN when to exists; UNSUPPORTED
     /// when the file system cannot promise that (then nothing was tried).
-    virtual FsStatus rename_noreplace(const char* from, const char* to) = 0;
-    /// Renames from to to, which is a private name of this process that no other knows.
-    virtual FsStatus rename_private(const char* from, const char* to) = 0;
+    virtual FsResult rename_noreplace(const char* from, const char* to) = 0;
+    /// Renames from to to as the system's plain rename does, which replaces a file named to:
+    /// only for a name that no other process knows, or one just seen missing.
+    virtual FsResult rename(const char* from, const char* to) = 0;
     /// Gives the entry from (a link as itself) the new name to as well; TAKEN when it exists.
-    virtual FsStatus link(const char* from, const char* to) = 0;
+    virtual FsResult link(const char* from, const char* to) = 0;
     /// Removes the name of a file, a link or a FIFO (never a directory).
-    virtual FsStatus remove(const char* name) = 0;
-    /// A new name that no other process can guess: ".tavrix-PID-RANDOM.tmp".
+    virtual FsResult remove(const char* name) = 0;
+    /// A new name, ".tavrix-PID-RANDOM.tmp", whose random part is drawn from the system's
+    /// unpredictable bits.
     virtual std::string private_name() = 0;
-    /// Holds back the signals that end the process until release_signals: a file between
-    /// two names is never left there by Ctrl+C. Calls nest.
-    virtual void hold_signals() {}
-    virtual void release_signals() {}
-
-    /// Opens the entry for copying, never through a link; null when it cannot be opened.
-    virtual std::unique_ptr<SourceFile> open_source(const char* name) = 0;
-    /// Starts the copy of source: an empty file without a name where the system can make
-    /// one, else under a private name (a link: the finished copy of the link, under a private
-    /// name); null when it cannot be made.
-    virtual std::unique_ptr<HiddenFile> create_hidden(SourceFile& source) = 0;
-    /// Copies the next part of a regular file's data, holes left holes; copied is how far
-    /// the copy got in the file since the last call, 0 at the end of the file.
-    virtual FsStatus copy_chunk(SourceFile& source, HiddenFile& copy, uint64_t& copied) = 0;
-    /// True when the source changed since it was opened (its size or its times of change),
-    /// so that the data copied may hold no one state of it; false for a clone, a snapshot.
-    virtual bool source_changed(SourceFile& source, HiddenFile& copy) = 0;
-    /// Gives the copy the source's permissions, times, extended attributes and, where the
-    /// process may, owner; what it cannot keep goes to the copy's note, and where that could
-    /// widen who may read it, the copy is left readable by its owner alone.
-    virtual FsStatus keep_attributes(SourceFile& source, HiddenFile& copy) = 0;
-    /// Puts the copy's data on the disk.
-    virtual FsStatus flush(HiddenFile& copy) = 0;
-    /// Puts the data of all the copies on the disk in one go; FAILED when it cannot say
-    /// that all of it is there. Where the system has no such way, each is flushed.
-    virtual FsStatus flush_together(const std::vector<HiddenFile*>& copies) {
-        for (HiddenFile* c : copies) {
-            if (flush(*c) != FsStatus::OK) return FsStatus::FAILED;
-        }
-        return FsStatus::OK;
+    /// True where rename_noreplace may replace a name that is taken in an instant of its own
+    /// (Wine's MoveFile).
+    virtual bool rename_may_replace() { return false; }
+    /// Holds the entry name open for removal through it; UNSUPPORTED where there is no such
+    /// way.
+    virtual FsResult hold_entry(const char* name, std::unique_ptr<HeldEntry>& held) {
+        (void)name;
+        (void)held;
+        return FsResult{FsStatus::UNSUPPORTED, FsOp::HOLD, 0, "not supported"};
     }
-    /// How many copies may wait, open, to be flushed together: a share of the files this
-    /// process may open (the copies also wait for at most COPY_BYTES_TOGETHER of data).
+
+    /// Opens the entry for copying, never through a link.
+    virtual FsResult open_source(const char* name, std::unique_ptr<SourceFile>& source) = 0;
+    /// Starts the copy of source: an empty file without a name where
+    /// the system can make one, else under a private name (a link: the finished copy of the
+    /// link, under a private name).
+    virtual FsResult create_copy(SourceFile& source, std::unique_ptr<NewCopy>& copy) = 0;
+    /// Puts the data of all the copies on the disk in one go, where the system has a way;
+    /// else each is flushed.
+    virtual FsResult flush_together(const std::vector<NewCopy*>& copies) {
+        for (NewCopy* c : copies) {
+            FsResult r = c->flush();
+            if (!r.ok()) return r;
+        }
+        return FsResult();
+    }
+    /// How many copies may wait, open, to be flushed together.
     virtual size_t copies_together() { return 1; }
     /// Puts the directory's entries, the new names, on the disk.
-    virtual FsStatus flush_directory() { return FsStatus::OK; }
-    /// Gives an unnamed copy the name to, never replacing: TAKEN when it exists.
-    virtual FsStatus name_unnamed(HiddenFile& copy, const char* to) = 0;
+    virtual FsResult flush_directory() { return FsResult(); }
 
     /// Why renaming the entry name (or, with copy, copying it) would be refused, as far as
-    /// that can be known without trying, in the words the refusal would have; empty when
-    /// nothing says it would be.
-    virtual std::string foresee_refusal(const char* name, bool copy) {
+    /// that can be known without trying: the operation that would fail and the system's
+    /// words; OK when nothing says it would.
+    virtual FsResult foresee_refusal(const char* name, bool copy) {
         (void)name;
         (void)copy;
-        return std::string();
+        return FsResult();
     }
-
-    /// Why the last operation failed, in the system's own words.
-    virtual std::string last_error() = 0;
 };
+
+/// The file system's side that is not a directory of a run: paths and opening directories.
+class FileSystem {
+   public:
+    virtual ~FileSystem() = default;
+    /// Writes the absolute form of path into out (out_size bytes with the terminator); returns
+    /// its length, the size it needs (terminator included) when that exceeds out_size, or 0
+    /// when it fails.
+    virtual size_t full_path(const char* path, char* out, size_t out_size) = 0;
+    /// Same convention as full_path, for the current directory.
+    virtual size_t current_directory(char* out, size_t out_size) = 0;
+    /// False when a command-line argument reached the program as another text than the one
+    /// typed (a character its code page cannot hold).
+    virtual bool argument_exact(const char*) { return true; }
+    /// Opens directory dir (as typed, or empty for the current directory) for a run over the
+    /// entries whose names match the wildcard pattern (* and ?); an empty pattern opens none.
+    virtual FsResult open_directory(const char* dir, const char* pattern,
+                                    std::unique_ptr<Directory>& opened) = 0;
+};
+
+/// Copies s into out (out_size bytes) the way the Windows calls give a path back: returns its
+/// length, or, when it does not fit, the size it needs with the terminator (out unchanged).
+size_t platform_give_back(const std::string& s, char* out, size_t out_size);

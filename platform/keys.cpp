@@ -59,38 +59,32 @@ int modifiers(int param) {
     return mods;
 }
 
+/// A code and the extended key it names.
+struct KeyName {
+    int code;
+    ExtKey key;
+};
+
+/// Finds code in table; false when it names no key there.
+template <size_t N>
+bool find_key(const KeyName (&table)[N], int code, ExtKey& k) {
+    for (const KeyName& entry : table) {
+        if (entry.code == code) {
+            k = entry.key;
+            return true;
+        }
+    }
+    return false;
+}
+
+/// The numbers of "CSI number ~" sequences that name a key other than F1 to F10.
+const KeyName TILDE_KEYS[] = {
+    {1, ExtKey::HOME}, {7, ExtKey::HOME}, {2, ExtKey::INS},  {3, ExtKey::DEL},  {4, ExtKey::END},
+    {8, ExtKey::END},  {5, ExtKey::PGUP}, {6, ExtKey::PGDN}, {23, ExtKey::F11}, {24, ExtKey::F12}};
+
 /// The key of a "CSI number ~" sequence; false for numbers that name no key.
 bool tilde_key(int number, ExtKey& k) {
-    switch (number) {
-        case 1:
-        case 7:
-            k = ExtKey::HOME;
-            return true;
-        case 2:
-            k = ExtKey::INS;
-            return true;
-        case 3:
-            k = ExtKey::DEL;
-            return true;
-        case 4:
-        case 8:
-            k = ExtKey::END;
-            return true;
-        case 5:
-            k = ExtKey::PGUP;
-            return true;
-        case 6:
-            k = ExtKey::PGDN;
-            return true;
-        case 23:
-            k = ExtKey::F11;
-            return true;
-        case 24:
-            k = ExtKey::F12;
-            return true;
-        default:
-            break;
-    }
+    if (find_key(TILDE_KEYS, number, k)) return true;
     if (number >= 11 && number <= 15) {
         k = function_key(number - 10);
         return true;
@@ -102,36 +96,17 @@ bool tilde_key(int number, ExtKey& k) {
     return false;
 }
 
+/// The final letters of the cursor keys, Home and End.
+const KeyName LETTER_KEYS[] = {{'A', ExtKey::UP},   {'B', ExtKey::DOWN}, {'C', ExtKey::RIGHT},
+                               {'D', ExtKey::LEFT}, {'H', ExtKey::HOME}, {'F', ExtKey::END}};
+
 /// The key named by a final letter (cursor keys, Home, End, F1 to F4); false for others.
 bool letter_key(unsigned char c, ExtKey& k) {
-    switch (c) {
-        case 'A':
-            k = ExtKey::UP;
-            return true;
-        case 'B':
-            k = ExtKey::DOWN;
-            return true;
-        case 'C':
-            k = ExtKey::RIGHT;
-            return true;
-        case 'D':
-            k = ExtKey::LEFT;
-            return true;
-        case 'H':
-            k = ExtKey::HOME;
-            return true;
-        case 'F':
-            k = ExtKey::END;
-            return true;
-        case 'P':
-        case 'Q':
-        case 'R':
-        case 'S':
-            k = function_key(c - 'P' + 1);
-            return true;
-        default:
-            return false;
+    if (c >= 'P' && c <= 'S') {
+        k = function_key(c - 'P' + 1);
+        return true;
     }
+    return find_key(LETTER_KEYS, c, k);
 }
 
 constexpr size_t LONGEST_SEQUENCE = 32;
@@ -209,70 +184,31 @@ constexpr uint16_t VK_CODE_F12 = 0x7B;
 constexpr uint32_t STATE_RIGHT_ALT = 0x01, STATE_LEFT_ALT = 0x02, STATE_RIGHT_CTRL = 0x04,
                    STATE_LEFT_CTRL = 0x08, STATE_SHIFT = 0x10, STATE_ENHANCED = 0x100;
 
+/// The virtual-key codes of the navigation keys.
+const KeyName VIRTUAL_KEYS[] = {{0x24, ExtKey::HOME}, {0x26, ExtKey::UP},    {0x21, ExtKey::PGUP},
+                                {0x25, ExtKey::LEFT}, {0x27, ExtKey::RIGHT}, {0x23, ExtKey::END},
+                                {0x28, ExtKey::DOWN}, {0x22, ExtKey::PGDN},  {0x2D, ExtKey::INS},
+                                {0x2E, ExtKey::DEL}};
+
 /// The extended key of a virtual-key code, if it has one.
 bool virtual_key_ext(uint16_t vk, ExtKey& k) {
-    switch (vk) {
-        case 0x24:
-            k = ExtKey::HOME;
-            return true;
-        case 0x26:
-            k = ExtKey::UP;
-            return true;
-        case 0x21:
-            k = ExtKey::PGUP;
-            return true;
-        case 0x25:
-            k = ExtKey::LEFT;
-            return true;
-        case 0x27:
-            k = ExtKey::RIGHT;
-            return true;
-        case 0x23:
-            k = ExtKey::END;
-            return true;
-        case 0x28:
-            k = ExtKey::DOWN;
-            return true;
-        case 0x22:
-            k = ExtKey::PGDN;
-            return true;
-        case 0x2D:
-            k = ExtKey::INS;
-            return true;
-        case 0x2E:
-            k = ExtKey::DEL;
-            return true;
-        default:
-            break;
-    }
     if (vk >= VK_CODE_F1 && vk <= VK_CODE_F12) {
         k = function_key(vk - VK_CODE_F1 + 1);
         return true;
     }
-    return false;
+    return find_key(VIRTUAL_KEYS, vk, k);
 }
 
-/// Shift, Ctrl, Alt, the locks and the Windows keys: alone they deliver nothing.
+/// Shift, Ctrl, Alt, Caps Lock, Num Lock, Scroll Lock, the Windows keys, and the left and right
+/// Shift, Ctrl and Alt: alone they deliver nothing.
+const uint16_t MODIFIER_KEYS[] = {0x10, 0x11, 0x12, 0x14, 0x90, 0x91, 0x5B,
+                                  0x5C, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5};
+
 bool is_modifier_key(uint16_t vk) {
-    switch (vk) {
-        case 0x10:
-        case 0x11:
-        case 0x12:
-        case 0x14:
-        case 0x90:
-        case 0x91:
-        case 0x5B:
-        case 0x5C:
-        case 0xA0:
-        case 0xA1:
-        case 0xA2:
-        case 0xA3:
-        case 0xA4:
-        case 0xA5:
-            return true;
-        default:
-            return false;
+    for (uint16_t m : MODIFIER_KEYS) {
+        if (m == vk) return true;
     }
+    return false;
 }
 
 }  // namespace

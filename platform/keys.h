@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/terminal.h"
 
 enum class ExtKey {
     HOME,

@@ -716,12 +716,13 @@ class Foreseen(Case):
             return subprocess.run(command, cwd=self.dir, env=program_env(), stdin=subprocess.DEVNULL,
                                   capture_output=True, timeout=60, start_new_session=True).stdout
         listed, done = run("/L"), run("/DEBUG")
-        what = b"copy failed" if "/COPY" in args else b"rename was refused"
         refused = re.findall(rb"  (.*): would be refused: (.*)\n", listed)
         self.assertTrue(refused, listed)
         for name, why in refused:
-            self.assertIn(b"  %s: not %s, the %s: %s\n" % (
-                name, b"copied" if "/COPY" in args else b"renamed", what, why), done)
+            # The run names the step that failed: the rename, or the copy's opening or making.
+            step = re.escape(b"  %s: not %s, " % (name, b"copied" if "/COPY" in args else b"renamed"))
+            self.assertRegex(done, step + rb"the (rename was refused|move to a private name failed|file could not be opened|"
+                             rb"copy could not be made): " + re.escape(why) + b"\n")
         count = re.search(rb"\t\t(\d+) file\(s\) would be", listed).group(1)
         self.assertIn(b"\t\t%s file(s) " % count, done)
         return refused
@@ -839,7 +840,8 @@ class Copies(Case):
                 f.write(os.urandom(700 * 1024))
             r = tavrix(["big", "/COPY", "/DEBUG"], small)
             self.assertEqual(0, r.status)
-            self.assertIn(b"  big: not copied, the copy failed: No space left on device", r.out)
+            self.assertIn(b"  big: not copied, the data could not be copied: No space left on device",
+                          r.out)
             self.assertIn(b"\t\t0 file(s) copied", r.out)
             self.assertEqual(["big"], os.listdir(small))
             # Holes stay holes: 64 MiB of which 8 KiB are data fit twice in the 1 MiB.

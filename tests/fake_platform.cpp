@@ -14,6 +14,11 @@ std::string slashes(std::string s) {
     return s;
 }
 
+/// A fault of the test's, named for the operation.
+FsResult refused(FsOp op, FsStatus status = FsStatus::FAILED) {
+    return FsResult{status, op, 5, "refused by the test"};
+}
+
 struct FakeSource : SourceFile {
     EntryType kind = EntryType::FILE;
     std::string path;
@@ -21,11 +26,54 @@ struct FakeSource : SourceFile {
     uint64_t size() const override { return 2; }
 };
 
-struct FakeHidden : HiddenFile {
-    std::string name;  // private, or empty
-    std::string data;
-    int parts = 0;
-    const std::string& private_name() const override { return name; }
+/// A copy, whose data is written under its private name, if it has one, as it is copied.
+class FakeCopy : public NewCopy {
+   public:
+    FakeCopy(FakePlatform& fs, std::string prefix, std::string name)
+        : fs_(fs), prefix_(std::move(prefix)), name_(std::move(name)) {}
+    const std::string& private_name() const override { return name_; }
+    FsResult copy_range(SourceFile& source, uint64_t& copied) override {
+        copied = 0;
+        if (fs_.fault("copy_range")) return refused(FsOp::COPY_DATA);
+        if (parts_++ == 0) {  // the whole content in one part
+            data_ = fs_.content[static_cast<FakeSource&>(source).path];
+            copied = 2;
+        }
+        if (!name_.empty()) fs_.content[prefix_ + name_] = data_;
+        return FsResult();
+    }
+    bool source_changed(SourceFile& source) override {
+        int& left = fs_.changing[static_cast<FakeSource&>(source).path];
+        return left > 0 && left-- > 0;
+    }
+    FsResult keep_owner(SourceFile&) override { return step("keep_owner", FsOp::KEEP_OWNER); }
+    FsResult keep_permissions(SourceFile&, bool) override {
+        return step("keep_permissions", FsOp::KEEP_PERMISSIONS);
+    }
+    FsResult keep_extended(SourceFile&, bool& narrowing) override {
+        narrowing = fs_.fault("keep_extended");
+        return FsResult();
+    }
+    FsResult owner_alone(SourceFile&) override { return step("owner_alone", FsOp::OWNER_ALONE); }
+    FsResult keep_times(SourceFile&) override { return step("keep_times", FsOp::KEEP_TIMES); }
+    FsResult flush() override { return step("flush", FsOp::FLUSH); }
+    FsResult link_unnamed(const char* to) override {
+        const std::string t = prefix_ + to;
+        if (fs_.fault("link_unnamed")) return refused(FsOp::NAME);
+        if (fs_.has(t) || fs_.move_refused.count(t)) return refused(FsOp::NAME, FsStatus::TAKEN);
+        fs_.entries[t] = false;
+        fs_.content[t] = data_;
+        return FsResult();
+    }
+
+   private:
+    FsResult step(const char* op, FsOp what) { return fs_.fault(op) ? refused(what) : FsResult(); }
+
+    FakePlatform& fs_;
+    std::string prefix_;
+    std::string name_;  // private, or empty
+    std::string data_;
+    int parts_ = 0;
 };
 
 /// The directory's operations over the fake tree, each of which may be made to fail.
@@ -33,116 +81,85 @@ class FakeDirectory : public Directory {
    public:
     FakeDirectory(FakePlatform& fs, std::string dir, std::vector<FindEntry> found)
         : fs_(fs), prefix_(dir == "/" ? "/" : dir + "/"), found_(std::move(found)) {}
-    bool next(FindEntry& e) override {
+    bool next(FindEntry& e, FsResult& failure) override {
         if (at_ >= found_.size()) return false;
         if (fs_.fault("next")) {
-            failed_ = true;
+            failure = refused(FsOp::LIST);
             return false;
         }
         e = found_[at_++];
         return true;
     }
-    std::string listing_error() override { return failed_ ? "refused by the test" : std::string(); }
     EntryType type_of(const char* name) override {
         const std::string p = prefix_ + name;
         if (fs_.fault("type_of") || !fs_.has(p)) return EntryType::MISSING;
         return fs_.entries[p] ? EntryType::DIRECTORY : EntryType::FILE;
     }
-    FsStatus rename_noreplace(const char* from, const char* to) override {
-        if (fs_.no_noreplace) return FsStatus::UNSUPPORTED;
+    FsResult rename_noreplace(const char* from, const char* to) override {
+        if (fs_.no_noreplace) return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, ""};
         const std::string f = prefix_ + from, t = prefix_ + to;
         if (fs_.fault("rename_noreplace") || !fs_.has(f) || fs_.move_failing.count(t))
-            return FsStatus::FAILED;
-        if (taken(t)) return FsStatus::TAKEN;
+            return refused(FsOp::RENAME);
+        if (taken(t)) return refused(FsOp::RENAME, FsStatus::TAKEN);
         move(f, t);
         if (!is_private(from)) ++fs_.moves;
-        return FsStatus::OK;
+        return FsResult();
     }
-    FsStatus rename_private(const char* from, const char* to) override {
+    FsResult rename(const char* from, const char* to) override {
         const std::string f = prefix_ + from, t = prefix_ + to;
-        if (fs_.fault("rename_private") || !fs_.has(f)) return FsStatus::FAILED;
+        if (fs_.fault("rename") || !fs_.has(f)) return refused(FsOp::RENAME);
         fs_.entries.erase(t);
         fs_.content.erase(t);
         move(f, t);
-        return FsStatus::OK;
+        return FsResult();
     }
-    FsStatus link(const char* from, const char* to) override {
+    FsResult link(const char* from, const char* to) override {
         const std::string f = prefix_ + from, t = prefix_ + to;
         if (fs_.fault("link") || !fs_.has(f) || fs_.entries[f] || fs_.move_failing.count(t))
-            return FsStatus::FAILED;
-        if (taken(t)) return FsStatus::TAKEN;
+            return refused(FsOp::LINK);
+        if (taken(t)) return refused(FsOp::LINK, FsStatus::TAKEN);
         fs_.entries[t] = false;
         fs_.content[t] = fs_.content[f];
         if (is_private(from) && !is_private(to) && !copying_) ++fs_.moves;
-        return FsStatus::OK;
+        return FsResult();
     }
-    FsStatus remove(const char* name) override {
+    FsResult remove(const char* name) override {
         const std::string p = prefix_ + name;
-        if (fs_.fault("remove") || !fs_.has(p) || fs_.entries[p]) return FsStatus::FAILED;
+        if (fs_.fault("remove") || !fs_.has(p) || fs_.entries[p]) return refused(FsOp::REMOVE);
         fs_.entries.erase(p);
         fs_.content.erase(p);
-        return FsStatus::OK;
+        return FsResult();
     }
     std::string private_name() override { return ".tavrix-1-" + std::to_string(++names_) + ".tmp"; }
-    void hold_signals() override { ++fs_.held; }
-    void release_signals() override { --fs_.held; }
 
-    std::unique_ptr<SourceFile> open_source(const char* name) override {
+    FsResult open_source(const char* name, std::unique_ptr<SourceFile>& source) override {
         const std::string p = prefix_ + name;
-        if (fs_.fault("open_source") || !fs_.has(p)) return nullptr;
+        if (fs_.fault("open_source") || !fs_.has(p)) return refused(FsOp::OPEN_SOURCE);
         std::unique_ptr<FakeSource> s(new FakeSource);
         s->path = p;
         if (fs_.entries[p]) s->kind = EntryType::DIRECTORY;
-        return std::unique_ptr<SourceFile>(s.release());
+        source = std::move(s);
+        return FsResult();
     }
-    std::unique_ptr<HiddenFile> create_hidden(SourceFile&) override {
-        if (fs_.fault("create_hidden")) return nullptr;
-        std::unique_ptr<FakeHidden> h(new FakeHidden);
+    FsResult create_copy(SourceFile&, std::unique_ptr<NewCopy>& copy) override {
+        if (fs_.fault("create_copy")) return refused(FsOp::CREATE_COPY);
+        std::string name;
         if (!fs_.unnamed_files) {
-            h->name = private_name();
-            fs_.entries[prefix_ + h->name] = false;
-            fs_.content[prefix_ + h->name] = std::string();
+            name = private_name();
+            fs_.entries[prefix_ + name] = false;
+            fs_.content[prefix_ + name] = std::string();
         }
         copying_ = true;
-        return std::unique_ptr<HiddenFile>(h.release());
+        copy.reset(new FakeCopy(fs_, prefix_, name));
+        return FsResult();
     }
-    FsStatus copy_chunk(SourceFile& source, HiddenFile& copy, uint64_t& copied) override {
-        FakeHidden& h = static_cast<FakeHidden&>(copy);
-        copied = 0;
-        if (fs_.fault("copy_chunk")) return FsStatus::FAILED;
-        if (h.parts++ == 0) {  // the whole content in one part
-            h.data = fs_.content[static_cast<FakeSource&>(source).path];
-            copied = 2;
-        }
-        if (!h.name.empty()) fs_.content[prefix_ + h.name] = h.data;
-        return FsStatus::OK;
-    }
-    bool source_changed(SourceFile& source, HiddenFile&) override {
-        int& left = fs_.changing[static_cast<FakeSource&>(source).path];
-        return left > 0 && left-- > 0;
-    }
-    FsStatus keep_attributes(SourceFile&, HiddenFile&) override {
-        return fs_.fault("keep_attributes") ? FsStatus::FAILED : FsStatus::OK;
-    }
-    FsStatus flush(HiddenFile&) override {
-        return fs_.fault("flush") ? FsStatus::FAILED : FsStatus::OK;
-    }
-    FsStatus flush_together(const std::vector<HiddenFile*>&) override {
-        return fs_.fault("flush_together") ? FsStatus::FAILED : FsStatus::OK;
+    FsResult flush_together(const std::vector<NewCopy*>&) override {
+        return fs_.fault("flush_together") ? refused(FsOp::FLUSH) : FsResult();
     }
     size_t copies_together() override { return 3; }
-    FsStatus flush_directory() override {
-        return fs_.fault("flush_directory") ? FsStatus::FAILED : FsStatus::OK;
+    FsResult flush_directory() override {
+        return fs_.fault("flush_directory") ? refused(FsOp::FLUSH_DIRECTORY) : FsResult();
     }
-    FsStatus name_unnamed(HiddenFile& copy, const char* to) override {
-        const std::string t = prefix_ + to;
-        if (fs_.fault("name_unnamed")) return FsStatus::FAILED;
-        if (taken(t)) return FsStatus::TAKEN;
-        fs_.entries[t] = false;
-        fs_.content[t] = static_cast<FakeHidden&>(copy).data;
-        return FsStatus::OK;
-    }
-    std::string last_error() override { return "refused by the test"; }
 
    private:
     bool taken(const std::string& path) {
@@ -161,7 +178,6 @@ class FakeDirectory : public Directory {
     std::vector<FindEntry> found_;
     size_t at_ = 0;
     int names_ = 0;
-    bool failed_ = false;   // the listing stopped early
     bool copying_ = false;  // a link now names a copy, not a file moved
 };
 
@@ -233,15 +249,16 @@ size_t FakePlatform::current_directory(char* buf, size_t size) {
     return platform_give_back(cwd, buf, size);
 }
 
-std::unique_ptr<Directory> FakePlatform::open_directory(const char* dir_typed,
-                                                        const char* pattern) {
-    if (fault("open_directory") || !*pattern) return nullptr;
+FsResult FakePlatform::open_directory(const char* dir_typed, const char* pattern,
+                                      std::unique_ptr<Directory>& opened) {
+    if (fault("open_directory")) return refused(FsOp::OPEN_DIRECTORY);
+    if (!*pattern) return FsResult();
     std::string dir = slashes(dir_typed);
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     while (dir.size() > 1 && dir.find("//") == 0) dir.erase(0, 1);
     if (dir.empty()) dir = cwd;
     if (dir[0] != '/') dir = cwd + "/" + dir;
-    if (dir != "/" && (!has(dir) || !entries.at(dir))) return nullptr;
+    if (dir != "/" && (!has(dir) || !entries.at(dir))) return refused(FsOp::OPEN_DIRECTORY);
     std::vector<FindEntry> found;
     for (const std::string& n : list(dir)) {
         FindEntry e;
@@ -250,7 +267,8 @@ std::unique_ptr<Directory> FakePlatform::open_directory(const char* dir_typed,
         e.is_directory = entries.at(dir == "/" ? "/" + n : dir + "/" + n);
         found.push_back(e);
     }
-    return std::unique_ptr<Directory>(new FakeDirectory(*this, dir, found));
+    opened.reset(new FakeDirectory(*this, dir, found));
+    return FsResult();
 }
 
 void FakePlatform::write_out(const char* text, size_t len) {

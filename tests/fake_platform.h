@@ -40,11 +40,12 @@ class FakePlatform : public Platform {
     std::map<std::string, int> changing;  // path -> how many of its copies see it change
 
     // Faults: the call of an operation ("full_path", "current_directory", "open_directory",
-    // or one of the directory's: "next", "type_of", "rename_noreplace", "rename_private",
-    // "link", "remove", "open_source", "create_hidden", "copy_chunk", "keep_attributes",
-    // "flush", "flush_together", "flush_directory", "name_unnamed") whose number is
-    // fail_at[op] fails, and so does every later one when fail_on is set. A failed type_of
-    // reports the name missing.
+    // one of the directory's: "next", "type_of", "rename_noreplace", "rename", "link",
+    // "remove", "open_source", "create_copy", "flush_together", "flush_directory", or one of a
+    // copy's: "copy_range", "keep_owner", "keep_permissions", "keep_extended", "owner_alone",
+    // "keep_times", "flush", "link_unnamed") whose number is fail_at[op] fails, and so does
+    // every later one when fail_on is set. A failed type_of reports the name missing; a
+    // failed keep_extended reports a narrowing attribute not kept.
     std::map<std::string, int> fail_at;
     bool fail_on = false;
     std::map<std::string, int> calls;
@@ -68,7 +69,10 @@ class FakePlatform : public Platform {
 
     size_t full_path(const char* path, char* buf, size_t size) override;
     size_t current_directory(char* buf, size_t size) override;
-    std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) override;
+    FsResult open_directory(const char* dir, const char* pattern,
+                            std::unique_ptr<Directory>& opened) override;
+    void hold_signals() override { ++held; }
+    void release_signals() override { --held; }
     void write_out(const char* text, size_t len) override;
     void write_err(const char* text, size_t len) override { err.append(text, len); }
     bool output_written(std::string& why) override {

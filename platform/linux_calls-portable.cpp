@@ -1,11 +1,11 @@
-// POSIX.1-2008 alone: none of the calls of posix_system.h but the random bytes, which come
+// POSIX.1-2008 alone: none of the calls of linux_calls.h but the random bytes, which come
 // from /dev/urandom where there is one.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "platform/posix_system.h"
+#include "platform/linux_calls.h"
 
 namespace {
 int cannot() {

@@ -1,4 +1,4 @@
-// Linux's own calls behind posix_system.h.
+// Linux's own calls behind linux_calls.h.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/posix_system.h"
+#include "platform/linux_calls.h"
 
 int system_rename_noreplace(int dir, const char* from, const char* to) {
     return renameat2(dir, from, dir, to, RENAME_NOREPLACE);

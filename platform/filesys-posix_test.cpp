@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "backup/protocol.h"
+#include "backup/rename.h"
 #include "platform/platform.h"
 
 namespace {
 
 struct PosixLayer : ::testing::Test {
     std::string dir;
-    Platform& os = platform_native();
+    FileSystem& os = file_system_native();
 
     void SetUp() override {
         char name[] = "/tmp/tavrix-layer-XXXXXX";
@@ -29,6 +29,11 @@ struct PosixLayer : ::testing::Test {
     void write(const std::string& name, const std::string& text) {
         std::ofstream(dir + "/" + name) << text;
     }
+    std::unique_ptr<Directory> open(const std::string& path, const char* pattern) {
+        std::unique_ptr<Directory> d;
+        os.open_directory(path.c_str(), pattern, d);
+        return d;
+    }
     std::string read(const std::string& name) {
         std::ifstream in(dir + "/" + name);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -39,9 +44,11 @@ struct PosixLayer : ::testing::Test {
 TEST_F(PosixLayer, RenameNeverReplaces) {
     write("a", "first");
     write("b", "second");
-    auto d = os.open_directory(dir.c_str(), "*");
+    auto d = open(dir, "*");
     ASSERT_NE(nullptr, d);
-    auto rename = [&](const char* from, const char* to) { return EntryMove(*d, from).to(to); };
+    auto rename = [&](const char* from, const char* to) {
+        return EntryMove(*d, signals_native(), from).to(to);
+    };
     EXPECT_EQ(StepResult::TAKEN, rename("a", "b"));
     EXPECT_EQ("first", read("a"));
     EXPECT_EQ("second", read("b"));
@@ -52,15 +59,16 @@ TEST_F(PosixLayer, RenameNeverReplaces) {
     ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
     EXPECT_EQ(EntryType::LINK, d->type_of("dangling"));  // a dangling link still takes its name
     EXPECT_EQ(StepResult::TAKEN, rename("c", "dangling"));
-    EXPECT_EQ(FsStatus::TAKEN, d->link("c", "b"));
+    EXPECT_EQ(FsStatus::TAKEN, d->link("c", "b").status);
     ASSERT_EQ(0, mkdir((dir + "/sub").c_str(), 0755));
     EXPECT_EQ(StepResult::REFUSED, rename("sub", "e"));  // a directory keeps its name
     EXPECT_EQ(EntryType::DIRECTORY, d->type_of("sub"));
     EXPECT_EQ(EntryType::MISSING, d->type_of("e"));
     // Nothing else: no private name is left.
     FindEntry e;
+    FsResult failure;
     std::vector<std::string> names;
-    while (d->next(e)) names.push_back(e.name);
+    while (d->next(e, failure)) names.push_back(e.name);
     std::sort(names.begin(), names.end());
     EXPECT_EQ((std::vector<std::string>{".", "..", "b", "c", "dangling", "sub"}), names);
 }
@@ -73,10 +81,11 @@ TEST_F(PosixLayer, ListingClassifiesEntries) {
     ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
     ASSERT_EQ(0, mkfifo((dir + "/fifo").c_str(), 0644));
     std::map<std::string, bool> seen;
-    auto d = os.open_directory((dir + "\\").c_str(), "*i*");  // '\' separates as '/' does
+    auto d = open(dir + "\\", "*i*");  // '\' separates as '/' does
     ASSERT_NE(nullptr, d);
     FindEntry e;
-    while (d->next(e)) {
+    FsResult failure;
+    while (d->next(e, failure)) {
         if (e.matched) seen[e.name] = e.is_directory;
     }
     std::map<std::string, bool> expected = {{"file", false},
@@ -85,8 +94,8 @@ TEST_F(PosixLayer, ListingClassifiesEntries) {
                                             {"dangling", false},
                                             {"fifo", false}};
     EXPECT_EQ(expected, seen);
-    EXPECT_EQ(nullptr, os.open_directory(dir.c_str(), ""));
-    EXPECT_EQ(nullptr, os.open_directory((dir + "/missing").c_str(), "*"));
+    EXPECT_EQ(nullptr, open(dir, ""));
+    EXPECT_EQ(nullptr, open(dir + "/missing", "*"));
 }
 
 TEST_F(PosixLayer, FullPathAndCurrentDirectoryFollowTheSizeConvention) {

@@ -1,6 +1,5 @@
-// The POSIX layer: the terminal (the console as a VT terminal on standard output, keys from
-// the controlling terminal, /dev/tty), the signals that end the program, and the platform
-// that joins them to the file system of filesys-posix.cpp.
+// The terminal on POSIX: the console as a VT terminal on standard output, and keys from the
+// controlling terminal (/dev/tty), kept in its key mode while the program is in the foreground.
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
@@ -22,8 +21,8 @@
 
 #include "platform/keys.h"
 #include "platform/platform.h"
-#include "platform/posix_layer.h"
-#include "platform/posix_util.h"
+#include "platform/sgr.h"
+#include "platform/signals-posix.h"
 
 namespace {
 
@@ -34,59 +33,11 @@ constexpr int TTY_RECHECK_MS = 100;
 /// How long the terminal may take to answer a cursor position query.
 constexpr int CURSOR_REPLY_MS = 300;
 
-std::string backslash_to_slash(const char* path) {
-    std::string s = path;
-    for (char& c : s) {
-        if (c == '\\') c = '/';
-    }
-    return s;
-}
-
-bool read_cwd(std::string& cwd) {
-    char buffer[4096];
-    if (!getcwd(buffer, sizeof buffer)) return false;
-    cwd = buffer;
-    return true;
-}
-
-}  // namespace
-
+/// Milliseconds of a steady clock.
 long long now_ms() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
-
-// ---- Signals that end the program ----
-
-/// The signals whose default action ends the process and that can be caught.
-std::vector<int> ending_signal_list() {
-    std::vector<int> list = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGPIPE,   SIGALRM,
-                             SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
-#ifdef SIGPWR
-    list.push_back(SIGPWR);
-#endif
-#if defined(SIGIO)
-    list.push_back(SIGIO);
-#elif defined(SIGPOLL)
-    list.push_back(SIGPOLL);
-#endif
-#ifdef SIGSTKFLT
-    list.push_back(SIGSTKFLT);
-#endif
-#ifdef SIGRTMIN
-    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) list.push_back(sig);
-#endif
-    return list;
-}
-
-sigset_t ending_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : ending_signal_list()) sigaddset(&set, sig);
-    return set;
-}
-
-namespace {
 
 // ---- The terminal: key input and its settings ----
 
@@ -116,8 +67,8 @@ void restore_tty() {
     tty_changed = 0;
 }
 
-/// The key mode, in the foreground only.
-/// The settings to restore are those the terminal has when the program takes it.
+/// The key mode, in the foreground only; the settings to restore are those the terminal has
+/// when the program takes it.
 void apply_key_mode() {
     if (!tty_foreground()) return;
     if (!tty_changed) {
@@ -131,13 +82,6 @@ void apply_key_mode() {
         std::atomic_signal_fence(std::memory_order_seq_cst);  // tty_saved before tty_changed
     }
     if (tcsetattr(tty_fd, TCSANOW, &tty_raw) == 0) tty_changed = 1;
-}
-
-extern "C" void on_fatal_signal(int sig) {
-    restore_tty();
-    remove_temporary();
-    signal(sig, SIG_DFL);
-    raise(sig);
 }
 
 extern "C" void on_stop_signal(int sig) {
@@ -166,22 +110,16 @@ extern "C" void on_continue(int) {
     errno = saved_errno;
 }
 
-}  // namespace
-
+/// The handlers of the stop and continue signals; the ending signals' handler puts the
+/// terminal back too.
 void install_handlers() {
     static bool installed = false;
     if (installed) return;
     installed = true;
+    on_ending_signal(restore_tty);
+    install_ending_handlers();
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_fatal_signal;
-    sa.sa_flags = SA_NODEFER | SA_RESETHAND;
-    for (int sig : ending_signal_list()) {
-        struct sigaction old;
-        // A signal the caller chose to ignore stays ignored.
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        sigaction(sig, &sa, nullptr);
-    }
     sa.sa_handler = on_stop_signal;
     sa.sa_flags = SA_NODEFER;
     for (int sig : {SIGTSTP, SIGTTIN, SIGTTOU}) sigaction(sig, &sa, nullptr);
@@ -189,8 +127,6 @@ void install_handlers() {
     sa.sa_flags = SA_RESTART;  // a wait for a key (poll) still wakes to look again
     sigaction(SIGCONT, &sa, nullptr);
 }
-
-namespace {
 
 /// True when standard output is a pipe: its reader (a pager) may own the terminal.
 bool output_is_pipe() {
@@ -298,9 +234,9 @@ bool take_cursor_report(int& x, int& y) {
 
 // ---- The platform ----
 
-class PosixPlatform : public Platform {
+class PosixTerminal : public Terminal {
    public:
-    PosixPlatform() {
+    PosixTerminal() {
         const char* term = std::getenv("TERM");
         out_is_tty_ = isatty(STDOUT_FILENO);
         vt_ = out_is_tty_ && term && *term && std::strcmp(term, "dumb") != 0;
@@ -308,36 +244,6 @@ class PosixPlatform : public Platform {
             utf8_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
         }
         std::setlocale(LC_CTYPE, "C");
-    }
-
-    size_t full_path(const char* path, char* out, size_t out_size) override {
-        std::string cwd;
-        if (path[0] != '/' && path[0] != '\\' && !read_cwd(cwd)) return 0;
-        return platform_give_back(absolute_path(cwd, path), out, out_size);
-    }
-
-    size_t current_directory(char* out, size_t out_size) override {
-        std::string cwd;
-        if (!read_cwd(cwd)) return 0;
-        return platform_give_back(cwd, out, out_size);
-    }
-
-    std::unique_ptr<Directory> open_directory(const char* dir, const char* pattern) override {
-        open_errno_ = 0;
-        if (!*pattern) return nullptr;
-        // The directory as the user typed it, where '\' separates too; the current directory
-        // is opened as itself, whatever its own name holds.
-        std::string path = *dir ? backslash_to_slash(dir) : ".";
-        int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            open_errno_ = errno;
-            return nullptr;
-        }
-        return open_posix_directory(fd, pattern);
-    }
-
-    std::string open_error() override {
-        return open_errno_ ? std::strerror(open_errno_) : std::string();
     }
 
     void write_out(const char* text, size_t len) override {
@@ -447,7 +353,6 @@ class PosixPlatform : public Platform {
         std::fflush(stdout);
     }
 
-    int open_errno_ = 0;
     bool out_is_tty_ = false;
     bool vt_ = false;
     bool utf8_ = false;
@@ -458,7 +363,7 @@ class PosixPlatform : public Platform {
 
 }  // namespace
 
-Platform& platform_native() {
-    static PosixPlatform p;
-    return p;
+Terminal& terminal_native() {
+    static PosixTerminal t;
+    return t;
 }

@@ -1,6 +1,6 @@
 // The calls that only some POSIX systems have, each used where the build has it: Linux's in
-// posix_system-linux.cpp; every other system, and the portable build, get
-// posix_system-portable.cpp, where each answers that it cannot (-1 with errno ENOSYS).
+// linux_calls-linux.cpp; every other system, and the portable build, get
+// linux_calls-portable.cpp, where each answers that it cannot (-1 with errno ENOSYS).
 #pragma once
 
 #include <sys/types.h>

@@ -1,4 +1,4 @@
-#include "platform/posix_util.h"
+#include "platform/wildcard.h"
 
 #include <gtest/gtest.h>
 
@@ -30,22 +30,4 @@ TEST(Wildcards, AgreeWithTheReferenceOnRandomInput) {
         ASSERT_EQ(reference_match(pattern, name), wildcard_match(pattern.c_str(), name.c_str()))
             << pattern << " ~ " << name;
     }
-}
-
-TEST(AbsolutePath, JoinsFoldsAndKeepsDotDot) {
-    EXPECT_EQ("/w/x", absolute_path("/w", "x"));
-    EXPECT_EQ("/w/d/x", absolute_path("/w", "d\\x"));
-    EXPECT_EQ("/x", absolute_path("/w", "//x"));
-    EXPECT_EQ("/w/x", absolute_path("/w", "./x"));
-    EXPECT_EQ("/w/../x", absolute_path("/w", "../x"));
-    EXPECT_EQ("/a\\b/x", absolute_path("/a\\b", "x"));  // the directory's own name is kept
-    EXPECT_EQ("/", absolute_path("/", "."));
-}
-
-TEST(Colours, ConsoleAttributesAsSgr) {
-    EXPECT_EQ("\x1b[0m", sgr_for_attr(0x07));
-    EXPECT_EQ("\x1b[0;93m", sgr_for_attr(0x0E));
-    EXPECT_EQ("\x1b[0;97;44m", sgr_for_attr(0x1F));
-    EXPECT_EQ("\x1b[0;93;44m", sgr_for_attr(0x1E));
-    EXPECT_EQ("\x1b[0;31;107m", sgr_for_attr(0xF4));
 }

@@ -1,0 +1,70 @@
+#include "backup/batch.h"
+
+#include <algorithm>
+#include <utility>
+
+BackupBatch::BackupBatch(BackupPlace place, const BackupRequest& request, BackupReport& report)
+    : place_(place),
+      request_(request),
+      report_(report),
+      copying_(request.copy && !request.dry_run),
+      together_(copying_ ? std::max<size_t>(1, place.dir.copies_together()) : 1) {}
+
+BackupBatch::~BackupBatch() {
+    for (Waiting& w : waiting_) discard_copy(place_.dir, place_.signals, w.copy);
+}
+
+bool BackupBatch::add(size_t index, const char* name, CopyWatcher& watcher) {
+    Waiting w;
+    w.index = index;
+    w.name = name;
+    if (copying_) {
+        // The name is foreseen first: a file that could get none is not copied.
+        BackupRequest choose = request_;
+        choose.dry_run = true;
+        choose.foresee = false;
+        w.known = backup_file(place_, name, choose);
+        w.prepared = w.known.outcome == BackupOutcome::DONE;
+        if (w.prepared) w.copy = prepare_copy(place_.dir, place_.signals, name, watcher);
+    } else {
+        w.known = backup_file(place_, name, request_);
+    }
+    const bool cancelled = w.prepared ? w.copy.result == StepResult::CANCELLED
+                                      : w.known.outcome == BackupOutcome::CANCELLED;
+    const bool alone = w.prepared && w.copy.copy && !w.copy.copy->private_name().empty();
+    if (w.prepared) waiting_bytes_ += w.copy.size;
+    waiting_.push_back(std::move(w));
+    if (waiting_.size() >= together_ || waiting_bytes_ >= COPY_BYTES_TOGETHER || alone ||
+        cancelled) {
+        settle();
+    }
+    return !cancelled;
+}
+
+void BackupBatch::settle() {
+    std::vector<PreparedCopy*> ready;
+    for (Waiting& w : waiting_) {
+        if (w.prepared) ready.push_back(&w.copy);
+    }
+    flush_copies(place_.dir, place_.signals, ready);
+    for (Waiting& w : waiting_) {
+        BackupResult r = w.known;
+        if (w.prepared && w.copy.result == StepResult::DONE) {
+            r = backup_file(place_, w.name, request_, &w.copy);
+        } else if (w.prepared) {
+            r.outcome = backup_outcome(w.copy.result);
+            r.reason = w.copy.reason;
+        }
+        named_ = named_ || (copying_ && r.outcome == BackupOutcome::DONE);
+        report_.told(w.index, r);
+    }
+    waiting_.clear();
+    waiting_bytes_ = 0;
+}
+
+FsResult BackupBatch::finish() {
+    settle();
+    if (!named_) return FsResult();
+    named_ = false;
+    return place_.dir.flush_directory();
+}

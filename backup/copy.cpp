@@ -1,0 +1,180 @@
+#include "backup/copy.h"
+
+#include <memory>
+
+namespace {
+
+/// The copy's data, part after part, Esc looked at after each.
+StepResult copy_data(SourceFile& source, NewCopy& copy, CopyWatcher& watcher, std::string& reason) {
+    const uint64_t total = source.size();
+    uint64_t done = 0;
+    for (uint64_t copied = 1; copied > 0;) {
+        const FsResult r = copy.copy_range(source, copied);
+        if (!r.ok()) {
+            reason = step_failed("the data could not be copied", r);
+            return StepResult::REFUSED;
+        }
+        done += copied;
+        if (!watcher.keep_going(done, total > done ? total : done)) return StepResult::CANCELLED;
+    }
+    return StepResult::DONE;
+}
+
+/// What of a link's attributes cannot be kept is told, never a refusal: a link has no
+/// permissions of its own, and its owner and times change nothing of what it gives access to.
+void keep_link_attributes(SourceFile& source, NewCopy& copy) {
+    const FsResult owner = copy.keep_owner(source);
+    if (!owner.ok()) copy.add_note("not kept: its owner (" + owner.words + ")");
+    const FsResult times = copy.keep_times(source);
+    if (!times.ok()) copy.add_note("not kept: its times (" + times.words + ")");
+}
+
+/// The file's attributes on the copy, never leaving it readable by more than the file is.
+StepResult keep_attributes(SourceFile& source, NewCopy& copy, std::string& reason) {
+    if (source.type() == EntryType::LINK) {
+        keep_link_attributes(source, copy);
+        return StepResult::DONE;
+    }
+    // The owner first: a change of owner afterwards would clear the set-ID bits. Where the
+    // process may not give the file's owner, the copy is the runner's, and a set-ID bit on
+    // it would run the program with the runner's rights: the bits go.
+    const bool owned = copy.keep_owner(source).ok();
+    FsResult r = copy.keep_permissions(source, owned);
+    if (!r.ok()) {
+        reason = step_failed("its permissions could not be kept", r);
+        return StepResult::REFUSED;
+    }
+    // The access list and the other extended attributes after the permission bits, which
+    // would otherwise rewrite the list's mask. One that narrows who may read the file and
+    // cannot be kept leaves the copy to its owner alone: never wider than the file.
+    bool narrowing = false;
+    r = copy.keep_extended(source, narrowing);
+    if (r.ok() && narrowing) {
+        r = copy.owner_alone(source);
+        if (r.ok()) copy.add_note("readable by its owner alone");
+    }
+    if (!r.ok()) {
+        reason = step_failed("its access could not be kept", r);
+        return StepResult::REFUSED;
+    }
+    // The times last: every step before writes to the copy and would change them.
+    r = copy.keep_times(source);
+    if (!r.ok()) {
+        reason = step_failed("its times could not be kept", r);
+        return StepResult::REFUSED;
+    }
+    return StepResult::DONE;
+}
+
+/// The file opened for copying: a FIFO, socket or device, or an entry that is a directory by
+/// now, is not copied.
+StepResult open_for_copy(Directory& dir, const char* name, std::unique_ptr<SourceFile>& source,
+                         std::string& reason) {
+    const FsResult opened = dir.open_source(name, source);
+    if (!opened.ok()) {
+        reason = step_failed("the file could not be opened", opened);
+        return StepResult::REFUSED;
+    }
+    if (source->type() == EntryType::SPECIAL) return StepResult::NOT_REGULAR;
+    if (source->type() == EntryType::DIRECTORY) {  // it became one since the listing
+        reason = std::string("the file could not be opened: ") + IS_A_DIRECTORY;
+        return StepResult::REFUSED;
+    }
+    return StepResult::DONE;
+}
+
+/// One copy, from opening the file to its attributes.
+PreparedCopy copy_once(Directory& dir, Signals& signals, const char* name, CopyWatcher& watcher) {
+    PreparedCopy made;
+    std::unique_ptr<SourceFile> source;
+    made.result = open_for_copy(dir, name, source, made.reason);
+    if (made.result != StepResult::DONE) return made;
+    const FsResult created = dir.create_copy(*source, made.copy);
+    if (!created.ok()) {
+        made.reason = step_failed("the copy could not be made", created);
+        made.result = StepResult::REFUSED;
+        return made;
+    }
+    made.size = source->size();
+    if (source->type() == EntryType::FILE) {
+        made.result = copy_data(*source, *made.copy, watcher, made.reason);
+        if (made.result == StepResult::DONE && made.copy->source_changed(*source))
+            made.result = StepResult::CHANGED;
+    }
+    if (made.result == StepResult::DONE)
+        made.result = keep_attributes(*source, *made.copy, made.reason);
+    if (made.result != StepResult::DONE) discard_copy(dir, signals, made);
+    return made;
+}
+
+}  // namespace
+
+PreparedCopy prepare_copy(Directory& dir, Signals& signals, const char* name,
+                          CopyWatcher& watcher) {
+    PreparedCopy made;
+    made.result = StepResult::CHANGED;
+    for (int attempt = 0; attempt < COPY_ATTEMPTS && made.result == StepResult::CHANGED;
+         ++attempt) {
+        made = copy_once(dir, signals, name, watcher);
+    }
+    watcher.copied();
+    return made;
+}
+
+void flush_copies(Directory& dir, Signals& signals, const std::vector<PreparedCopy*>& copies) {
+    std::vector<NewCopy*> ready;
+    for (PreparedCopy* c : copies) {
+        if (c->result == StepResult::DONE && !c->flushed) ready.push_back(c->copy.get());
+    }
+    // Together where the system can; where that fails, one by one, to tell which.
+    const bool together = ready.size() > 1 && dir.flush_together(ready).ok();
+    for (PreparedCopy* c : copies) {
+        if (c->result != StepResult::DONE || c->flushed) continue;
+        const FsResult r = together ? FsResult() : c->copy->flush();
+        if (r.ok()) {
+            c->flushed = true;
+            continue;
+        }
+        c->reason = step_failed("the copy could not be flushed", r);
+        c->result = StepResult::REFUSED;
+        discard_copy(dir, signals, *c);
+    }
+}
+
+StepResult name_copy(Directory& dir, Signals& signals, PreparedCopy& made, const char* backup,
+                     std::string& reason) {
+    const std::string hidden = made.copy->private_name();
+    FsResult r;
+    {
+        // Named never replacing, and a private name gone, in one held-back stretch (an unnamed
+        // copy is named in one call).
+        HeldSignals held(signals, !hidden.empty());
+        if (hidden.empty()) {
+            r = made.copy->link_unnamed(backup);
+        } else {
+            r = dir.rename_noreplace(hidden.c_str(), backup);
+            if (r.status == FsStatus::UNSUPPORTED) {
+                r = dir.link(hidden.c_str(), backup);
+                if (r.ok()) dir.remove(hidden.c_str());
+            }
+        }
+    }
+    if (r.status == FsStatus::TAKEN) return StepResult::TAKEN;  // kept for the next name
+    if (!r.ok()) {
+        reason = step_failed("the copy could not be named", r);
+        discard_copy(dir, signals, made);
+        return StepResult::REFUSED;
+    }
+    made.note = made.copy->note;
+    made.copy.reset();
+    return StepResult::DONE;
+}
+
+void discard_copy(Directory& dir, Signals& signals, PreparedCopy& made) {
+    if (!made.copy) return;
+    const std::string hidden = made.copy->private_name();
+    HeldSignals held(signals, !hidden.empty());
+    made.note = made.copy->note;
+    made.copy.reset();  // closed before its private name goes, as Windows needs
+    if (!hidden.empty()) dir.remove(hidden.c_str());
+}

@@ -1,0 +1,58 @@
+// How one entry gets a backup name by a rename: the order of the file system's steps, what is
+// looked at between them, and how each failure is undone. Written once, over the operations
+// of platform/filesys.h.
+#pragma once
+
+#include <string>
+
+#include "backup/steps.h"
+#include "platform/filesys.h"
+#include "platform/signals.h"
+
+/// Moves one entry of a directory to backup names, one attempt at a time, never replacing a
+/// name, in one of three ways, as the file system allows:
+/// - in one call, where the file system renames without replacing;
+/// - through a link, where the system's rename may replace a name taken in an instant of its
+///   own (Wine): the entry, held open, gets the backup name as a link, then loses its own
+///   name through the handle, once the link is seen to be the same file;
+/// - in steps, where it cannot: the entry is first moved to a private name that no other
+///   process knows, and each attempt links that name to the backup name; the private name is
+///   removed once the link is made, or the entry goes back to its own name when no attempt
+///   succeeds.
+/// Whatever another process puts under the entry's name meanwhile is never touched. An entry
+/// that is a directory by the time it is moved goes back to its name.
+class EntryMove {
+   public:
+    EntryMove(Directory& dir, Signals& signals, const char* name)
+        : dir_(dir), signals_(signals), name_(name) {}
+    /// Puts the entry back when it is still under its private name.
+    ~EntryMove();
+    EntryMove(const EntryMove&) = delete;
+    EntryMove& operator=(const EntryMove&) = delete;
+
+    StepResult to(const char* backup);
+    /// Ends the attempts: an entry still under its private name goes back to its own name.
+    /// Empty when all is well; otherwise where the entry is kept, its name having been taken
+    /// meanwhile.
+    std::string finish();
+    /// Why the last attempt was refused: the step and the system's words.
+    const std::string& reason() const { return reason_; }
+
+   private:
+    StepResult in_one_call(const char* backup);
+    StepResult through_link(const char* backup);
+    StepResult in_steps(const char* backup);
+    StepResult refused(const std::string& why);
+    StepResult move_aside();
+    /// False when the entry stays under its private name.
+    bool put_back();
+    /// Lets the signals held back while the entry was aside through.
+    void release();
+
+    Directory& dir_;
+    Signals& signals_;
+    std::string name_;
+    std::string aside_;  // the private name the entry is under, while it is
+    std::string reason_;
+    bool held_ = false;  // signals held back while the entry is aside
+};

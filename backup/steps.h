@@ -1,0 +1,24 @@
+// What one step of a backup can end in, shared by the rename and the copy.
+#pragma once
+
+#include <string>
+
+#include "platform/filesys.h"
+
+/// What became of one attempt at one backup name.
+enum class StepResult {
+    DONE,         // the entry (or its copy) has the name
+    TAKEN,        // the name exists: nothing changed, the next one may be tried
+    REFUSED,      // the system refused; the reason says which step and why
+    NOT_REGULAR,  // a FIFO, socket or device, which is never copied
+    CANCELLED,    // Esc during a copy
+    CHANGED       // the file changed during each of its copies
+};
+
+/// A refusal's reason: the step that failed, in plain words, and the system's own words.
+inline std::string step_failed(const char* step, const FsResult& r) {
+    return r.words.empty() ? std::string(step) : std::string(step) + ": " + r.words;
+}
+
+/// What an entry that has become a directory is refused with, on every platform.
+constexpr const char* IS_A_DIRECTORY = "Is a directory";

@@ -1,0 +1,641 @@
+// The file system on Windows: the kernel32 file calls, names in the ANSI code page (UTF-8, as
+// the manifest asks) and every entry reached through the directory's long path in UTF-16.
+#define _CRT_RAND_S  // rand_s, the system's unpredictable bits
+#include <aclapi.h>
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/limits.h"
+#include "platform/platform.h"
+#include "platform/win32_common.h"
+
+/// The arguments as the C runtime split them, in UTF-16.
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int expand, int* startup);
+
+namespace {
+
+/// The arguments that reached the program exactly as typed.
+const std::vector<std::string>& exact_arguments() {
+    static const std::vector<std::string> exact = [] {
+        std::vector<std::string> args;
+        int argc = 0, startup = 0;
+        wchar_t** argv = nullptr;
+        wchar_t** env = nullptr;
+        if (__wgetmainargs(&argc, &argv, &env, 0, &startup) != 0 || !argv) return args;
+        for (int i = 0; i < argc; ++i) {
+            std::string s;
+            if (narrow_exact(argv[i], s)) args.push_back(s);
+        }
+        return args;
+    }();
+    return exact;
+}
+
+/// Whether Wine's MoveFile may replace a name: it looks for the new name, then renames, so a
+/// file made under that name in between is replaced. A test build renames with MoveFile
+/// alone, as Windows does.
+bool rename_may_replace_here() {
+#ifdef TAVRIX_MOVEFILE_ONLY
+    return false;
+#else
+    return running_under_wine();
+#endif
+}
+
+/// The failure of op that the Windows error tells: TAKEN for a name that exists.
+FsResult failed(FsOp op, DWORD error = GetLastError()) {
+    const bool taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return FsResult{taken ? FsStatus::TAKEN : FsStatus::FAILED, op, static_cast<int>(error),
+                    system_message(error)};
+}
+
+/// OK when the call succeeded, else its failure.
+FsResult result_of(BOOL done, FsOp op) {
+    return done ? FsResult() : failed(op);
+}
+
+/// Whether Windows can reach an entry by this name at all: not when it holds a character that
+/// Windows forbids in names (made by another system: WSL, SMB, NFS), a colon naming a stream.
+bool reachable_name(const std::string& name) {
+    for (unsigned char c : name) {
+        if (c < 0x20 || std::strchr("\"*:<>?|", c)) return false;
+    }
+    return true;
+}
+
+/// One search of the system's own in UTF-16, so that no name turns into a look-alike: for a
+/// code page that is not UTF-8.
+void find_all_wide(const std::string& pattern, bool matched, std::vector<FindEntry>& out) {
+    WIN32_FIND_DATAW data;
+    std::wstring wide = widen(pattern.data(), pattern.size(), CP_ACP);
+    HANDLE h = FindFirstFileW(wide.c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        FindEntry e;
+        e.exact = narrow_exact(data.cFileName, e.name);
+        if (!e.exact) {  // for /DEBUG only: as the narrow search shows it, '?' for what is lost
+            char lossy[MAX_PATH * 2] = {0};
+            WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, data.cFileName, -1, lossy,
+                                sizeof lossy - 1, "?", nullptr);
+            e.name = lossy;
+        }
+        e.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        e.matched = matched;
+        e.reachable = reachable_name(e.name);
+        out.push_back(std::move(e));
+    } while (FindNextFileW(h, &data));
+    FindClose(h);
+}
+
+/// One search of the system's own, every entry it finds flagged matched or not.
+void find_all(const std::string& pattern, bool matched, std::vector<FindEntry>& out) {
+    if (!acp_is_utf8()) return find_all_wide(pattern, matched, out);
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        FindEntry e;
+        e.name = data.cFileName;
+        e.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        e.matched = matched;
+        e.reachable = reachable_name(e.name);
+        out.push_back(std::move(e));
+    } while (FindNextFileA(h, &data));
+    FindClose(h);
+}
+
+struct Win32Source : SourceFile {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    std::wstring path;
+    ~Win32Source() override {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    EntryType type() const override {
+        return info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? EntryType::LINK
+               : info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY   ? EntryType::DIRECTORY
+                                                                    : EntryType::FILE;
+    }
+    uint64_t size() const override {
+        return (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    }
+};
+
+/// Marks the file of handle h for deletion when its last handle closes, or takes the mark off.
+bool delete_on_close(HANDLE h, bool remove = true) {
+    FILE_DISPOSITION_INFO info = {static_cast<BOOLEAN>(remove ? TRUE : FALSE)};
+    return SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info) != 0;
+}
+
+/// A copy under its private name, marked for deletion while it is written, so that whatever
+/// ends the program meanwhile leaves nothing; flush takes the mark off.
+class Win32Copy : public NewCopy {
+   public:
+    Win32Copy(std::string name, std::wstring path, std::vector<char>& buffer)
+        : name_(std::move(name)), path_(std::move(path)), buffer_(buffer) {}
+    ~Win32Copy() override {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    const std::string& private_name() const override { return name_; }
+
+    /// An empty file, marked for deletion; of a sparse file, sparse as far as the volume
+    /// allows.
+    FsResult create(const Win32Source& from) {
+        handle_ = CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle_ == INVALID_HANDLE_VALUE) return failed(FsOp::CREATE_COPY);
+        if (!delete_on_close(handle_)) {
+            FsResult r = failed(FsOp::CREATE_COPY);
+            CloseHandle(handle_);
+            handle_ = INVALID_HANDLE_VALUE;
+            DeleteFileW(path_.c_str());
+            return r;
+        }
+        if (from.info.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) {
+            DWORD bytes = 0;
+            sparse_ = DeviceIoControl(handle_, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &bytes,
+                                      nullptr) != 0;
+        }
+        return FsResult();
+    }
+
+    /// The next part of the data, read and written; of a sparse file, only its allocated
+    /// ranges, the rest left a hole.
+    FsResult copy_range(SourceFile& source, uint64_t& copied) override {
+        Win32Source& from = static_cast<Win32Source&>(source);
+        copied = 0;
+        if (ended_) return FsResult();
+        // One buffer for the run, grown to the largest file copied, up to COPY_CHUNK.
+        const uint64_t want =
+            from.size() < COPY_CHUNK ? (from.size() > 4096 ? from.size() : 4096) : COPY_CHUNK;
+        if (buffer_.size() < want) buffer_.resize(static_cast<size_t>(want));
+        uint64_t at = at_;
+        DWORD size = static_cast<DWORD>(buffer_.size());
+        if (sparse_ && !next_range(from, at, size)) return end_of_data(from, copied);
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(at);
+        DWORD got = 0, put = 0;
+        if ((sparse_ && (!SetFilePointerEx(from.handle, position, nullptr, FILE_BEGIN) ||
+                         !SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN))) ||
+            !ReadFile(from.handle, buffer_.data(), size, &got, nullptr)) {
+            return failed(FsOp::COPY_DATA);
+        }
+        if (got == 0) return end_of_data(from, copied);
+        if (!WriteFile(handle_, buffer_.data(), got, &put, nullptr) || put != got) {
+            const DWORD error = GetLastError();
+            return failed(FsOp::COPY_DATA,
+                          put != got && error == ERROR_SUCCESS ? ERROR_DISK_FULL : error);
+        }
+        copied = at + got - at_;
+        at_ = at + got;
+        return FsResult();
+    }
+
+    /// Its size or its last write time other than when it was opened.
+    bool source_changed(SourceFile& source) override {
+        const Win32Source& from = static_cast<Win32Source&>(source);
+        BY_HANDLE_FILE_INFORMATION now;
+        if (!GetFileInformationByHandle(from.handle, &now)) return true;
+        return now.nFileSizeHigh != from.info.nFileSizeHigh ||
+               now.nFileSizeLow != from.info.nFileSizeLow ||
+               now.ftLastWriteTime.dwLowDateTime != from.info.ftLastWriteTime.dwLowDateTime ||
+               now.ftLastWriteTime.dwHighDateTime != from.info.ftLastWriteTime.dwHighDateTime;
+    }
+
+    /// A new file is its creator's; the permissions are the access list's.
+    FsResult keep_owner(SourceFile&) override { return FsResult(); }
+    FsResult keep_permissions(SourceFile&, bool) override { return FsResult(); }
+
+    /// The access list, then the streams; the link copied by the system kept them.
+    FsResult keep_extended(SourceFile& source, bool& narrowing) override {
+        narrowing = false;
+        if (handle_ == INVALID_HANDLE_VALUE) return FsResult();
+        const Win32Source& from = static_cast<Win32Source&>(source);
+        narrowing = !copy_access(from);
+        copy_streams(from);
+        return FsResult();
+    }
+
+    /// A protected access list that grants the process's own user alone.
+    FsResult owner_alone(SourceFile&) override {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+            return failed(FsOp::OWNER_ALONE);
+        char user[256];
+        DWORD length = 0;
+        const bool known = GetTokenInformation(token, TokenUser, user, sizeof user, &length) != 0;
+        const DWORD error = GetLastError();
+        CloseHandle(token);
+        if (!known) return failed(FsOp::OWNER_ALONE, error);
+        PSID sid = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+        char list[512];
+        PACL acl = reinterpret_cast<PACL>(list);
+        if (!InitializeAcl(acl, sizeof list, ACL_REVISION) ||
+            !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid)) {
+            return failed(FsOp::OWNER_ALONE);
+        }
+        const DWORD set =
+            SetSecurityInfo(handle_, SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, acl, nullptr);
+        return set == ERROR_SUCCESS ? FsResult() : failed(FsOp::OWNER_ALONE, set);
+    }
+
+    /// The three times and the attributes read-only, hidden, system and archive.
+    FsResult keep_times(SourceFile& source) override {
+        if (handle_ == INVALID_HANDLE_VALUE) return FsResult();  // the system's copy kept them
+        const BY_HANDLE_FILE_INFORMATION& info = static_cast<Win32Source&>(source).info;
+        FILE_BASIC_INFO basic = {};
+        basic.CreationTime.LowPart = info.ftCreationTime.dwLowDateTime;
+        basic.CreationTime.HighPart = static_cast<LONG>(info.ftCreationTime.dwHighDateTime);
+        basic.LastAccessTime.LowPart = info.ftLastAccessTime.dwLowDateTime;
+        basic.LastAccessTime.HighPart = static_cast<LONG>(info.ftLastAccessTime.dwHighDateTime);
+        basic.LastWriteTime.LowPart = info.ftLastWriteTime.dwLowDateTime;
+        basic.LastWriteTime.HighPart = static_cast<LONG>(info.ftLastWriteTime.dwHighDateTime);
+        basic.FileAttributes =
+            info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        return result_of(SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic),
+                         FsOp::KEEP_TIMES);
+    }
+
+    /// The data on the disk, the deletion mark taken off, and the copy closed: Windows
+    /// renames no file that is open without sharing.
+    FsResult flush() override {
+        if (handle_ == INVALID_HANDLE_VALUE) return FsResult();
+        const bool done = FlushFileBuffers(handle_) && delete_on_close(handle_, false);
+        FsResult r = done ? FsResult() : failed(FsOp::FLUSH);
+        CloseHandle(handle_);  // deleted with it unless kept
+        handle_ = INVALID_HANDLE_VALUE;
+        return r;
+    }
+
+   private:
+    /// The next allocated range of a sparse file from at on, at most size of it; false when
+    /// no data is left.
+    bool next_range(const Win32Source& from, uint64_t& at, DWORD& size) {
+        FILE_ALLOCATED_RANGE_BUFFER rest, range;
+        rest.FileOffset.QuadPart = static_cast<LONGLONG>(at_);
+        rest.Length.QuadPart = static_cast<LONGLONG>(from.size() > at_ ? from.size() - at_ : 0);
+        if (rest.Length.QuadPart == 0) return false;
+        DWORD bytes = 0;
+        const BOOL asked = DeviceIoControl(from.handle, FSCTL_QUERY_ALLOCATED_RANGES, &rest,
+                                           sizeof rest, &range, sizeof range, &bytes, nullptr);
+        if (!asked && GetLastError() != ERROR_MORE_DATA) {
+            sparse_ = false;  // the volume does not tell: all of it is data
+            return true;
+        }
+        if (bytes < sizeof range) return false;  // no data left: the rest is a hole
+        at = static_cast<uint64_t>(range.FileOffset.QuadPart);
+        const uint64_t length = static_cast<uint64_t>(range.Length.QuadPart);
+        if (length < size) size = static_cast<DWORD>(length);
+        return true;
+    }
+
+    /// No data after the copy's place: the rest, up to the file's size, is a hole.
+    FsResult end_of_data(const Win32Source& from, uint64_t& copied) {
+        ended_ = true;
+        if (!sparse_ || at_ >= from.size()) return FsResult();
+        FILE_END_OF_FILE_INFO end;
+        end.EndOfFile.QuadPart = static_cast<LONGLONG>(from.size());
+        if (!SetFileInformationByHandle(handle_, FileEndOfFileInfo, &end, sizeof end))
+            return failed(FsOp::COPY_DATA);
+        copied = from.size() - at_;
+        at_ = from.size();
+        return FsResult();
+    }
+
+    /// The source's alternate data streams, each to a stream of the same name of the copy.
+    void copy_streams(const Win32Source& from) {
+        if (buffer_.empty()) buffer_.resize(4096);
+        WIN32_FIND_STREAM_DATA stream;
+        HANDLE found = FindFirstStreamW(from.path.c_str(), FindStreamInfoStandard, &stream, 0);
+        if (found == INVALID_HANDLE_VALUE) return;  // none, or a volume without streams
+        do {
+            const std::wstring name = stream.cStreamName;
+            if (name != L"::$DATA" && !copy_stream(from.path + name, path_ + name)) {
+                char why[64];
+                std::snprintf(why, sizeof why, " (error %lu)",
+                              static_cast<unsigned long>(GetLastError()));
+                add_note("not kept: the stream " + utf8_of(name) + why);
+            }
+        } while (FindNextStreamW(found, &stream));
+        FindClose(found);
+    }
+
+    bool copy_stream(const std::wstring& source, const std::wstring& made) {
+        HANDLE in = CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE out = in == INVALID_HANDLE_VALUE ? INVALID_HANDLE_VALUE
+                                                : CreateFileW(made.c_str(), GENERIC_WRITE, 0,
+                                                              nullptr, CREATE_NEW, 0, nullptr);
+        bool done = out != INVALID_HANDLE_VALUE;
+        for (DWORD got = 1, put = 0; done && got > 0;) {
+            done =
+                ReadFile(in, buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr) &&
+                WriteFile(out, buffer_.data(), got, &put, nullptr) && put == got;
+        }
+        if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+        if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+        return done;
+    }
+
+    /// The source's own access entries (its DACL) to the copy; false when they could not be
+    /// set. Not under Wine, which makes up an access list from the file's Unix permissions and
+    /// maps one that is set back to wider permissions than the file has.
+    bool copy_access(const Win32Source& from) {
+        if (running_under_wine()) return true;
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        DWORD error = GetSecurityInfo(from.handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &dacl, nullptr, &descriptor);
+        if (error == ERROR_SUCCESS) {
+            SECURITY_DESCRIPTOR_CONTROL control = 0;
+            DWORD revision = 0;
+            GetSecurityDescriptorControl(descriptor, &control, &revision);
+            const SECURITY_INFORMATION what =
+                DACL_SECURITY_INFORMATION |
+                (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION
+                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
+            error = SetSecurityInfo(handle_, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+            LocalFree(descriptor);
+            if (error == ERROR_SUCCESS) return true;
+        }
+        // A volume without access lists has none to keep.
+        if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) return true;
+        add_note("not kept: its access list (error " + std::to_string(error) + ")");
+        return false;
+    }
+
+    HANDLE handle_ = INVALID_HANDLE_VALUE;  // none for the copy of a link
+    std::string name_;
+    std::wstring path_;
+    std::vector<char>& buffer_;
+    bool sparse_ = false;  // only the allocated ranges are copied
+    bool ended_ = false;   // the whole file is copied
+    uint64_t at_ = 0;      // how far the copy got
+};
+
+/// An entry opened for its deletion, every kind of sharing allowed.
+class Win32Held : public HeldEntry {
+   public:
+    explicit Win32Held(HANDLE h) : handle_(h) {
+        known_ = GetFileInformationByHandle(handle_, &info_) != 0;
+    }
+    ~Win32Held() override { CloseHandle(handle_); }
+    bool ordinary() override {
+        const DWORD not_ordinary =
+            FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT;
+        return known_ && !(info_.dwFileAttributes & not_ordinary);
+    }
+    bool same_file(HeldEntry& other) override {
+        const Win32Held& o = static_cast<Win32Held&>(other);
+        return known_ && o.known_ && info_.dwVolumeSerialNumber == o.info_.dwVolumeSerialNumber &&
+               info_.nFileIndexHigh == o.info_.nFileIndexHigh &&
+               info_.nFileIndexLow == o.info_.nFileIndexLow;
+    }
+    FsResult remove_on_close() override {
+        return result_of(delete_on_close(handle_), FsOp::REMOVE);
+    }
+
+   private:
+    HANDLE handle_;
+    BY_HANDLE_FILE_INFORMATION info_ = {};
+    bool known_ = false;
+};
+
+/// A full path in the form Windows takes as it is, without cutting a last part's trailing dots
+/// or blanks, and without taking a device's name for the device: "\\?\C:\dir\",
+/// "\\?\UNC\server\share\".
+std::string long_path(const std::string& full) {
+    if (full.compare(0, 4, "\\\\?\\") == 0 || full.compare(0, 4, "\\\\.\\") == 0) return full;
+    if (full.compare(0, 2, "\\\\") == 0) return "\\\\?\\UNC\\" + full.substr(2);
+    return "\\\\?\\" + full;
+}
+
+/// The directory of a run, held open without delete sharing, so that it cannot be renamed,
+/// removed or replaced while the run goes on; its entries are reached through its prefix.
+class Win32Directory : public Directory {
+   public:
+    /// typed: the directory as typed, for the listing; prefix: its full path and separator.
+    Win32Directory(HANDLE held, std::string typed, const std::string& prefix, std::string pattern)
+        : held_(held),
+          typed_(std::move(typed)),
+          pattern_(std::move(pattern)),
+          prefix_(widen(long_path(prefix).c_str(), long_path(prefix).size(), CP_ACP)) {}
+    ~Win32Directory() override { CloseHandle(held_); }
+
+    bool next(FindEntry& e, FsResult&) override {
+        if (!listed_) {
+            listed_ = true;
+            list();
+        }
+        if (at_ >= entries_.size()) return false;
+        e = entries_[at_++];
+        return true;
+    }
+
+    EntryType type_of(const char* name) override {
+        const DWORD attributes = GetFileAttributesW(at(name).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD e = GetLastError();
+            return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? EntryType::MISSING
+                                                                          : EntryType::UNKNOWN;
+        }
+        return attributes & FILE_ATTRIBUTE_DIRECTORY       ? EntryType::DIRECTORY
+               : attributes & FILE_ATTRIBUTE_REPARSE_POINT ? EntryType::LINK
+                                                           : EntryType::FILE;
+    }
+
+    /// MoveFile, in its wide form: the ANSI one cuts a path of MAX_PATH characters or more,
+    /// which a long path of a name near the limit is. It never replaces a name, but under
+    /// Wine may (rename_may_replace).
+    FsResult rename_noreplace(const char* from, const char* to) override {
+        return result_of(MoveFileW(at(from).c_str(), at(to).c_str()), FsOp::RENAME);
+    }
+
+    FsResult rename(const char* from, const char* to) override {
+        return rename_noreplace(from, to);
+    }
+
+    FsResult link(const char* from, const char* to) override {
+        return result_of(CreateHardLinkW(at(to).c_str(), at(from).c_str(), nullptr), FsOp::LINK);
+    }
+
+    /// A read-only file of ours loses its attribute first, as Windows will not remove it.
+    FsResult remove(const char* name) override {
+        const std::wstring path = at(name);
+        if (DeleteFileW(path.c_str())) return FsResult();
+        FsResult refused = failed(FsOp::REMOVE);
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (refused.code != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+            !(attributes & FILE_ATTRIBUTE_READONLY)) {
+            return refused;
+        }
+        SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        if (DeleteFileW(path.c_str())) return FsResult();
+        FsResult again = failed(FsOp::REMOVE);
+        SetFileAttributesW(path.c_str(), attributes);
+        return again;
+    }
+
+    /// Unpredictable bits drawn once for the run, and a count of the names made.
+    std::string private_name() override {
+        if (names_made_++ == 0) {
+            unsigned int high = 0, low = 0;
+            if (rand_s(&high) != 0 || rand_s(&low) != 0) {
+                high = GetTickCount();
+                low = GetCurrentProcessId() ^ static_cast<unsigned>(GetTickCount64() >> 32);
+            }
+            name_bits_ = (static_cast<uint64_t>(high) << 32) | low;
+        }
+        char name[64];
+        std::snprintf(name, sizeof name, ".tavrix-%lu-%016llx.tmp",
+                      static_cast<unsigned long>(GetCurrentProcessId()),
+                      static_cast<unsigned long long>(name_bits_ + names_made_));
+        return name;
+    }
+
+    bool rename_may_replace() override { return rename_may_replace_here(); }
+
+    FsResult hold_entry(const char* name, std::unique_ptr<HeldEntry>& held) override {
+        HANDLE h = CreateFileW(at(name).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return failed(FsOp::HOLD);
+        held.reset(new Win32Held(h));
+        return FsResult();
+    }
+
+    FsResult open_source(const char* name, std::unique_ptr<SourceFile>& source) override {
+        std::unique_ptr<Win32Source> opened(new Win32Source);
+        opened->path = at(name);
+        opened->handle = CreateFileW(
+            opened->path.c_str(), GENERIC_READ,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (opened->handle == INVALID_HANDLE_VALUE ||
+            !GetFileInformationByHandle(opened->handle, &opened->info)) {
+            return failed(FsOp::OPEN_SOURCE);
+        }
+        source = std::move(opened);
+        return FsResult();
+    }
+
+    /// Always under a private name; a link is copied by the system's own copy, as a link.
+    FsResult create_copy(SourceFile& source, std::unique_ptr<NewCopy>& copy) override {
+        const Win32Source& from = static_cast<Win32Source&>(source);
+        const std::string name = private_name();
+        std::unique_ptr<Win32Copy> made(new Win32Copy(name, at(name.c_str()), buffer_));
+        if (from.type() == EntryType::LINK) {
+            if (!CopyFileExW(from.path.c_str(), at(name.c_str()).c_str(), nullptr, nullptr, nullptr,
+                             COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)) {
+                return failed(FsOp::CREATE_COPY);
+            }
+        } else {
+            const FsResult r = made->create(from);
+            if (!r.ok()) return r;
+        }
+        copy = std::move(made);
+        return FsResult();
+    }
+
+   private:
+    /// Windows matches names its own way (short names, case): search twice, the pattern's
+    /// matches first, then every entry of the directory.
+    void list() {
+        find_all(typed_ + pattern_, true, entries_);
+        std::set<std::string> matched;
+        for (const FindEntry& e : entries_) matched.insert(e.name);
+        std::vector<FindEntry> every;
+        find_all(typed_ + "*", false, every);
+        for (FindEntry& e : every) {
+            if (!matched.count(e.name)) entries_.push_back(std::move(e));
+        }
+    }
+
+    /// The entry name's long path, in UTF-16: reached exactly, and past MAX_PATH characters.
+    std::wstring at(const char* name) const {
+        return prefix_ + widen(name, std::strlen(name), CP_ACP);
+    }
+
+    HANDLE held_;
+    std::string typed_, pattern_;
+    std::wstring prefix_;  // the directory's long path and separator
+    std::vector<FindEntry> entries_;
+    size_t at_ = 0;
+    bool listed_ = false;
+    unsigned names_made_ = 0;
+    uint64_t name_bits_ = 0;
+    std::vector<char> buffer_;  // one for every copy of the run
+};
+
+class Win32FileSystem : public FileSystem {
+   public:
+    size_t full_path(const char* path, char* out, size_t out_size) override {
+        return GetFullPathNameA(path, static_cast<DWORD>(out_size), out, nullptr);
+    }
+
+    size_t current_directory(char* out, size_t out_size) override {
+        return GetCurrentDirectoryA(static_cast<DWORD>(out_size), out);
+    }
+
+    /// Held without delete sharing: while the run holds it, the directory stays where it is.
+    /// Entries are reached through the directory's full path, which the handle keeps in place;
+    /// one that the code page cannot hold exactly could name a look-alike directory.
+    FsResult open_directory(const char* dir, const char* pattern,
+                            std::unique_ptr<Directory>& opened) override {
+        if (!*pattern) return FsResult();
+        HANDLE held =
+            CreateFileA(*dir ? dir : ".", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (held == INVALID_HANDLE_VALUE) return failed(FsOp::OPEN_DIRECTORY);
+        std::wstring typed = widen(*dir ? dir : ".", *dir ? std::strlen(dir) : 1, CP_ACP);
+        wchar_t full[32768];
+        DWORD len = GetFullPathNameW(typed.c_str(), 32768, full, nullptr);
+        std::string prefix;
+        if (len == 0 || len >= 32768 || !narrow_exact(full, prefix)) {
+            FsResult r = failed(FsOp::OPEN_DIRECTORY,
+                                len == 0 ? GetLastError() : ERROR_NO_UNICODE_TRANSLATION);
+            CloseHandle(held);
+            return r;
+        }
+        if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/' &&
+            prefix.back() != ':') {
+            prefix += '\\';
+        }
+        opened.reset(new Win32Directory(held, dir, prefix, pattern));
+        return FsResult();
+    }
+
+    bool argument_exact(const char* arg) override {
+        for (const std::string& a : exact_arguments()) {
+            if (a == arg) return true;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+FileSystem& file_system_native() {
+    static Win32FileSystem fs;
+    return fs;
+}
+
+/// Windows ends a console process on Ctrl+C without running its code: there are no signals
+/// to hold back.
+Signals& signals_native() {
+    static Signals s;
+    return s;
+}

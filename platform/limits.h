@@ -1,0 +1,27 @@
+// What the program's logic needs to know of the platform it is built for, without its
+// interface: the longest path, and how paths and names behave.
+#pragma once
+
+/// Longest path buffer: MAX_PATH characters and a terminator. A path fits when it is shorter
+/// than MAX_PATH, leaving room for the terminator as the Windows calls require.
+#ifndef MAX_PATH
+constexpr int MAX_PATH = 260;
+#endif
+
+#ifdef _WIN32
+constexpr char PLATFORM_SEPARATOR = '\\';
+/// Drive letters with a colon are part of a path ("C:", "C:\").
+constexpr bool PLATFORM_DRIVES = true;
+/// Full paths may hold '/' as a separator.
+constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = false;
+/// Names that differ only in the case of their letters name the same file.
+constexpr bool PLATFORM_CASE_INSENSITIVE = true;
+/// Keys come from the console even when standard output goes to a pipe.
+constexpr bool PLATFORM_KEYS_WITH_PIPED_OUTPUT = true;
+#else
+constexpr char PLATFORM_SEPARATOR = '/';
+constexpr bool PLATFORM_DRIVES = false;
+constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = true;
+constexpr bool PLATFORM_CASE_INSENSITIVE = false;
+constexpr bool PLATFORM_KEYS_WITH_PIPED_OUTPUT = false;
+#endif

@@ -1,0 +1,20 @@
+#include "platform/path-posix.h"
+
+std::string absolute_path(const std::string& cwd, const std::string& path) {
+    std::string given = path;
+    for (char& c : given) {
+        if (c == '\\') c = '/';
+    }
+    std::string whole = (!given.empty() && given[0] == '/') ? given : cwd + "/" + given;
+    std::string out;
+    size_t i = 0;
+    while (i < whole.size()) {
+        while (i < whole.size() && whole[i] == '/') ++i;
+        size_t start = i;
+        while (i < whole.size() && whole[i] != '/') ++i;
+        if (i == start || (i - start == 1 && whole[start] == '.')) continue;
+        out += '/';
+        out.append(whole, start, i - start);
+    }
+    return out.empty() ? "/" : out;
+}
