@@ -86,6 +86,7 @@ enum EntryKind : char {
 struct Listing {
     std::vector<std::string> names;  // every entry, in the order of the listing
     std::vector<char> kind;          // an EntryKind for each
+    std::vector<uint64_t> ids;       // the identity of each, 0 where not known
     std::string error;               // why the listing stopped early, if it did
 };
 
@@ -135,6 +136,7 @@ Listing list_entries(Directory& dir) {
                                                             : FILE_ENTRY;
         listing.names.push_back(std::move(entry.name));
         listing.kind.push_back(kind);
+        listing.ids.push_back(entry.id);
     }
     listing.error = failure.words;
     return listing;
@@ -179,40 +181,38 @@ void trace(const std::string& name, const char* what, const std::string& more = 
                    console_safe(more.c_str()).c_str());
 }
 
+/// The words of an outcome that has words of its own; null for one whose reason tells it.
+const char* outcome_words(BackupOutcome outcome) {
+    switch (outcome) {
+        case BackupOutcome::NO_EXTENSION:
+            return "no extension for /FORMAT3";
+        case BackupOutcome::TOO_LONG:
+            return "the name would be too long";
+        case BackupOutcome::ALL_TAKEN:
+            return "every candidate is taken";
+        case BackupOutcome::NO_FULL_PATH:
+            return "its full path cannot be had";
+        case BackupOutcome::CHANGED:
+            return "the file changed while it was copied";
+        case BackupOutcome::CANCELLED:
+            return "cancelled";
+        default:
+            return nullptr;
+    }
+}
+
 void trace_result(const std::string& name, const BackupResult& r, bool copy, bool list_only) {
-    const std::string no = copy ? ": not copied, " : ": not renamed, ";
     if (list_only && r.outcome == BackupOutcome::REFUSED) {  // foreseen
         trace(name, ": would be refused: ", r.reason);
-        return;
-    }
-    switch (r.outcome) {
-        case BackupOutcome::DONE:
-            trace(name, " -> ", r.note.empty() ? r.backup : r.backup + "; " + r.note);
-            break;
-        case BackupOutcome::NO_EXTENSION:
-            trace(name, (no + "no extension for /FORMAT3").c_str());
-            break;
-        case BackupOutcome::TOO_LONG:
-            trace(name, (no + "the name would be too long").c_str());
-            break;
-        case BackupOutcome::ALL_TAKEN:
-            trace(name, (no + "every candidate is taken").c_str());
-            break;
-        case BackupOutcome::REFUSED:
-            trace(name, no.c_str(), r.reason);
-            break;
-        case BackupOutcome::NO_FULL_PATH:
-            trace(name, (no + "its full path cannot be had").c_str());
-            break;
-        case BackupOutcome::NOT_REGULAR:
-            trace(name, ": passed over, a FIFO, socket or device");
-            break;
-        case BackupOutcome::CHANGED:
-            trace(name, (no + "the file changed while it was copied").c_str());
-            break;
-        case BackupOutcome::CANCELLED:
-            trace(name, (no + "cancelled").c_str());
-            break;
+    } else if (r.outcome == BackupOutcome::DONE) {
+        trace(name, " -> ", r.note.empty() ? r.backup : r.backup + "; " + r.note);
+    } else if (r.outcome == BackupOutcome::NOT_REGULAR) {
+        trace(name, ": passed over, a FIFO, socket or device");
+    } else {
+        // What was left of a copy, if anything, follows the outcome's own words.
+        const char* words = outcome_words(r.outcome);
+        trace(name, copy ? ": not copied, " : ": not renamed, ",
+              words ? words + r.reason : r.reason);
     }
 }
 
@@ -236,8 +236,7 @@ std::string human_size(uint64_t bytes) {
 /// shortened in its middle), erased when the copy is done.
 class CopyProgress : public CopyWatcher {
    public:
-    CopyProgress(const std::string& name, bool show)
-        : name_(console_safe(name.c_str())), show_(show) {}
+    CopyProgress(const std::string& name, bool show) : name_(name), show_(show) {}
     ~CopyProgress() override { erase(); }
     void copied() override { erase(); }
     bool keep_going(uint64_t done, uint64_t total) override {
@@ -253,7 +252,9 @@ class CopyProgress : public CopyWatcher {
         const std::string figures = "  " + std::to_string(total ? done * 100 / total : 100) +
                                     "%  " + human_size(done) + " of " + human_size(total);
         const int name_room = room - 2 - text_columns(figures);
-        std::string line = "  " + fit_columns(name_, name_room > 3 ? name_room : 3) + figures;
+        std::string line = "  " +
+                           fit_columns(console_safe(name_.c_str()), name_room > 3 ? name_room : 3) +
+                           figures;
         line = fit_columns(line, room);
         const int columns = text_columns(line);
         console_printf("\r%s%*s", line.c_str(),
@@ -268,7 +269,7 @@ class CopyProgress : public CopyWatcher {
         shown_columns_ = 0;
     }
 
-    std::string name_;
+    const std::string& name_;
     bool show_;
     int shown_columns_ = 0;  // of the widest progress row shown
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
@@ -309,17 +310,40 @@ ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
 
 namespace {
 
-/// The /DEBUG line of each file, and the count of those backed up.
+/// Whether the file of an outcome could not be backed up: the system refused, no name could
+/// be had, or it changed while it was copied. A file passed over (a special file, a name
+/// without an extension under /FORMAT3), gone meanwhile or cancelled is no failure.
+bool failed(BackupOutcome outcome) {
+    switch (outcome) {
+        case BackupOutcome::NO_FULL_PATH:
+        case BackupOutcome::TOO_LONG:
+        case BackupOutcome::ALL_TAKEN:
+        case BackupOutcome::REFUSED:
+        case BackupOutcome::CHANGED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+/// What a run did: the files backed up, and those that could not be.
+struct RunCount {
+    int done = 0;
+    int failed = 0;
+};
+
+/// The /DEBUG line of each file, and the counts.
 class RunReport : public BackupReport {
    public:
     RunReport(const Listing& listing, const RunOptions& options)
         : listing_(listing), options_(options) {}
     void told(size_t index, const BackupResult& r) override {
-        if (r.outcome == BackupOutcome::DONE) ++done;
+        if (r.outcome == BackupOutcome::DONE) ++count.done;
+        if (failed(r.outcome)) ++count.failed;
         if (options_.debug || options_.list_only)
             trace_result(listing_.names[index], r, options_.copy, options_.list_only);
     }
-    int done = 0;
+    RunCount count;
 
    private:
     const Listing& listing_;
@@ -349,15 +373,15 @@ void trace_directory(const char* what, const FsResult& r) {
                        console_safe(r.words.c_str()).c_str());
 }
 
-/// Backs up the files of the plan, each to its first free backup name; returns the count.
+/// Backs up the files of the plan, each to its first free backup name, and counts them.
 /// Esc, checked before and after each file and during a long copy, ends the loop and sets
 /// cancelled. With /L, the names are chosen as the run would choose them, and nothing changes.
-int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
+RunCount rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
     const bool trace_all = options.debug || options.list_only;
     cancelled = false;
     if (!plan.dir) {
         if (trace_all) trace_directory("opened", plan.opened);
-        return 0;
+        return RunCount();
     }
     BackupRequest request;
     request.format = options.format;
@@ -380,7 +404,7 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
             cancelled = cancel_requested();
             if (cancelled) break;
             CopyProgress progress(name, show_progress);
-            cancelled = !batch.add(i, name.c_str(), progress) || cancel_requested();
+            cancelled = !batch.add(i, name.c_str(), listing.ids[i], progress) || cancel_requested();
         }
         flushed = batch.finish();
     }
@@ -389,7 +413,7 @@ int rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled) {
         console_printf("  the directory could not be read to its end: %s\n",
                        console_safe(listing.error.c_str()).c_str());
     }
-    return report.done;
+    return report.count;
 }
 
 }  // namespace
@@ -403,7 +427,7 @@ int run_backup(const RunOptions& options) {
         console_printf(" \xFE %s \"%s\"\n", verb, console_safe(plan.pattern.c_str()).c_str());
     }
     bool cancelled = false;
-    const int renamed = rename_files(plan, options, cancelled);
+    const RunCount count = rename_files(plan, options, cancelled);
     if (cancelled) {
         console_set_fore(ATTR_NOTICE);
         console_printf(" * Cancelled *");
@@ -413,9 +437,15 @@ int run_backup(const RunOptions& options) {
     if (options.verbose) {
         const char* done = options.copy ? (options.list_only ? "would be copied" : "copied")
                                         : (options.list_only ? "would be renamed" : "renamed");
-        console_printf("\t\t%i file(s) %s\n", renamed, done);
+        console_printf("\t\t%i file(s) %s\n", count.done, done);
     }
-    return 0;
+    if (count.failed == 0) return 0;
+    // Told on standard error whatever the switches, so that a script sees it too.
+    console_error(options.list_only
+                      ? "Tavrix: %i file(s) would not be backed up; /L tells why\n"
+                      : "Tavrix: %i file(s) could not be backed up; /DEBUG tells why\n",
+                  count.failed);
+    return RUN_FAILED;
 }
 
 namespace {

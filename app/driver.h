@@ -21,7 +21,13 @@ enum class ParseResult { RUN, HELP, USAGE, VERSION, TOO_MANY, UNKNOWN_LONG };
 /// "--" that is not known (options.unknown then names it).
 ParseResult parse_command_line(int argc, char** argv, RunOptions& options);
 
-/// Backs up every file matching options.spec and reports the run; returns the exit status.
+/// The exit status of a run in which some matching file could not be backed up.
+constexpr int RUN_FAILED = 4;
+
+/// Backs up every file matching options.spec and reports the run; returns the exit status: 0
+/// when every matching file was backed up (or passed over, or gone meanwhile), nothing
+/// matched, or the user cancelled; RUN_FAILED when a file could not be backed up, which
+/// standard error then tells. With /L, the status the run would have.
 int run_backup(const RunOptions& options);
 
 /// The whole program: returns the exit status (the help screen ends the process itself): as

@@ -49,11 +49,11 @@ struct Driver : ::testing::Test {
         fs.add_dir("/work");
         fs.cwd = "/work";
     }
-    std::string run(const char* spec, bool verbose = true) {
+    std::string run(const char* spec, bool verbose = true, int status = 0) {
         RunOptions o;
         o.spec = spec;
         o.verbose = verbose;
-        EXPECT_EQ(0, run_backup(o));
+        EXPECT_EQ(status, run_backup(o)) << spec;
         return fs.out;
     }
 };
@@ -161,16 +161,16 @@ TEST_F(Driver, OverlongPatternsAreRefusedNeverCut) {
     std::string name(MAX_PATH - 6, 'y');
     EXPECT_EQ(announced(here(name), 0), run(name.c_str()));
 
-    // A found name that does not fit behind the directory is passed over.
+    // A found name that does not fit behind the directory is not backed up.
     fs.out.clear();
-    EXPECT_EQ(announced(here("*"), 1), run("*"));
+    EXPECT_EQ(announced(here("*"), 1), run("*", true, RUN_FAILED));
     EXPECT_TRUE(fs.has("/work/" + std::string(MAX_PATH - 2, 'x')));
 }
 
 TEST_F(Driver, UnreadableCurrentDirectorySearchesTheNameAlone) {
     fs.cwd_fails = true;
     fs.add_file("/work/f");
-    EXPECT_EQ(announced("f", 0), run("f"));
+    EXPECT_EQ(announced("f", 0), run("f", true, RUN_FAILED));
 }
 
 TEST_F(Driver, NameHoldingABackslashIsPassedOver) {
@@ -320,19 +320,20 @@ TEST(FailedSteps, DebugNamesTheStepThatFailed) {
     struct Case {
         const char* op;
         bool copy, no_noreplace, unnamed_files;
-        const char* line;
+        const char* line;  // after "  f"
     };
     const Case cases[] = {
-        {"rename", false, true, true, "the move to a private name failed"},
-        {"link", false, true, true, "the link to the backup name failed"},
-        {"remove", false, true, true, "the private name could not be removed"},
-        {"open_source", true, false, true, "the file could not be opened"},
-        {"create_copy", true, false, true, "the copy could not be made"},
-        {"copy_range", true, false, true, "the data could not be copied"},
-        {"keep_permissions", true, false, true, "its permissions could not be kept"},
-        {"keep_times", true, false, true, "its times could not be kept"},
-        {"flush", true, false, false, "the copy could not be flushed"},
-        {"link_unnamed", true, false, true, "the copy could not be named"},
+        {"rename", false, true, true, ": not renamed, the move to a private name failed"},
+        {"link", false, true, true, ": not renamed, the link to the backup name failed"},
+        {"remove", false, true, true,
+         " -> f.000.bak; its private name .tavrix-1-1.tmp could not be removed"},
+        {"open_source", true, false, true, ": not copied, the file could not be opened"},
+        {"create_copy", true, false, true, ": not copied, the copy could not be made"},
+        {"copy_range", true, false, true, ": not copied, the data could not be copied"},
+        {"keep_permissions", true, false, true, ": not copied, its permissions could not be kept"},
+        {"keep_times", true, false, true, ": not copied, its times could not be kept"},
+        {"flush", true, false, false, ": not copied, the copy could not be flushed"},
+        {"link_unnamed", true, false, true, ": not copied, the copy could not be named"},
     };
     for (const Case& c : cases) {
         FakePlatform steps;
@@ -341,16 +342,20 @@ TEST(FailedSteps, DebugNamesTheStepThatFailed) {
         steps.no_noreplace = c.no_noreplace;
         steps.unnamed_files = c.unnamed_files;
         steps.fail_at[c.op] = 1;
+        steps.fail_on = true;
         RunOptions o;
         o.spec = "f";
         o.copy = c.copy;
         o.debug = true;
         o.verbose = false;
-        run_backup(o);
-        EXPECT_EQ(std::string("  f: not ") + (c.copy ? "copied, " : "renamed, ") + c.line +
-                      ": refused by the test\n",
-                  steps.out)
+        const int status = run_backup(o);
+        EXPECT_EQ(std::string("  f") + c.line + ": refused by the test\n", steps.out) << c.op;
+        EXPECT_TRUE(steps.has("/work/f") || steps.has("/work/f.000.bak")) << c.op;
+        // A refusal is a status and a line on standard error, even with /Q.
+        const bool done = c.line[1] == '-';
+        EXPECT_EQ(done ? 0 : RUN_FAILED, status) << c.op;
+        EXPECT_EQ(done ? "" : "Tavrix: 1 file(s) could not be backed up; /DEBUG tells why\n",
+                  steps.err)
             << c.op;
-        EXPECT_TRUE(steps.has("/work/f")) << c.op;
     }
 }

@@ -100,6 +100,7 @@ StepResult take_name(BackupPlace& place, EntryMove& move, const char* name, cons
     if (!request.copy) {
         const StepResult r = move.to(candidate);
         result.reason = move.reason();
+        result.note = move.note();
         return r;
     }
     if (!prepared) {
@@ -176,21 +177,23 @@ BackupOutcome backup_outcome(StepResult r) {
             return BackupOutcome::CANCELLED;
         case StepResult::CHANGED:
             return BackupOutcome::CHANGED;
+        case StepResult::GONE:
+            return BackupOutcome::GONE;
         case StepResult::REFUSED:
             break;
     }
     return BackupOutcome::REFUSED;
 }
 
-BackupResult backup_file(BackupPlace& place, const char* name, const BackupRequest& request,
-                         PreparedCopy* prepared) {
+BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
+                         const BackupRequest& request, PreparedCopy* prepared) {
     BackupResult result;
     if (place.dir_length == NO_DIRECTORY_PATH) {
-        if (prepared) discard_copy(place.dir, place.signals, *prepared);
+        if (prepared) result.reason = discard_copy(place.dir, place.signals, *prepared);
         return result;
     }
     char candidate[MAX_PATH + 1] = {0};
-    EntryMove move(place.dir, place.signals, name);
+    EntryMove move(place.dir, place.signals, name, id);
     StepResult last = StepResult::REFUSED;
     if (place.dir_length + std::strlen(name) >= static_cast<size_t>(MAX_PATH)) {
         result.outcome = BackupOutcome::TOO_LONG;
@@ -202,7 +205,7 @@ BackupResult backup_file(BackupPlace& place, const char* name, const BackupReque
         // A rename frees the name, for /L too.
         if (place.view && !request.copy) place.view->forget(name);
     }
-    if (prepared) discard_copy(place.dir, place.signals, *prepared);  // when it got no name
+    if (prepared) result.reason += discard_copy(place.dir, place.signals, *prepared);  // no name
     const std::string kept = move.finish();
     if (!kept.empty()) {
         result.outcome = BackupOutcome::REFUSED;

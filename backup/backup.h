@@ -48,6 +48,7 @@ enum class BackupOutcome {
     TOO_LONG,
     ALL_TAKEN,
     REFUSED,
+    GONE,  // refused, the file having been removed or renamed by another process
     NOT_REGULAR,
     CANCELLED,
     CHANGED  // the file changed during each of its copies
@@ -91,5 +92,6 @@ struct BackupPlace {
 /// Candidates are tested against the view, when there is one, without a call to the file
 /// system; when a rename is refused as taken (the view was stale), they are tested on the
 /// directory once more. A prepared copy that gets no name is discarded.
-BackupResult backup_file(BackupPlace& place, const char* name, const BackupRequest& request,
-                         PreparedCopy* prepared = nullptr);
+/// id is the identity the listing gave the entry, 0 when it gave none.
+BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
+                         const BackupRequest& request, PreparedCopy* prepared = nullptr);

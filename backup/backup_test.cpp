@@ -29,7 +29,7 @@ int backup_path(const char* path, BackupFormat format, bool hex) {
     request.format = format;
     request.hex = hex;
     BackupPlace place{*dir, signals(), name_at, nullptr};
-    return backup_file(place, full + name_at, request).outcome == BackupOutcome::DONE;
+    return backup_file(place, full + name_at, 0, request).outcome == BackupOutcome::DONE;
 }
 
 struct BackupFile : ::testing::Test {
@@ -178,7 +178,7 @@ int listed_backup(const std::string& name, BackupFormat format, bool hex, Direct
     request.format = format;
     request.hex = hex;
     BackupPlace place{*d, signals(), 3, &view};
-    BackupResult r = backup_file(place, name.c_str(), request);
+    BackupResult r = backup_file(place, name.c_str(), 0, request);
     return r.outcome == BackupOutcome::DONE;
 }
 

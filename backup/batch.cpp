@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-BackupBatch::BackupBatch(BackupPlace place, const BackupRequest& request, BackupReport& report)
+BackupBatch::BackupBatch(const BackupPlace& place, const BackupRequest& request,
+                         BackupReport& report)
     : place_(place),
       request_(request),
       report_(report),
@@ -14,20 +15,21 @@ BackupBatch::~BackupBatch() {
     for (Waiting& w : waiting_) discard_copy(place_.dir, place_.signals, w.copy);
 }
 
-bool BackupBatch::add(size_t index, const char* name, CopyWatcher& watcher) {
+bool BackupBatch::add(size_t index, const char* name, uint64_t id, CopyWatcher& watcher) {
     Waiting w;
     w.index = index;
     w.name = name;
+    w.id = id;
     if (copying_) {
         // The name is foreseen first: a file that could get none is not copied.
         BackupRequest choose = request_;
         choose.dry_run = true;
         choose.foresee = false;
-        w.known = backup_file(place_, name, choose);
+        w.known = backup_file(place_, name, id, choose);
         w.prepared = w.known.outcome == BackupOutcome::DONE;
         if (w.prepared) w.copy = prepare_copy(place_.dir, place_.signals, name, watcher);
     } else {
-        w.known = backup_file(place_, name, request_);
+        w.known = backup_file(place_, name, id, request_);
     }
     const bool cancelled = w.prepared ? w.copy.result == StepResult::CANCELLED
                                       : w.known.outcome == BackupOutcome::CANCELLED;
@@ -50,7 +52,7 @@ void BackupBatch::settle() {
     for (Waiting& w : waiting_) {
         BackupResult r = w.known;
         if (w.prepared && w.copy.result == StepResult::DONE) {
-            r = backup_file(place_, w.name, request_, &w.copy);
+            r = backup_file(place_, w.name, w.id, request_, &w.copy);
         } else if (w.prepared) {
             r.outcome = backup_outcome(w.copy.result);
             r.reason = w.copy.reason;

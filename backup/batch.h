@@ -25,16 +25,16 @@ class BackupReport {
 /// under a private name never waits, since a signal's handler removes one such name at most.
 class BackupBatch {
    public:
-    BackupBatch(BackupPlace place, const BackupRequest& request, BackupReport& report);
+    BackupBatch(const BackupPlace& place, const BackupRequest& request, BackupReport& report);
     /// Discards the copies still waiting, untold: nothing of them is left.
     ~BackupBatch();
     BackupBatch(const BackupBatch&) = delete;
     BackupBatch& operator=(const BackupBatch&) = delete;
 
-    /// Backs up the entry name, the index-th of the listing (watcher follows its copy); its
-    /// result is told now, or once the copies waiting with it are named. False when it was
-    /// cancelled.
-    bool add(size_t index, const char* name, CopyWatcher& watcher);
+    /// Backs up the entry name, the index-th of the listing, which gave it the identity id
+    /// (watcher follows its copy); its result is told now, or once the copies waiting with it
+    /// are named. False when it was cancelled.
+    bool add(size_t index, const char* name, uint64_t id, CopyWatcher& watcher);
     /// Flushes the waiting copies together, names them, and tells every waiting result.
     void settle();
     /// Settles, then puts the new names on the disk: the directory is flushed once, when a
@@ -45,6 +45,7 @@ class BackupBatch {
     struct Waiting {
         size_t index = 0;
         const char* name = nullptr;
+        uint64_t id = 0;
         bool prepared = false;  // copy holds what became of it; known otherwise
         PreparedCopy copy;
         BackupResult known;

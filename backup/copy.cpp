@@ -103,7 +103,7 @@ PreparedCopy copy_once(Directory& dir, Signals& signals, const char* name, CopyW
     }
     if (made.result == StepResult::DONE)
         made.result = keep_attributes(*source, *made.copy, made.reason);
-    if (made.result != StepResult::DONE) discard_copy(dir, signals, made);
+    if (made.result != StepResult::DONE) made.reason += discard_copy(dir, signals, made);
     return made;
 }
 
@@ -137,44 +137,79 @@ void flush_copies(Directory& dir, Signals& signals, const std::vector<PreparedCo
         }
         c->reason = step_failed("the copy could not be flushed", r);
         c->result = StepResult::REFUSED;
-        discard_copy(dir, signals, *c);
+        c->reason += discard_copy(dir, signals, *c);
     }
 }
+
+namespace {
+
+/// Names a copy under a private name backup, never replacing: in one call, or by a link and
+/// the private name's removal. Each step that answered an error is looked at: the copy is
+/// named when its private name went and the backup name is there, or when the backup name is
+/// seen to be the copy.
+FsResult name_private_copy(Directory& dir, const std::string& hidden, const char* backup,
+                           std::string& note) {
+    FsResult r = dir.rename_noreplace(hidden.c_str(), backup);
+    if (r.status == FsStatus::UNSUPPORTED) {
+        r = dir.link(hidden.c_str(), backup);
+        if (r.status == FsStatus::FAILED && dir.same_file(hidden.c_str(), backup)) {
+            note = "linked, though the system answered: " + r.words;
+            r = FsResult();
+        }
+        if (r.ok()) {
+            const FsResult removed = dir.remove(hidden.c_str());
+            if (!removed.ok() && dir.type_of(hidden.c_str()) != EntryType::MISSING)
+                note = "its private name " + hidden + " could not be removed: " + removed.words;
+        }
+    } else if (r.status == FsStatus::FAILED && dir.type_of(hidden.c_str()) == EntryType::MISSING &&
+               dir.type_of(backup) != EntryType::MISSING) {
+        note = "named, though the system answered: " + r.words;
+        r = FsResult();
+    }
+    return r;
+}
+
+}  // namespace
 
 StepResult name_copy(Directory& dir, Signals& signals, PreparedCopy& made, const char* backup,
                      std::string& reason) {
     const std::string hidden = made.copy->private_name();
+    std::string note;
     FsResult r;
     {
         // Named never replacing, and a private name gone, in one held-back stretch (an unnamed
         // copy is named in one call).
         HeldSignals held(signals, !hidden.empty());
-        if (hidden.empty()) {
-            r = made.copy->link_unnamed(backup);
+        if (!hidden.empty()) {
+            r = name_private_copy(dir, hidden, backup, note);
         } else {
-            r = dir.rename_noreplace(hidden.c_str(), backup);
-            if (r.status == FsStatus::UNSUPPORTED) {
-                r = dir.link(hidden.c_str(), backup);
-                if (r.ok()) dir.remove(hidden.c_str());
+            r = made.copy->link_unnamed(backup);
+            if (r.status == FsStatus::FAILED && made.copy->is(backup)) {
+                note = "named, though the system answered: " + r.words;
+                r = FsResult();
             }
         }
     }
     if (r.status == FsStatus::TAKEN) return StepResult::TAKEN;  // kept for the next name
     if (!r.ok()) {
         reason = step_failed("the copy could not be named", r);
-        discard_copy(dir, signals, made);
+        reason += discard_copy(dir, signals, made);
         return StepResult::REFUSED;
     }
+    if (!note.empty()) made.copy->add_note(note);
     made.note = made.copy->note;
     made.copy.reset();
     return StepResult::DONE;
 }
 
-void discard_copy(Directory& dir, Signals& signals, PreparedCopy& made) {
-    if (!made.copy) return;
+std::string discard_copy(Directory& dir, Signals& signals, PreparedCopy& made) {
+    if (!made.copy) return std::string();
     const std::string hidden = made.copy->private_name();
     HeldSignals held(signals, !hidden.empty());
     made.note = made.copy->note;
     made.copy.reset();  // closed before its private name goes, as Windows needs
-    if (!hidden.empty()) dir.remove(hidden.c_str());
+    if (hidden.empty()) return std::string();
+    const FsResult removed = dir.remove(hidden.c_str());
+    if (removed.ok() || dir.type_of(hidden.c_str()) == EntryType::MISSING) return std::string();
+    return "; its copy is left as " + hidden + " (" + removed.words + ")";
 }

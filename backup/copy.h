@@ -47,5 +47,6 @@ void flush_copies(Directory& dir, Signals& signals, const std::vector<PreparedCo
 /// kept for another name); REFUSED with the reason, the copy discarded.
 StepResult name_copy(Directory& dir, Signals& signals, PreparedCopy& copy, const char* backup,
                      std::string& reason);
-/// Drops a copy that will get no name: nothing of it is left.
-void discard_copy(Directory& dir, Signals& signals, PreparedCopy& copy);
+/// Drops a copy that will get no name: nothing of it is left, or what is left is said, as
+/// "; its copy is left as NAME (why)"; empty when nothing is left.
+std::string discard_copy(Directory& dir, Signals& signals, PreparedCopy& copy);

@@ -2,22 +2,31 @@
 
 #include <memory>
 
+// Every step that may have acted though it answered an error (a network file system's reply
+// lost after the step was done) is followed by a look at the directory, and the entry's names
+// are taken as the directory shows them, never as the answer says.
+
 EntryMove::~EntryMove() {
     finish();
 }
 
 std::string EntryMove::finish() {
-    if (!aside_.empty() && !put_back()) {
-        return "its name was taken meanwhile, and it is kept as " + aside_;
+    if (aside_.empty() || put_back()) return std::string();
+    if (dir_.type_of(name_.c_str()) != EntryType::MISSING &&
+        dir_.same_file(aside_.c_str(), name_.c_str())) {
+        return "it is back under its name, and also under " + aside_;
     }
-    return std::string();
+    return "its name was taken meanwhile, and it is kept as " + aside_;
 }
 
-/// A refusal ends the attempts: the entry goes back to its name first.
-StepResult EntryMove::refused(const std::string& why) {
+/// A refusal ends the attempts: the entry goes back to its name first. When the entry's name
+/// is missing by then, with look set, the file is gone: another process removed or renamed it.
+StepResult EntryMove::refused(const std::string& why, bool look) {
     reason_ = why;
     const std::string kept = finish();
     if (!kept.empty()) reason_ += "; " + kept;
+    if (kept.empty() && look && dir_.type_of(name_.c_str()) == EntryType::MISSING)
+        return StepResult::GONE;
     return StepResult::REFUSED;
 }
 
@@ -29,21 +38,24 @@ StepResult EntryMove::to(const char* backup) {
 
 StepResult EntryMove::in_one_call(const char* backup) {
     const FsResult r = dir_.rename_noreplace(name_.c_str(), backup);
-    switch (r.status) {
-        case FsStatus::OK:
-            // Whatever had the name at that instant was renamed: a directory goes back.
-            if (dir_.type_of(backup) != EntryType::DIRECTORY) return StepResult::DONE;
-            dir_.rename_noreplace(backup, name_.c_str());  // refused: it stays, nothing is lost
-            return refused(std::string("the rename was refused: ") + IS_A_DIRECTORY);
-        case FsStatus::TAKEN:
-            return StepResult::TAKEN;
-        case FsStatus::FAILED:
-            return refused(step_failed("the rename was refused", r));
-        case FsStatus::UNSUPPORTED:
-            break;
+    if (r.status == FsStatus::TAKEN) return StepResult::TAKEN;
+    if (r.status == FsStatus::UNSUPPORTED) {
+        const StepResult aside = move_aside();
+        return aside == StepResult::DONE ? in_steps(backup) : aside;
     }
-    const StepResult aside = move_aside();
-    return aside == StepResult::DONE ? in_steps(backup) : aside;
+    if (!r.ok()) {
+        // Made all the same when the entry's name is free and the backup name is the file
+        // the listing gave.
+        if (dir_.type_of(name_.c_str()) != EntryType::MISSING || !dir_.is_listed(backup, id_)) {
+            return refused(step_failed("the rename was refused", r), true);
+        }
+        note_ = "renamed, though the system answered: " + r.words;
+    }
+    // Whatever had the name at that instant was renamed: a directory goes back.
+    if (dir_.type_of(backup) != EntryType::DIRECTORY) return StepResult::DONE;
+    note_.clear();
+    dir_.rename_noreplace(backup, name_.c_str());  // refused: it stays, nothing is lost
+    return refused(std::string("the rename was refused: ") + IS_A_DIRECTORY);
 }
 
 /// The file is held open before it gets the new name: a file that cannot lose its old name
@@ -81,18 +93,35 @@ StepResult EntryMove::through_link(const char* backup) {
 }
 
 StepResult EntryMove::in_steps(const char* backup) {
-    const FsResult linked = dir_.link(aside_.c_str(), backup);
+    const char* aside = aside_.c_str();
+    const FsResult linked = dir_.link(aside, backup);
     if (linked.status == FsStatus::TAKEN) return StepResult::TAKEN;  // still aside, for the next
-    if (!linked.ok()) return refused(step_failed("the link to the backup name failed", linked));
-    const FsResult removed = dir_.remove(aside_.c_str());
+    if (!linked.ok()) {
+        // A link made all the same is used only when the backup name is seen to be the entry;
+        // a name that cannot be told apart from another file's counts as taken.
+        if (dir_.type_of(backup) == EntryType::MISSING)
+            return refused(step_failed("the link to the backup name failed", linked));
+        if (!dir_.same_file(aside, backup)) return StepResult::TAKEN;
+        note_ = "linked, though the system answered: " + linked.words;
+    }
+    const FsResult removed = remove_private(aside);
     if (!removed.ok()) {
-        // Cannot happen where the entry could be moved in: the backup name goes again.
-        dir_.remove(backup);
-        return refused(step_failed("the private name could not be removed", removed));
+        // The entry has its backup name; the private name is one more name of it.
+        note_ = "its private name " + aside_ + " could not be removed: " + removed.words;
     }
     aside_.clear();
     release();
     return StepResult::DONE;
+}
+
+/// Removes a private name of this process, once more should it still be there after an
+/// error; OK when it is gone, whatever the answers.
+FsResult EntryMove::remove_private(const char* name) {
+    FsResult r = dir_.remove(name);
+    if (r.ok() || dir_.type_of(name) == EntryType::MISSING) return FsResult();
+    r = dir_.remove(name);
+    if (r.ok() || dir_.type_of(name) == EntryType::MISSING) return FsResult();
+    return r;
 }
 
 /// The entry to a private name, which only this process knows: from then on, nothing that
@@ -102,11 +131,13 @@ StepResult EntryMove::move_aside() {
     held_ = true;
     const std::string aside = dir_.private_name();
     const FsResult moved = dir_.rename(name_.c_str(), aside.c_str());
-    if (!moved.ok()) {
+    // Only this process knows the private name: whatever is there, it moved there.
+    if (!moved.ok() && dir_.type_of(aside.c_str()) == EntryType::MISSING) {
         // Gone, or not ours to move: nothing changed.
+        const bool gone = dir_.type_of(name_.c_str()) == EntryType::MISSING;
         reason_ = step_failed("the move to a private name failed", moved);
         release();
-        return StepResult::REFUSED;
+        return gone ? StepResult::GONE : StepResult::REFUSED;
     }
     aside_ = aside;
     if (dir_.type_of(aside_.c_str()) == EntryType::DIRECTORY)
@@ -115,18 +146,21 @@ StepResult EntryMove::move_aside() {
 }
 
 /// The entry back under its own name, never over what another process put there meanwhile;
-/// should that name be taken, it stays under the private name.
+/// should that name be taken, it stays under the private name. True when the private name
+/// is gone.
 bool EntryMove::put_back() {
     const char* aside = aside_.c_str();
     const char* name = name_.c_str();
     bool back = false;
-    if (dir_.type_of(aside) != EntryType::DIRECTORY && dir_.link(aside, name).ok()) {
-        // Back under its name; should the private one not go, it is one more name of it.
-        dir_.remove(aside);
-        back = true;
-    } else if (dir_.type_of(name) == EntryType::MISSING) {
+    if (dir_.type_of(aside) != EntryType::DIRECTORY) {
+        back = dir_.link(aside, name).ok() ||
+               (dir_.type_of(name) != EntryType::MISSING && dir_.same_file(aside, name));
+        // Back under its name; the private name then goes, or stays one more name of it.
+        if (back && !remove_private(aside).ok()) back = false;
+    }
+    if (!back && dir_.type_of(name) == EntryType::MISSING) {
         // A directory, or a file system without links: renamed back into the free name.
-        back = dir_.rename(aside, name).ok();
+        back = dir_.rename(aside, name).ok() || dir_.type_of(aside) == EntryType::MISSING;
     }
     if (back) aside_.clear();
     release();

@@ -3,6 +3,7 @@
 // of platform/filesys.h.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "backup/steps.h"
@@ -23,8 +24,9 @@
 /// that is a directory by the time it is moved goes back to its name.
 class EntryMove {
    public:
-    EntryMove(Directory& dir, Signals& signals, const char* name)
-        : dir_(dir), signals_(signals), name_(name) {}
+    /// id: the identity the listing gave the entry, 0 when it gave none.
+    EntryMove(Directory& dir, Signals& signals, const char* name, uint64_t id = 0)
+        : dir_(dir), signals_(signals), name_(name), id_(id) {}
     /// Puts the entry back when it is still under its private name.
     ~EntryMove();
     EntryMove(const EntryMove&) = delete;
@@ -37,12 +39,15 @@ class EntryMove {
     std::string finish();
     /// Why the last attempt was refused: the step and the system's words.
     const std::string& reason() const { return reason_; }
+    /// What the attempt that succeeded did not do as asked, in words; empty when all went.
+    const std::string& note() const { return note_; }
 
    private:
     StepResult in_one_call(const char* backup);
     StepResult through_link(const char* backup);
     StepResult in_steps(const char* backup);
-    StepResult refused(const std::string& why);
+    StepResult refused(const std::string& why, bool look = false);
+    FsResult remove_private(const char* name);
     StepResult move_aside();
     /// False when the entry stays under its private name.
     bool put_back();
@@ -52,7 +57,9 @@ class EntryMove {
     Directory& dir_;
     Signals& signals_;
     std::string name_;
+    uint64_t id_;
     std::string aside_;  // the private name the entry is under, while it is
     std::string reason_;
+    std::string note_;
     bool held_ = false;  // signals held back while the entry is aside
 };

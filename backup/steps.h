@@ -10,6 +10,7 @@ enum class StepResult {
     DONE,         // the entry (or its copy) has the name
     TAKEN,        // the name exists: nothing changed, the next one may be tried
     REFUSED,      // the system refused; the reason says which step and why
+    GONE,         // refused, the file having been removed or renamed by another process
     NOT_REGULAR,  // a FIFO, socket or device, which is never copied
     CANCELLED,    // Esc during a copy
     CHANGED       // the file changed during each of its copies

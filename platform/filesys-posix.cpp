@@ -187,6 +187,13 @@ class PosixCopy : public NewCopy {
         return result_of(close(fd), FsOp::FLUSH);
     }
 
+    bool is(const char* to) override {
+        struct stat mine, named;
+        return fd_ >= 0 && fstat(fd_, &mine) == 0 &&
+               fstatat(place_.dir, to, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+               mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+    }
+
     FsResult link_unnamed(const char* to) override {
         if (system_link_unnamed(fd_, place_.dir, to) != 0) return failed(FsOp::NAME);
         const int fd = fd_;
@@ -293,6 +300,7 @@ class PosixDirectory : public Directory {
             }
             e.matched = wildcard_match(pattern_.c_str(), d->d_name);
             e.name = d->d_name;
+            e.id = static_cast<uint64_t>(d->d_ino);
             e.is_directory = false;
             e.special = false;
             if (e.matched && !classify(d, e.is_directory, e.special))
@@ -327,6 +335,19 @@ class PosixDirectory : public Directory {
 
     FsResult remove(const char* name) override {
         return result_of(unlinkat(fd_, name, 0), FsOp::REMOVE);
+    }
+
+    bool is_listed(const char* name, uint64_t id) override {
+        struct stat st;
+        return id != 0 && fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+               static_cast<uint64_t>(st.st_ino) == id;
+    }
+
+    bool same_file(const char* a, const char* b) override {
+        struct stat x, y;
+        return fstatat(fd_, a, &x, AT_SYMLINK_NOFOLLOW) == 0 &&
+               fstatat(fd_, b, &y, AT_SYMLINK_NOFOLLOW) == 0 && x.st_dev == y.st_dev &&
+               x.st_ino == y.st_ino;
     }
 
     std::string private_name() override {

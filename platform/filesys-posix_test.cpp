@@ -55,7 +55,7 @@ TEST_F(PosixLayer, RenameNeverReplaces) {
     EXPECT_EQ(StepResult::DONE, rename("a", "c"));
     EXPECT_EQ("first", read("c"));
     EXPECT_EQ(EntryType::MISSING, d->type_of("a"));
-    EXPECT_EQ(StepResult::REFUSED, rename("a", "d"));  // vanished
+    EXPECT_EQ(StepResult::GONE, rename("a", "d"));  // vanished
     ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
     EXPECT_EQ(EntryType::LINK, d->type_of("dangling"));  // a dangling link still takes its name
     EXPECT_EQ(StepResult::TAKEN, rename("c", "dangling"));

@@ -488,6 +488,14 @@ class Win32Directory : public Directory {
         return again;
     }
 
+    /// The listing gives no identity here.
+    bool is_listed(const char*, uint64_t) override { return false; }
+
+    bool same_file(const char* a, const char* b) override {
+        std::unique_ptr<HeldEntry> x, y;
+        return hold_entry(a, x).ok() && hold_entry(b, y).ok() && x->same_file(*y);
+    }
+
     /// Unpredictable bits drawn once for the run, and a count of the names made.
     std::string private_name() override {
         if (names_made_++ == 0) {

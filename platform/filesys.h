@@ -18,6 +18,7 @@ struct FindEntry {
     bool exact = true;          // false when the narrow character set cannot hold the name
     bool reachable = true;      // false when the system cannot name the entry exactly
     bool special = false;       // a FIFO, socket or device (known for the entries that match)
+    uint64_t id = 0;            // the file's identity in its file system, 0 where not known
 };
 
 /// How an operation ended. TAKEN: the target name exists, nothing changed. UNSUPPORTED: the
@@ -103,6 +104,11 @@ class NewCopy {
     virtual FsResult keep_times(SourceFile& source) = 0;
     /// Puts the copy's data on the disk.
     virtual FsResult flush() = 0;
+    /// True when the entry to of its directory is this copy.
+    virtual bool is(const char* to) {
+        (void)to;
+        return false;
+    }
     /// Gives an unnamed copy the name to, never replacing: TAKEN when it exists.
     virtual FsResult link_unnamed(const char* to) {
         (void)to;
@@ -148,6 +154,11 @@ class Directory {
     virtual FsResult link(const char* from, const char* to) = 0;
     /// Removes the name of a file, a link or a FIFO (never a directory).
     virtual FsResult remove(const char* name) = 0;
+    /// True when the entry name is the file that the listing gave the identity id.
+    virtual bool is_listed(const char* name, uint64_t id) = 0;
+    /// True when the names a and b are known to be one file; false when they are not, or when
+    /// the file system cannot tell (one that gives each name an inode number of its own).
+    virtual bool same_file(const char* a, const char* b) = 0;
     /// A new name, ".tavrix-PID-RANDOM.tmp", whose random part is drawn from the system's
     /// unpredictable bits.
     virtual std::string private_name() = 0;

@@ -57,13 +57,18 @@ class FakeCopy : public NewCopy {
     FsResult owner_alone(SourceFile&) override { return step("owner_alone", FsOp::OWNER_ALONE); }
     FsResult keep_times(SourceFile&) override { return step("keep_times", FsOp::KEEP_TIMES); }
     FsResult flush() override { return step("flush", FsOp::FLUSH); }
+    bool is(const char* to) override {
+        const std::string t = prefix_ + to;
+        return fs_.has(t) && !fs_.entries[t] && fs_.content[t] == data_;
+    }
     FsResult link_unnamed(const char* to) override {
         const std::string t = prefix_ + to;
-        if (fs_.fault("link_unnamed")) return refused(FsOp::NAME);
+        const bool fails = fs_.fault("link_unnamed");
+        if (fails && !fs_.lie) return refused(FsOp::NAME);
         if (fs_.has(t) || fs_.move_refused.count(t)) return refused(FsOp::NAME, FsStatus::TAKEN);
         fs_.entries[t] = false;
         fs_.content[t] = data_;
-        return FsResult();
+        return fails ? refused(FsOp::NAME) : FsResult();
     }
 
    private:
@@ -98,37 +103,52 @@ class FakeDirectory : public Directory {
     FsResult rename_noreplace(const char* from, const char* to) override {
         if (fs_.no_noreplace) return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, ""};
         const std::string f = prefix_ + from, t = prefix_ + to;
-        if (fs_.fault("rename_noreplace") || !fs_.has(f) || fs_.move_failing.count(t))
+        const bool fails = fs_.fault("rename_noreplace");
+        if ((fails && !fs_.lie) || !fs_.has(f) || fs_.move_failing.count(t))
             return refused(FsOp::RENAME);
         if (taken(t)) return refused(FsOp::RENAME, FsStatus::TAKEN);
         move(f, t);
         if (!is_private(from)) ++fs_.moves;
-        return FsResult();
+        return fails ? refused(FsOp::RENAME) : FsResult();
     }
     FsResult rename(const char* from, const char* to) override {
         const std::string f = prefix_ + from, t = prefix_ + to;
-        if (fs_.fault("rename") || !fs_.has(f)) return refused(FsOp::RENAME);
+        const bool fails = fs_.fault("rename");
+        if ((fails && !fs_.lie) || !fs_.has(f)) return refused(FsOp::RENAME);
         fs_.entries.erase(t);
         fs_.content.erase(t);
         move(f, t);
-        return FsResult();
+        return fails ? refused(FsOp::RENAME) : FsResult();
     }
     FsResult link(const char* from, const char* to) override {
         const std::string f = prefix_ + from, t = prefix_ + to;
-        if (fs_.fault("link") || !fs_.has(f) || fs_.entries[f] || fs_.move_failing.count(t))
+        const bool fails = fs_.fault("link");
+        if ((fails && !fs_.lie) || !fs_.has(f) || fs_.entries[f] || fs_.move_failing.count(t))
             return refused(FsOp::LINK);
         if (taken(t)) return refused(FsOp::LINK, FsStatus::TAKEN);
         fs_.entries[t] = false;
         fs_.content[t] = fs_.content[f];
         if (is_private(from) && !is_private(to) && !copying_) ++fs_.moves;
-        return FsResult();
+        return fails ? refused(FsOp::LINK) : FsResult();
     }
     FsResult remove(const char* name) override {
         const std::string p = prefix_ + name;
-        if (fs_.fault("remove") || !fs_.has(p) || fs_.entries[p]) return refused(FsOp::REMOVE);
+        const bool fails = fs_.fault("remove");
+        if ((fails && !fs_.lie) || !fs_.has(p) || fs_.entries[p]) return refused(FsOp::REMOVE);
         fs_.entries.erase(p);
         fs_.content.erase(p);
-        return FsResult();
+        return fails ? refused(FsOp::REMOVE) : FsResult();
+    }
+    /// Two names of the tree hold one file when they hold one content: each file's content is
+    /// its own.
+    bool is_listed(const char* name, uint64_t id) override {
+        const std::string p = prefix_ + name;
+        return fs_.has(p) && std::hash<std::string>()(fs_.content[p]) == id;
+    }
+    bool same_file(const char* a, const char* b) override {
+        const std::string x = prefix_ + a, y = prefix_ + b;
+        return fs_.has(x) && fs_.has(y) && !fs_.entries[x] && !fs_.entries[y] &&
+               fs_.content[x] == fs_.content[y];
     }
     std::string private_name() override { return ".tavrix-1-" + std::to_string(++names_) + ".tmp"; }
 
@@ -265,6 +285,8 @@ FsResult FakePlatform::open_directory(const char* dir_typed, const char* pattern
         e.matched = reference_match(pattern, n);
         e.name = n;
         e.is_directory = entries.at(dir == "/" ? "/" + n : dir + "/" + n);
+        if (!e.is_directory)
+            e.id = std::hash<std::string>()(content[dir == "/" ? "/" + n : dir + "/" + n]);
         found.push_back(e);
     }
     opened.reset(new FakeDirectory(*this, dir, found));

@@ -48,6 +48,7 @@ class FakePlatform : public Platform {
     // failed keep_extended reports a narrowing attribute not kept.
     std::map<std::string, int> fail_at;
     bool fail_on = false;
+    bool lie = false;  // a failing operation that changes the tree acts first, then fails
     std::map<std::string, int> calls;
     bool fault(const std::string& op);
 
