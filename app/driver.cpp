@@ -80,7 +80,8 @@ enum EntryKind : char {
     BACKSLASH_NAME,
     INEXACT_NAME,
     UNREACHABLE_NAME,
-    SPECIAL_FILE
+    SPECIAL_FILE,
+    LEFT_BY_A_RUN  // the private name of an interrupted run
 };
 
 struct Listing {
@@ -132,6 +133,7 @@ Listing list_entries(Directory& dir) {
                     : !entry.exact                          ? INEXACT_NAME
                     : !entry.reachable                      ? UNREACHABLE_NAME
                     : std::strchr(entry.name.c_str(), '\\') ? BACKSLASH_NAME
+                    : is_private_name(entry.name.c_str())   ? LEFT_BY_A_RUN
                     : entry.special                         ? SPECIAL_FILE
                                                             : FILE_ENTRY;
         listing.names.push_back(std::move(entry.name));
@@ -332,36 +334,55 @@ struct RunCount {
     int failed = 0;
 };
 
-/// The /DEBUG line of each file, and the counts.
+/// The /DEBUG line of each file, and the counts; on a terminal, while copies of some size wait
+/// for the disk, a row that says so.
 class RunReport : public BackupReport {
    public:
-    RunReport(const Listing& listing, const RunOptions& options)
-        : listing_(listing), options_(options) {}
+    RunReport(const Listing& listing, const RunOptions& options, bool show)
+        : listing_(listing), options_(options), show_(show) {}
     void told(size_t index, const BackupResult& r) override {
         if (r.outcome == BackupOutcome::DONE) ++count.done;
         if (failed(r.outcome)) ++count.failed;
         if (options_.debug || options_.list_only)
             trace_result(listing_.names[index], r, options_.copy, options_.list_only);
     }
+    void waiting(size_t copies, uint64_t bytes) override {
+        if (!show_ || bytes < SHOWN_WAIT) return;
+        const std::string row = "  waiting for the disk to take " + human_size(bytes) + " of " +
+                                std::to_string(copies) + " copies";
+        shown_ = fit_columns(row, (console_columns() > 0 ? console_columns() : 80) - 1);
+        console_printf("\r%s", shown_.c_str());
+    }
+    void waited() override {
+        if (!shown_.empty()) console_printf("\r%*s\r", text_columns(shown_), "");
+        shown_.clear();
+    }
     RunCount count;
 
    private:
+    /// Less data than this is on the disk at once: no row to show.
+    static constexpr uint64_t SHOWN_WAIT = 16 << 20;
     const Listing& listing_;
     const RunOptions& options_;
+    bool show_;
+    std::string shown_;  // the row shown, while it is
 };
 
 /// The /DEBUG line of an entry that is passed over; false for an entry to back up.
 bool passed_over(const std::string& name, char kind, const RunOptions& options) {
     if (kind == FILE_ENTRY || (kind == SPECIAL_FILE && !options.copy))
         return false;  // renamed; a special file is never copied
-    if (options.debug || options.list_only) {
-        trace(name, kind == DIRECTORY_ENTRY  ? ": passed over, a directory"
-                    : kind == BACKSLASH_NAME ? ": passed over, its name holds a backslash"
-                    : kind == SPECIAL_FILE   ? ": passed over, a FIFO, socket or device"
-                    : kind == UNREACHABLE_NAME
-                        ? ": passed over, Windows cannot reach it by its name"
-                        : ": passed over, the code page cannot hold its name");
-    }
+    static const char* const why[] = {
+        nullptr,
+        nullptr,
+        ": passed over, a directory",
+        ": passed over, its name holds a backslash",
+        ": passed over, the code page cannot hold its name",
+        ": passed over, Windows cannot reach it by its name",
+        ": passed over, a FIFO, socket or device",
+        ": passed over, left by an interrupted run",
+    };
+    if (options.debug || options.list_only) trace(name, why[static_cast<int>(kind)]);
     return true;
 }
 
@@ -391,8 +412,8 @@ RunCount rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled)
     const Listing& listing = plan.listing;
     // A view that misses a name only costs a refused rename and the tests on the disk.
     DirectoryView view(listing.names);
-    RunReport report(listing, options);
     const bool show_progress = options.verbose && terminal().output_is_terminal();
+    RunReport report(listing, options, show_progress);
     FsResult flushed;
     {
         BackupBatch batch(BackupPlace{*plan.dir, signals(), plan.dir_length, &view}, request,
@@ -465,8 +486,9 @@ int tavrix_run(int argc, char** argv) {
             console_printf("Tavrix v%s\n", TAVRIX_VERSION);
             return 0;
         case ParseResult::UNKNOWN_LONG:
+            // Escaped as standard error's terminal needs, and cut: the hint stays in sight.
             console_error("Unknown switch \"%s\": use Tavrix --help for the switches\n",
-                          console_safe(options.unknown).c_str());
+                          fit_columns(console_safe_error(options.unknown), 60).c_str());
             return 2;
         case ParseResult::TOO_MANY:
             console_printf("Too many parameters");

@@ -14,16 +14,27 @@
 
 namespace {
 
-const char* const OPERATIONS[] = {"full_path",      "current_directory",
-                                  "open_directory", "next",
-                                  "type_of",        "rename_noreplace",
-                                  "rename",         "link",
-                                  "remove",         "open_source",
-                                  "create_copy",    "copy_range",
-                                  "keep_owner",     "keep_permissions",
-                                  "keep_extended",  "owner_alone",
-                                  "keep_times",     "flush",
-                                  "flush_together", "flush_directory",
+const char* const OPERATIONS[] = {"full_path",
+                                  "current_directory",
+                                  "open_directory",
+                                  "next",
+                                  "type_of",
+                                  "rename_noreplace",
+                                  "rename",
+                                  "link",
+                                  "remove",
+                                  "open_source",
+                                  "create_copy",
+                                  "copy_range",
+                                  "keep_owner",
+                                  "keep_group",
+                                  "keep_permissions",
+                                  "keep_extended",
+                                  "owner_alone",
+                                  "keep_times",
+                                  "flush",
+                                  "flush_together",
+                                  "flush_directory",
                                   "link_unnamed"};
 constexpr int OPERATION_COUNT = sizeof OPERATIONS / sizeof OPERATIONS[0];
 

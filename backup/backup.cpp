@@ -140,11 +140,13 @@ StepResult try_candidates(BackupPlace& place, const char* name, const BackupRequ
         return StepResult::REFUSED;
     }
     const int limit = request.hex ? SEQUENCE_LIMIT_HEX : SEQUENCE_LIMIT_DECIMAL;
+    const size_t longest = place.dir.longest_name();  // of a name in the directory
     bool listed = place.view != nullptr;  // whether the listing still answers for the names
     StepResult last = StepResult::TAKEN;
     for (int i = 0; i < limit && last == StepResult::TAKEN; ++i) {
         if (!format_candidate(candidate, place.dir_length, request.format, request.hex, base, i,
-                              ext)) {
+                              ext) ||
+            std::strlen(candidate) > longest) {
             result.outcome = BackupOutcome::TOO_LONG;
             return StepResult::REFUSED;
         }
@@ -163,6 +165,18 @@ StepResult try_candidates(BackupPlace& place, const char* name, const BackupRequ
 }
 
 }  // namespace
+
+bool is_private_name(const char* name) {
+    if (std::strncmp(name, ".tavrix-", 8) != 0) return false;
+    const char* at = name + 8;
+    const char* digits = at;
+    while (*at >= '0' && *at <= '9') ++at;
+    if (at == digits || *at++ != '-') return false;
+    for (int i = 0; i < 16; ++i, ++at) {
+        if (!((*at >= '0' && *at <= '9') || (*at >= 'a' && *at <= 'f'))) return false;
+    }
+    return std::strcmp(at, ".tmp") == 0;
+}
 
 /// The outcome of the search's end, and of a refusal.
 BackupOutcome backup_outcome(StepResult r) {

@@ -54,6 +54,11 @@ enum class BackupOutcome {
     CHANGED  // the file changed during each of its copies
 };
 
+/// True when name has the exact shape of the private names this program gives a file for a
+/// moment, ".tavrix-PID-RANDOM.tmp" (PID in decimal, RANDOM sixteen hexadecimal digits): one
+/// that is there when a run lists the directory was left by a run that was interrupted.
+bool is_private_name(const char* name);
+
 /// The outcome of a file whose last step ended so.
 BackupOutcome backup_outcome(StepResult r);
 

@@ -48,7 +48,9 @@ void BackupBatch::settle() {
     for (Waiting& w : waiting_) {
         if (w.prepared) ready.push_back(&w.copy);
     }
+    if (!ready.empty()) report_.waiting(ready.size(), waiting_bytes_);
     flush_copies(place_.dir, place_.signals, ready);
+    if (!ready.empty()) report_.waited();
     for (Waiting& w : waiting_) {
         BackupResult r = w.known;
         if (w.prepared && w.copy.result == StepResult::DONE) {

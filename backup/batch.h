@@ -18,6 +18,12 @@ class BackupReport {
    public:
     virtual ~BackupReport() = default;
     virtual void told(size_t index, const BackupResult& result) = 0;
+    /// Copies of bytes of data in all wait for the disk to take them, until waited.
+    virtual void waiting(size_t copies, uint64_t bytes) {
+        (void)copies;
+        (void)bytes;
+    }
+    virtual void waited() {}
 };
 
 /// Backs up the files of one directory as request says. Copies wait, open, to be flushed

@@ -29,32 +29,43 @@ void keep_link_attributes(SourceFile& source, NewCopy& copy) {
     if (!times.ok()) copy.add_note("not kept: its times (" + times.words + ")");
 }
 
+/// The file's owner and group on the copy, each where the process may give it; what it may
+/// not give is told.
+void keep_owner_and_group(SourceFile& source, NewCopy& copy, bool& owner, bool& group) {
+    const FsResult r = copy.keep_owner(source);
+    owner = group = r.ok();
+    if (owner) return;
+    copy.add_note("not kept: its owner (" + r.words + ")");
+    const FsResult g = copy.keep_group(source);
+    group = g.ok();
+    if (!group) copy.add_note("not kept: its group (" + g.words + "), which may not read it");
+}
+
 /// The file's attributes on the copy, never leaving it readable by more than the file is.
 StepResult keep_attributes(SourceFile& source, NewCopy& copy, std::string& reason) {
     if (source.type() == EntryType::LINK) {
         keep_link_attributes(source, copy);
         return StepResult::DONE;
     }
-    // The owner first: a change of owner afterwards would clear the set-ID bits. Where the
-    // process may not give the file's owner, the copy is the runner's, and a set-ID bit on
-    // it would run the program with the runner's rights: the bits go.
-    const bool owned = copy.keep_owner(source).ok();
-    FsResult r = copy.keep_permissions(source, owned);
+    // The owner and group first: a change of owner afterwards would clear the set-ID bits.
+    // What the process may not give stays the runner's, and a set-ID bit would run the
+    // program with the runner's rights, or the group's bits open it to the runner's group:
+    // those go.
+    bool owner = false, group = false;
+    keep_owner_and_group(source, copy, owner, group);
+    // The extended attributes and the access list while the copy is still its owner's alone
+    // and writable (Linux sets no user.* attribute of a read-only file), and before the
+    // permission bits, so that no moment shows the file's bits without its access list. One
+    // that narrows who may read the file and cannot be kept leaves the copy to its owner
+    // alone: never wider than the file.
+    bool narrowing = false;
+    FsResult r = copy.keep_extended(source, narrowing);
+    if (r.ok()) {
+        r = narrowing ? copy.owner_alone(source) : copy.keep_permissions(source, owner, group);
+        if (r.ok() && narrowing) copy.add_note("readable by its owner alone");
+    }
     if (!r.ok()) {
         reason = step_failed("its permissions could not be kept", r);
-        return StepResult::REFUSED;
-    }
-    // The access list and the other extended attributes after the permission bits, which
-    // would otherwise rewrite the list's mask. One that narrows who may read the file and
-    // cannot be kept leaves the copy to its owner alone: never wider than the file.
-    bool narrowing = false;
-    r = copy.keep_extended(source, narrowing);
-    if (r.ok() && narrowing) {
-        r = copy.owner_alone(source);
-        if (r.ok()) copy.add_note("readable by its owner alone");
-    }
-    if (!r.ok()) {
-        reason = step_failed("its access could not be kept", r);
         return StepResult::REFUSED;
     }
     // The times last: every step before writes to the copy and would change them.

@@ -14,15 +14,17 @@ int pending_code = -1;
 }  // namespace
 
 void console_error(const char* fmt, ...) {
-    char text[1024];
     va_list args;
     va_start(args, fmt);
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started just above
-    int len = std::vsnprintf(text, sizeof text, fmt, args);
+    int len = std::vsnprintf(nullptr, 0, fmt, args);
     va_end(args);
     if (len < 0) return;
-    terminal().write_err(
-        text, static_cast<size_t>(len) < sizeof text ? static_cast<size_t>(len) : sizeof text - 1);
+    std::vector<char> text(static_cast<size_t>(len) + 1);
+    va_start(args, fmt);
+    std::vsnprintf(text.data(), text.size(), fmt, args);
+    va_end(args);
+    terminal().write_err(text.data(), static_cast<size_t>(len));
 }
 
 int console_exit_status(int status) {
@@ -140,6 +142,13 @@ std::string escape_controls(const char* text, bool utf8, bool c1) {
 std::string console_safe(const char* text) {
     Terminal& os = terminal();
     if (!os.output_is_terminal()) return text;
+    return escape_controls(os.terminal_text(text).c_str(), os.output_utf8(),
+                           os.output_c1_controls());
+}
+
+std::string console_safe_error(const char* text) {
+    Terminal& os = terminal();
+    if (!os.error_is_terminal()) return text;
     return escape_controls(os.terminal_text(text).c_str(), os.output_utf8(),
                            os.output_c1_controls());
 }

@@ -47,6 +47,8 @@ int console_exit_status(int status);
 /// control characters are written as \xHH, so that none reaches the terminal; elsewhere the
 /// bytes as they are.
 std::string console_safe(const char* text);
+/// The same for standard error, as its own terminal, if it is one, reads it.
+std::string console_safe_error(const char* text);
 /// Writes the control characters of text as \xHH: bytes below 0x20 and 0x7F; with utf8, the
 /// C1 controls U+0080 to U+009F and bytes that are not UTF-8, and the characters that reorder
 /// or hide text as \uHHHH; with c1 (single bytes of a character set not known to be UTF-8,

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -145,11 +146,23 @@ class PosixCopy : public NewCopy {
         return result_of(fchown(fd_, st.st_uid, st.st_gid), FsOp::KEEP_OWNER);
     }
 
-    FsResult keep_permissions(SourceFile& source, bool set_id) override {
-        if (fd_ < 0) return FsResult();  // a link has no permissions of its own
+    FsResult keep_group(SourceFile& source) override {
         const struct stat& st = static_cast<PosixSource&>(source).st_;
-        return result_of(fchmod(fd_, st.st_mode & (set_id ? 07777 : 01777)),
-                         FsOp::KEEP_PERMISSIONS);
+        if (fd_ < 0) {
+            return result_of(fchownat(place_.dir, name_.c_str(), static_cast<uid_t>(-1), st.st_gid,
+                                      AT_SYMLINK_NOFOLLOW),
+                             FsOp::KEEP_OWNER);
+        }
+        return result_of(fchown(fd_, static_cast<uid_t>(-1), st.st_gid), FsOp::KEEP_OWNER);
+    }
+
+    FsResult keep_permissions(SourceFile& source, bool owner_kept, bool group_kept) override {
+        if (fd_ < 0) return FsResult();  // a link has no permissions of its own
+        const mode_t mode = static_cast<PosixSource&>(source).st_.st_mode & 07777;
+        const mode_t lost = (owner_kept ? 0 : S_ISUID) | (group_kept ? 0 : S_ISGID | S_IRWXG);
+        if (mode & lost & S_ISUID) add_note("not kept: its set-user-ID bit");
+        if (mode & lost & S_ISGID) add_note("not kept: its set-group-ID bit");
+        return result_of(fchmod(fd_, mode & ~lost), FsOp::KEEP_PERMISSIONS);
     }
 
     FsResult keep_extended(SourceFile& source, bool& narrowing) override {
@@ -162,6 +175,7 @@ class PosixCopy : public NewCopy {
     }
 
     FsResult owner_alone(SourceFile& source) override {
+        if (fd_ < 0) return FsResult();
         const struct stat& st = static_cast<PosixSource&>(source).st_;
         return result_of(fchmod(fd_, st.st_mode & 0700), FsOp::OWNER_ALONE);
     }
@@ -429,33 +443,66 @@ class PosixDirectory : public Directory {
     FsResult flush_directory() override { return result_of(fsync(fd_), FsOp::FLUSH_DIRECTORY); }
 
     /// A file system mounted read-only, a directory this process may not write or search (by
-    /// its effective ids), a sticky directory whose entry is another user's, an immutable or
-    /// append-only file; with copy, a file it may not read.
+    /// its effective ids) or that is immutable, or append-only for a rename; a sticky
+    /// directory whose entry is another user's, where the process may not act as its owner;
+    /// an immutable or append-only file, or a mount point; with copy, a file it may not read
+    /// or one larger than the files it may write.
     FsResult foresee_refusal(const char* name, bool copy) override {
         const FsOp op = copy ? FsOp::CREATE_COPY : FsOp::RENAME;
+        const int whole = directory_refusal(copy);
+        if (whole) return failed(op, whole);
+        struct stat st;
+        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return FsResult();
+        if (!copy) {
+            const int error = rename_refusal(name, st);
+            return error ? failed(op, error) : FsResult();
+        }
+        if (!S_ISREG(st.st_mode)) return FsResult();
+        if (faccessat(fd_, name, R_OK, AT_EACCESS) != 0) return failed(FsOp::OPEN_SOURCE);
+        struct rlimit limit;
+        if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+            static_cast<rlim_t>(st.st_size) > limit.rlim_cur) {
+            return failed(FsOp::COPY_DATA, EFBIG);
+        }
+        return FsResult();
+    }
+
+    size_t longest_name() override {
+        if (longest_ == 0) {
+            const long n = fpathconf(fd_, _PC_NAME_MAX);
+            longest_ = n > 0 ? static_cast<size_t>(n) : 255;
+        }
+        return longest_;
+    }
+
+   private:
+    /// Why no entry could be renamed (or, with copy, copied) here, looked at once; 0 for none.
+    int directory_refusal(bool copy) {
         if (directory_refusal_ < 0) {
             struct statvfs vfs;
             directory_refusal_ = fstatvfs(fd_, &vfs) == 0 && (vfs.f_flag & ST_RDONLY) ? EROFS
                                  : faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) != 0  ? errno
                                                                                       : 0;
+            directory_fixed_ = system_fixed_file(fd_, "");
         }
-        if (directory_refusal_) return failed(op, directory_refusal_);
-        struct stat st, dir;
-        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return FsResult();
-        if (copy) {
-            if (S_ISREG(st.st_mode) && faccessat(fd_, name, R_OK, AT_EACCESS) != 0)
-                return failed(FsOp::OPEN_SOURCE);
-            return FsResult();
-        }
-        const uid_t euid = geteuid();
-        if (euid != 0 && st.st_uid != euid && fstat(fd_, &dir) == 0 && (dir.st_mode & S_ISVTX) &&
-            dir.st_uid != euid) {
-            return failed(op, EPERM);
-        }
-        return system_fixed_file(fd_, name) ? failed(op, EPERM) : FsResult();
+        if (directory_refusal_) return directory_refusal_;
+        // An append-only directory takes new names but gives none up.
+        const int fixed = copy ? FIXED_IMMUTABLE : FIXED_IMMUTABLE | FIXED_APPEND_ONLY;
+        return directory_fixed_ & fixed ? EPERM : 0;
     }
 
-   private:
+    /// Why the rename of the entry name, of status st, would be refused; 0 for no reason.
+    int rename_refusal(const char* name, const struct stat& st) {
+        struct stat dir;
+        const uid_t euid = geteuid();
+        if (st.st_uid != euid && fstat(fd_, &dir) == 0 && (dir.st_mode & S_ISVTX) &&
+            dir.st_uid != euid && !system_acts_as_owner_of(st.st_uid)) {
+            return EPERM;
+        }
+        if (system_fixed_file(fd_, name)) return EPERM;
+        return system_mount_root(fd_, name) ? EBUSY : 0;
+    }
+
     CopyPlace place() {
         if (gives_group_ < 0) {
             struct stat st;
@@ -488,8 +535,14 @@ class PosixDirectory : public Directory {
         if (static_cast<size_t>(n) >= target.size())
             return failed(FsOp::CREATE_COPY, ENAMETOOLONG);  // it grew since it was looked at
         target.resize(static_cast<size_t>(n));
-        const std::string named = private_name();
-        if (symlinkat(target.c_str(), fd_, named.c_str()) != 0) return failed(FsOp::CREATE_COPY);
+        unsigned r[4];
+        const std::string named = private_name(r);
+        remove_on_signal(fd_, static_cast<long>(getpid()), r);  // should a signal end the run
+        if (symlinkat(target.c_str(), fd_, named.c_str()) != 0) {
+            FsResult refused = failed(FsOp::CREATE_COPY);
+            forget_private_name();
+            return refused;
+        }
         copy.reset(new PosixCopy(place(), -1, named));
         return FsResult();
     }
@@ -504,7 +557,11 @@ class PosixDirectory : public Directory {
         }
 #endif
         struct stat st;
-        if (fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+        if (fstatat(fd_, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            // Vanished meanwhile, or not to be looked at: then backed up as a file, and what
+            // refuses it is told.
+            return errno != ENOENT;
+        }
         special = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode);
         if (S_ISLNK(st.st_mode)) {
             struct stat target;
@@ -522,6 +579,8 @@ class PosixDirectory : public Directory {
     bool no_clones_ = false;
     int gives_group_ = -1;        // unknown until asked
     int directory_refusal_ = -1;  // why no entry could be renamed here, 0 for none; -1 unknown
+    int directory_fixed_ = 0;     // FIXED_ bits of the directory itself
+    size_t longest_ = 0;          // of a name here; 0 until asked
     unsigned names_made_ = 0;
     uint64_t name_bits_ = 0;
     std::vector<char> buffer_;  // for copies by reads and writes
@@ -561,6 +620,8 @@ class PosixFileSystem : public FileSystem {
     FsResult open_directory(const char* dir, const char* pattern,
                             std::unique_ptr<Directory>& opened) override {
         if (!*pattern) return FsResult();
+        // A file larger than the process may write is refused (EFBIG), not the end of the run.
+        signal(SIGXFSZ, SIG_IGN);
         std::string path = *dir ? backslash_to_slash(dir) : ".";
         int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) return failed(FsOp::OPEN_DIRECTORY);

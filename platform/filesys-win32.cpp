@@ -212,7 +212,8 @@ class Win32Copy : public NewCopy {
 
     /// A new file is its creator's; the permissions are the access list's.
     FsResult keep_owner(SourceFile&) override { return FsResult(); }
-    FsResult keep_permissions(SourceFile&, bool) override { return FsResult(); }
+    FsResult keep_group(SourceFile&) override { return FsResult(); }
+    FsResult keep_permissions(SourceFile&, bool, bool) override { return FsResult(); }
 
     /// The access list, then the streams; the link copied by the system kept them.
     FsResult keep_extended(SourceFile& source, bool& narrowing) override {

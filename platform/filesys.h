@@ -90,15 +90,19 @@ class NewCopy {
     /// True when the source changed since it was opened (its size or its times of change),
     /// so that the data copied may hold no one state of it; false for a clone.
     virtual bool source_changed(SourceFile& source) = 0;
-    /// The source's owner and group; FAILED where the process may not give them.
+    /// The source's owner and group; FAILED where the process may not give them both.
     virtual FsResult keep_owner(SourceFile& source) = 0;
-    /// The source's permission bits, its set-user-ID and set-group-ID bits only with set_id.
-    virtual FsResult keep_permissions(SourceFile& source, bool set_id) = 0;
+    /// The source's group alone; FAILED where the process may not give it.
+    virtual FsResult keep_group(SourceFile& source) = 0;
+    /// The source's permission bits: the set-user-ID bit only with owner_kept, the
+    /// set-group-ID bit and the group's bits only with group_kept. A set-ID bit not kept goes
+    /// to the note.
+    virtual FsResult keep_permissions(SourceFile& source, bool owner_kept, bool group_kept) = 0;
     /// Every extended attribute, access list and stream of the source that the process can
     /// read and set; what it could not keep goes to note, and narrowing is set when something
     /// that narrows who may read the file is not kept.
     virtual FsResult keep_extended(SourceFile& source, bool& narrowing) = 0;
-    /// Makes the copy readable by its owner alone.
+    /// Makes the copy readable by its owner alone, without its set-ID bits.
     virtual FsResult owner_alone(SourceFile& source) = 0;
     /// The source's times (and on Windows its attributes).
     virtual FsResult keep_times(SourceFile& source) = 0;
@@ -165,6 +169,8 @@ class Directory {
     /// True where rename_noreplace may replace a name that is taken in an instant of its own
     /// (Wine's MoveFile).
     virtual bool rename_may_replace() { return false; }
+    /// The longest name an entry of the directory may have, in bytes.
+    virtual size_t longest_name() { return 255; }
     /// Holds the entry name open for removal through it; UNSUPPORTED where there is no such
     /// way.
     virtual FsResult hold_entry(const char* name, std::unique_ptr<HeldEntry>& held) {

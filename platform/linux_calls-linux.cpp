@@ -1,16 +1,19 @@
 // Linux's own calls behind linux_calls.h.
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 #include "platform/linux_calls.h"
@@ -56,16 +59,61 @@ int system_sync_fs(int fd) {
     return syncfs(fd);
 }
 
-bool system_fixed_file(int dir, const char* name) {
+/// The statx attributes of the entry name of dir (of dir itself for ""), 0 where unknown.
+uint64_t attributes(int dir, const char* name, uint64_t wanted) {
     struct statx st;
-    if (statx(dir, name, AT_SYMLINK_NOFOLLOW, 0, &st) != 0) return false;
-    const uint64_t fixed = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
-    return (st.stx_attributes_mask & fixed) && (st.stx_attributes & fixed);
+    const int flags = AT_SYMLINK_NOFOLLOW | (*name ? 0 : AT_EMPTY_PATH);
+    if (statx(dir, name, flags, 0, &st) != 0) return 0;
+    return st.stx_attributes_mask & st.stx_attributes & wanted;
+}
+
+int system_fixed_file(int dir, const char* name) {
+    const uint64_t found = attributes(dir, name, STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND);
+    return (found & STATX_ATTR_IMMUTABLE ? FIXED_IMMUTABLE : 0) |
+           (found & STATX_ATTR_APPEND ? FIXED_APPEND_ONLY : 0);
+}
+
+bool system_mount_root(int dir, const char* name) {
+#ifdef STATX_ATTR_MOUNT_ROOT
+    return attributes(dir, name, STATX_ATTR_MOUNT_ROOT) != 0;
+#else
+    (void)dir;
+    (void)name;
+    return false;
+#endif
+}
+
+namespace {
+
+/// Whether the process's user namespace maps the user id uid (as the process sees it): an
+/// owner it does not map shows as the overflow id, which no capability reaches.
+bool mapped(uid_t uid) {
+    std::ifstream map("/proc/self/uid_map");
+    if (!map) return true;
+    unsigned long inside, outside, count;
+    while (map >> inside >> outside >> count) {
+        if (uid >= inside && uid - inside < count) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool system_acts_as_owner_of(uid_t owner) {
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return geteuid() == 0;
+    const bool fowner = (data[CAP_FOWNER / 32].effective & (1u << (CAP_FOWNER % 32))) != 0;
+    return fowner && mapped(owner);
 }
 
 bool system_random(void* buffer, size_t size) {
     return getrandom(buffer, size, 0) == static_cast<ssize_t>(size);
 }
+
+namespace {
+const char* const ACCESS_LIST = "system.posix_acl_access";
+}  // namespace
 
 std::string system_copy_xattrs(int in, int out, bool& narrowing) {
     narrowing = false;
@@ -74,11 +122,15 @@ std::string system_copy_xattrs(int in, int out, bool& narrowing) {
     while ((len = flistxattr(in, names.data(), names.size())) < 0 && errno == ERANGE) {
         names.resize(names.size() * 4);
     }
-    if (len < 0)
-        return errno == ENOTSUP ? std::string()
-                                : std::string("its extended attributes could not be read (") +
-                                      std::strerror(errno) + ")";
+    if (len < 0 && errno == ENOTSUP) return std::string();
+    if (len < 0) {
+        // What cannot be read may narrow who may read the file (an access list).
+        narrowing = true;
+        return std::string("its extended attributes could not be read (") + std::strerror(errno) +
+               ")";
+    }
     std::string failed;
+    bool has_access_list = false;
     std::vector<char> value(4096);
     for (const char* name = names.data(); name < names.data() + len;
          name += std::strlen(name) + 1) {
@@ -86,12 +138,21 @@ std::string system_copy_xattrs(int in, int out, bool& narrowing) {
         while ((n = fgetxattr(in, name, value.data(), value.size())) < 0 && errno == ERANGE) {
             value.resize(value.size() * 4);
         }
+        if (std::strcmp(name, ACCESS_LIST) == 0) has_access_list = true;
         if (n >= 0 && fsetxattr(out, name, value.data(), static_cast<size_t>(n), 0) == 0) continue;
-        const bool narrows = std::strcmp(name, "system.posix_acl_access") == 0 ||
-                             std::strncmp(name, "security.", 9) == 0;
+        const bool narrows =
+            std::strcmp(name, ACCESS_LIST) == 0 || std::strncmp(name, "security.", 9) == 0;
         if (narrows) narrowing = true;
         if (!failed.empty()) failed += ", ";
         failed += std::string(name) + " (" + std::strerror(errno) + ")";
+    }
+    // A file without an access list gets none: not the one the directory's default gave
+    // the copy when it was made.
+    if (!has_access_list && fremovexattr(out, ACCESS_LIST) != 0 && errno != ENODATA &&
+        errno != ENOTSUP) {
+        narrowing = true;
+        if (!failed.empty()) failed += ", ";
+        failed += std::string("the directory's default access list (") + std::strerror(errno) + ")";
     }
     return failed;
 }

@@ -1,6 +1,7 @@
 // POSIX.1-2008 alone: none of the calls of linux_calls.h but the random bytes, which come
 // from /dev/urandom where there is one.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,18 +31,45 @@ ssize_t system_copy_range(int, int, off_t, size_t) {
     return cannot();
 }
 
-/// POSIX.1-2008 has no extended attributes.
-std::string system_copy_xattrs(int, int, bool& narrowing) {
+/// POSIX.1-2008 has no extended attributes. Where the system says that the file system keeps
+/// access lists, none of which can be copied here, the copy narrows to its owner; where it
+/// cannot say, the mode is kept and the note tells.
+std::string system_copy_xattrs(int in, int, bool& narrowing) {
+#ifdef _PC_ACL_EXTENDED
+    narrowing = fpathconf(in, _PC_ACL_EXTENDED) > 0;
+    return narrowing ? "its access list (this build cannot copy one)" : std::string();
+#else
+    (void)in;
     narrowing = false;
-    return std::string();
+    return "its access list, which this build cannot look at";
+#endif
 }
 
 int system_sync_fs(int) {
     return cannot();
 }
 
-bool system_fixed_file(int, const char*) {
+/// The flags of the BSDs and macOS, where the system has them.
+int system_fixed_file(int dir, const char* name) {
+#ifdef UF_IMMUTABLE
+    struct stat st;
+    const int flags = *name ? AT_SYMLINK_NOFOLLOW : 0;
+    if (fstatat(dir, *name ? name : ".", &st, flags) != 0) return 0;
+    return (st.st_flags & (UF_IMMUTABLE | SF_IMMUTABLE) ? FIXED_IMMUTABLE : 0) |
+           (st.st_flags & (UF_APPEND | SF_APPEND) ? FIXED_APPEND_ONLY : 0);
+#else
+    (void)dir;
+    (void)name;
+    return 0;
+#endif
+}
+
+bool system_mount_root(int, const char*) {
     return false;
+}
+
+bool system_acts_as_owner_of(uid_t) {
+    return geteuid() == 0;
 }
 
 bool system_random(void* buffer, size_t size) {

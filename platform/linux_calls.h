@@ -29,8 +29,18 @@ std::string system_copy_xattrs(int in, int out, bool& narrowing);
 /// Puts everything written to the file system that holds fd on the disk, in one call, and
 /// tells of a failed write there since fd was opened; -1 with errno.
 int system_sync_fs(int fd);
-/// True when the entry name of dir is immutable or append-only, so that it cannot be renamed;
-/// false where the system cannot tell.
-bool system_fixed_file(int dir, const char* name);
+/// What system_fixed_file finds: an entry that cannot be changed, or only added to.
+constexpr int FIXED_IMMUTABLE = 1;
+constexpr int FIXED_APPEND_ONLY = 2;
+/// Whether the entry name of dir (dir itself for "") is immutable or append-only, as
+/// FIXED_ bits; 0 where the system cannot tell.
+int system_fixed_file(int dir, const char* name);
+/// True when the entry name of dir is the root of a mount, which no rename moves; false where
+/// the system cannot tell.
+bool system_mount_root(int dir, const char* name);
+/// True when the process may act as the owner of a file of owner, as in a sticky directory:
+/// it has CAP_FOWNER and its user namespace maps owner; where the system cannot tell, when
+/// it runs as root.
+bool system_acts_as_owner_of(uid_t owner);
 /// Fills buffer with unpredictable bytes; false when the system has none to give.
 bool system_random(void* buffer, size_t size);

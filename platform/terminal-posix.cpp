@@ -261,6 +261,7 @@ class PosixTerminal : public Terminal {
     }
 
     bool output_is_terminal() override { return out_is_tty_; }
+    bool error_is_terminal() override { return isatty(STDERR_FILENO); }
     bool output_utf8() override { return utf8_; }
     bool output_c1_controls() override { return !utf8_; }
 

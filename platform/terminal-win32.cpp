@@ -81,6 +81,10 @@ class Win32Terminal : public Terminal {
     }
 
     bool output_is_terminal() override { return stdout_is_console(); }
+    bool error_is_terminal() override {
+        DWORD mode = 0;
+        return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+    }
     bool output_utf8() override { return true; }
 
     bool screen_info(ScreenInfo& info) override {

@@ -43,6 +43,8 @@ class Terminal {
     virtual std::string terminal_text(const char* text) { return text; }
     /// True when standard output is a terminal or console, which acts on control characters.
     virtual bool output_is_terminal() = 0;
+    /// The same for standard error.
+    virtual bool error_is_terminal() { return false; }
     /// How that terminal reads bytes of 0x80 and above: as UTF-8, or as single bytes of
     /// which 0x80 to 0x9F are control characters (c1_controls), or as a code page's glyphs.
     virtual bool output_utf8() { return false; }

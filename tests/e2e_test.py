@@ -178,7 +178,7 @@ class Case(unittest.TestCase):
         r = tavrix(args, self.dir)
         self.assertEqual(4, r.status, r.err)
         self.assertEqual(b"Tavrix: %d file(s) could not be backed up; /DEBUG tells why\n" % count,
-                         r.err)
+                         r.err.replace(b"\r\n", b"\n"))  # Windows' text mode
         return r
 
     def contents(self, sub=""):

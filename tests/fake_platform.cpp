@@ -47,7 +47,8 @@ class FakeCopy : public NewCopy {
         return left > 0 && left-- > 0;
     }
     FsResult keep_owner(SourceFile&) override { return step("keep_owner", FsOp::KEEP_OWNER); }
-    FsResult keep_permissions(SourceFile&, bool) override {
+    FsResult keep_group(SourceFile&) override { return step("keep_group", FsOp::KEEP_OWNER); }
+    FsResult keep_permissions(SourceFile&, bool, bool) override {
         return step("keep_permissions", FsOp::KEEP_PERMISSIONS);
     }
     FsResult keep_extended(SourceFile&, bool& narrowing) override {
@@ -177,6 +178,7 @@ class FakeDirectory : public Directory {
         return fs_.fault("flush_together") ? refused(FsOp::FLUSH) : FsResult();
     }
     size_t copies_together() override { return 3; }
+    size_t longest_name() override { return fs_.longest_name; }
     FsResult flush_directory() override {
         return fs_.fault("flush_directory") ? refused(FsOp::FLUSH_DIRECTORY) : FsResult();
     }

@@ -48,7 +48,8 @@ class FakePlatform : public Platform {
     // failed keep_extended reports a narrowing attribute not kept.
     std::map<std::string, int> fail_at;
     bool fail_on = false;
-    bool lie = false;  // a failing operation that changes the tree acts first, then fails
+    bool lie = false;            // a failing operation that changes the tree acts first, then fails
+    size_t longest_name = 4096;  // of a name in a directory
     std::map<std::string, int> calls;
     bool fault(const std::string& op);
 
@@ -89,6 +90,8 @@ class FakePlatform : public Platform {
     void blank_screen(uint16_t a) override;
     void sleep_ms(int) override;
     bool output_is_terminal() override { return console; }
+    bool error_is_terminal() override { return err_console; }
+    bool err_console = false;  // standard error is a terminal
     bool output_utf8() override { return utf8; }
     bool output_c1_controls() override { return !utf8; }
     bool utf8 = true;
