@@ -719,11 +719,13 @@ class Refusals(Case):
 class Foreseen(Case):
     """/L says which files the run would refuse, in the run's own words, and counts them not."""
 
-    def list_then_run(self, spec, *args, user=None):
+    def list_then_run(self, spec, *args, user=None, namespace=False):
         def run(*more):
             command = ([PROGRAM, spec] + list(args) + list(more))
             if user:
                 command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + command
+            if namespace:  # root in a user namespace of its own, which maps no other user
+                command = ["unshare", "-U", "-r"] + command
             return subprocess.run(command, cwd=self.dir, env=program_env(), stdin=subprocess.DEVNULL,
                                   capture_output=True, timeout=60, start_new_session=True).stdout
         listed, done = run("/L"), run("/DEBUG")
@@ -737,6 +739,42 @@ class Foreseen(Case):
         count = re.search(rb"\t\t(\d+) file\(s\) would be", listed).group(1)
         self.assertIn(b"\t\t%s file(s) " % count, done)
         return refused
+
+    @posix_only("attributes, mounts and user namespaces of Linux, as root")
+    def test_list_only_asks_what_the_kernel_will_say(self):
+        if os.geteuid() != 0 or PORTABLE:
+            self.skipTest("needs root and the Linux build")
+        os.chmod(self.dir, 0o755)
+        self.make("append/a", "bound/a", "sticky/a", "short/x")
+        append, bound = os.path.join(self.dir, "append"), os.path.join(self.dir, "bound/a")
+        if subprocess.run(["chattr", "+a", append]).returncode:
+            self.skipTest("this file system has no append-only directories")
+        sticky = os.path.join(self.dir, "sticky")
+        os.chmod(sticky, 0o1777)
+        for n in (sticky, os.path.join(sticky, "a")):
+            os.chown(n, 65534, 65534)
+        short = os.path.join(self.dir, "short")  # a file system whose names are 255 bytes
+        mounted = subprocess.run(["mount", "--bind", os.path.join(self.dir, "short/x"), bound]).returncode == 0
+        tmpfs = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", short]).returncode == 0
+        try:
+            self.assertEqual([(b"a", b"Operation not permitted")], self.list_then_run("append/*"))
+            if mounted:
+                self.assertEqual([(b"a", b"Device or resource busy")], self.list_then_run("bound/*"))
+            if shutil.which("unshare") and subprocess.run(["unshare", "-U", "-r", "true"]).returncode == 0:
+                self.assertEqual([(b"a", b"Operation not permitted")],
+                                 self.list_then_run("sticky/*", namespace=True))
+            if tmpfs:
+                with open(os.path.join(short, "n" * 248), "w") as f:
+                    f.write("n")
+                for run in ("/L", "/DEBUG"):  # its backup name would be 256 bytes
+                    r = tavrix(["short/*", run], self.dir)
+                    self.assertIn(b"not renamed, the name would be too long", r.out)
+                    self.assertEqual(4, r.status)
+        finally:
+            subprocess.run(["chattr", "-a", append])
+            for m, done in ((bound, mounted), (short, tmpfs)):
+                if done:
+                    subprocess.run(["umount", m])
 
     @posix_only("permissions, attributes and mounts of Linux, as root")
     def test_list_only_foresees_what_the_run_refuses(self):
@@ -838,6 +876,51 @@ class Copies(Case):
                              os.getxattr(copy, "system.posix_acl_access"))
         self.assertEqual(os.stat(path).st_mode, os.stat(copy).st_mode)
 
+    @posix_only("access lists, groups and users of Linux, as root")
+    def test_a_backup_is_never_readable_by_someone_the_file_refuses(self):
+        if os.geteuid() != 0 or not shutil.which("setfacl"):
+            self.skipTest("needs root and setfacl")
+        os.chmod(self.dir, 0o777)
+        self.make("default/pay.txt", "theirs", "mine")
+
+        def readable_by_nobody(path):
+            return subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                   "cat", path], capture_output=True).returncode == 0
+
+        def copy(spec, as_user=None):
+            command = [PROGRAM, spec, "/COPY", "/DEBUG"]
+            if as_user:
+                command = ["setpriv", "--reuid=%d" % as_user, "--regid=%d" % as_user,
+                           "--clear-groups"] + command
+            return subprocess.run(command, cwd=self.dir, env=program_env(),
+                                  stdin=subprocess.DEVNULL, capture_output=True, timeout=60).stdout
+        # A directory whose default access list lets nobody read every new file.
+        pay = os.path.join(self.dir, "default/pay.txt")
+        subprocess.run(["setfacl", "-d", "-m", "u:nobody:rwx", os.path.dirname(pay)], check=True)
+        subprocess.run(["setfacl", "-b", pay], check=True)
+        os.chmod(pay, 0o640)
+        copy("default/pay.txt")
+        self.assertFalse(readable_by_nobody(pay))
+        if not PORTABLE:  # which cannot look at an access list: the README says so
+            self.assertFalse(readable_by_nobody(pay + ".000.bak"))
+        # Another user's file, copied by a user who may give it neither owner nor group: the
+        # group's bits go, so that the runner's own group does not read it.
+        theirs = os.path.join(self.dir, "theirs")
+        os.chown(theirs, 0, 0)
+        os.chmod(theirs, 0o644)
+        out = copy("theirs", as_user=1234)
+        self.assertIn(b"not kept: its owner", out)
+        self.assertEqual(0o604, stat.S_IMODE(os.stat(theirs + ".000.bak").st_mode))
+        # A read-only file of the runner's own keeps its attributes.
+        mine = os.path.join(self.dir, "mine")
+        if not PORTABLE:
+            os.setxattr(mine, "user.note", b"kept")
+        os.chown(mine, 1234, 1234)
+        os.chmod(mine, 0o444)
+        self.assertIn(b"  mine -> mine.000.bak", copy("mine", as_user=1234))
+        if not PORTABLE:
+            self.assertEqual(b"kept", os.getxattr(mine + ".000.bak", "user.note"))
+
     @posix_only("a small tmpfs, mounted by root")
     def test_a_full_file_system_leaves_nothing_partial(self):
         if os.geteuid() != 0:
@@ -864,7 +947,7 @@ class Copies(Case):
                 f.seek((64 << 20) - 4096)
                 f.write(b"z" * 4096)
             r = tavrix(["holes", "/COPY", "/DEBUG"], small)
-            self.assertIn(b"  holes -> holes.000.bak\n", r.out)
+            self.assertIn(b"  holes -> holes.000.bak", r.out)
             with open(os.path.join(small, "holes"), "rb") as a, open(os.path.join(small, "holes.000.bak"), "rb") as b:
                 self.assertEqual(a.read(), b.read())
             self.assertLessEqual(os.stat(os.path.join(small, "holes.000.bak")).st_blocks,

@@ -1,6 +1,8 @@
 /* A pass-through file system on libfuse's high-level API, without use_ino: like sshfs, it
  * gives every name its own inode number and refuses RENAME_NOREPLACE (and unnamed files). It
- * shows extended attributes but cannot set them, as many network file systems do.
+ * shows extended attributes but cannot set them, as many network file systems do. With
+ * FUSE_LIE_ON_UNLINK set, the removal of a private name of Tavrix's is done, then answered
+ * with EIO, as a network file system whose reply was lost answers.
  * Usage: fuse_passthrough DIRECTORY MOUNTPOINT -f */
 #define FUSE_USE_VERSION 31
 #define _GNU_SOURCE
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 static char root[4096];
+static int lie_on_unlink;
 #define REAL(p)      \
     char real[8192]; \
     snprintf(real, sizeof real, "%s%s", root, p)
@@ -51,7 +54,8 @@ static int fs_mkdir(const char* p, mode_t m) {
 }
 static int fs_unlink(const char* p) {
     REAL(p);
-    CHECK(unlink(real));
+    if (unlink(real) < 0) return -errno;
+    return lie_on_unlink && strncmp(p, "/.tavrix-", 9) == 0 ? -EIO : 0;
 }
 static int fs_rmdir(const char* p) {
     REAL(p);
@@ -167,6 +171,7 @@ static const struct fuse_operations ops = {
 
 int main(int argc, char* argv[]) {
     if (argc < 3 || !realpath(argv[1], root)) return 2;
+    lie_on_unlink = getenv("FUSE_LIE_ON_UNLINK") != NULL;
     argv[1] = argv[0];
     return fuse_main(argc - 1, argv + 1, &ops, NULL);
 }

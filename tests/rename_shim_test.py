@@ -200,7 +200,8 @@ class Runner:
                        flags.stdout.split(), check=True)
         problems = []
         acl = shutil.which("setfacl")
-        for label, args in (("fuse", ["*"]), ("fuse-copy", ["*", "/COPY", "/DEBUG"])):
+        for label, args in (("fuse", ["*"]), ("fuse-copy", ["*", "/COPY", "/DEBUG"]),
+                            ("fuse-lying-unlink", ["*", "/DEBUG"])):
             under = tempfile.mkdtemp(prefix=label + "-", dir=self.tmp)
             mount = tempfile.mkdtemp(prefix=label + "-mount-", dir=self.tmp)
             for n in NAMES:
@@ -209,7 +210,8 @@ class Runner:
                 os.chmod(os.path.join(under, n), 0o644)
             if acl:  # an access list that the copy cannot be given: it goes to its owner alone
                 subprocess.run(["setfacl", "-m", "u:nobody:---", os.path.join(under, "a")], check=True)
-            server = subprocess.Popen([fs, under, mount, "-f"], **QUIET)
+            lies = dict(os.environ, FUSE_LIE_ON_UNLINK="1") if "lying" in label else None
+            server = subprocess.Popen([fs, under, mount, "-f"], env=lies, **QUIET)
             try:
                 for _ in range(100):
                     if os.path.ismount(mount):
