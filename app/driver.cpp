@@ -348,8 +348,8 @@ class RunReport : public BackupReport {
     }
     void waiting(size_t copies, uint64_t bytes) override {
         if (!show_ || bytes < SHOWN_WAIT) return;
-        const std::string row = "  waiting for the disk to take " + human_size(bytes) + " of " +
-                                std::to_string(copies) + " copies";
+        const std::string row = "  waiting for the disk to take " + human_size(bytes) + " in " +
+                                (copies == 1 ? "1 copy" : std::to_string(copies) + " copies");
         shown_ = fit_columns(row, (console_columns() > 0 ? console_columns() : 80) - 1);
         console_printf("\r%s", shown_.c_str());
     }
@@ -382,7 +382,7 @@ bool passed_over(const std::string& name, char kind, const RunOptions& options) 
         ": passed over, a FIFO, socket or device",
         ": passed over, left by an interrupted run",
     };
-    if (options.debug || options.list_only) trace(name, why[static_cast<int>(kind)]);
+    if (options.debug || options.list_only) trace(name, why[static_cast<unsigned char>(kind)]);
     return true;
 }
 
