@@ -164,12 +164,13 @@ RunOptions options_for(const Mode& mode, int format) {
 /// file system whose reply was lost does.
 const char* const ACTING[] = {"rename_noreplace", "rename", "link", "remove", "link_unnamed"};
 
-}  // namespace
-
-TEST(Faults, EachCallFailingOnceOrForGoodLosesNothing) {
+/// Runs every mode with each of ops failing at each of its first 30 calls, once and for good
+/// (with lie, after doing what it was asked); returns the count of runs.
+template <size_t N>
+int sweep(const char* const (&ops)[N], bool lie) {
     int runs = 0;
     for (const Mode& mode : MODES) {
-        for (const char* op : OPERATIONS) {
+        for (const char* op : ops) {
             for (bool for_good : {false, true}) {
                 for (int n = 1; n <= 30; ++n) {
                     FakePlatform before;
@@ -177,43 +178,29 @@ TEST(Faults, EachCallFailingOnceOrForGoodLosesNothing) {
                     std::unique_ptr<FakePlatform> fs(prepared(mode));
                     fs->fail_at[op] = n;
                     fs->fail_on = for_good;
-                    const RunOptions o = options_for(mode, n % 3);
-                    const int status = run_backup(o);
-                    expect_nothing_lost(before, *fs, o.format, mode, status,
-                                        std::string(mode.name) + ", " + op + " #" +
-                                            std::to_string(n) + (for_good ? " on" : ""));
-                    ++runs;
-                }
-            }
-        }
-    }
-    EXPECT_EQ(4 * OPERATION_COUNT * 2 * 30, runs);
-}
-
-TEST(Faults, EachChangeDoneThenFailedLosesNothing) {
-    int runs = 0;
-    for (const Mode& mode : MODES) {
-        for (const char* op : ACTING) {
-            for (bool for_good : {false, true}) {
-                for (int n = 1; n <= 30; ++n) {
-                    FakePlatform before;
-                    populate(before);
-                    std::unique_ptr<FakePlatform> fs(prepared(mode));
-                    fs->fail_at[op] = n;
-                    fs->fail_on = for_good;
-                    fs->lie = true;
+                    fs->lie = lie;
                     const RunOptions o = options_for(mode, n % 3);
                     const int status = run_backup(o);
                     expect_nothing_lost(before, *fs, o.format, mode, status,
                                         std::string(mode.name) + ", " + op + " #" +
                                             std::to_string(n) + (for_good ? " on" : "") +
-                                            ", done then failed");
+                                            (lie ? ", done then failed" : ""));
                     ++runs;
                 }
             }
         }
     }
-    EXPECT_EQ(4 * 5 * 2 * 30, runs);
+    return runs;
+}
+
+}  // namespace
+
+TEST(Faults, EachCallFailingOnceOrForGoodLosesNothing) {
+    EXPECT_EQ(4 * OPERATION_COUNT * 2 * 30, sweep(OPERATIONS, false));
+}
+
+TEST(Faults, EachChangeDoneThenFailedLosesNothing) {
+    EXPECT_EQ(4 * 5 * 2 * 30, sweep(ACTING, true));
 }
 
 TEST(Faults, WithoutFaultsEveryFileIsBackedUp) {
