@@ -11,6 +11,7 @@
 
 #include "app/version.h"
 #include "backup/batch.h"
+#include "backup/catalog.h"
 #include "console/console.h"
 #include "console/help.h"
 #include "pathstr/pathstr.h"
@@ -48,6 +49,7 @@ const Switch switch_table[] = {
     {"/L", [](RunOptions& o) { o.list_only = true; }},
     {"/N", [](RunOptions& o) { o.list_only = true; }},
     {"/COPY", [](RunOptions& o) { o.copy = true; }},
+    {"/LIST", [](RunOptions& o) { o.list_backups = true; }},
 };
 
 /// The table's entry for arg; null for a switch of no known name.
@@ -288,11 +290,14 @@ ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
         if (std::strncmp(arg, "--", 2) == 0) {
             if (same_ascii_nocase(arg, "--help")) return ParseResult::USAGE;
             if (same_ascii_nocase(arg, "--version")) return ParseResult::VERSION;
-            if (!same_ascii_nocase(arg, "--dry-run")) {
+            if (same_ascii_nocase(arg, "--dry-run")) {
+                options.list_only = true;
+            } else if (same_ascii_nocase(arg, "--list")) {
+                options.list_backups = true;
+            } else {
                 options.unknown = arg;
                 return ParseResult::UNKNOWN_LONG;
             }
-            options.list_only = true;
             continue;
         }
         bool was_dash = arg[0] == '-';
@@ -439,8 +444,72 @@ RunCount rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled)
 
 }  // namespace
 
+namespace {
+
+/// A time in nanoseconds since 1970 as "YYYY-MM-DD HH:MM:SS" in UTC (days to a civil date as
+/// in the proleptic Gregorian calendar).
+std::string utc_time(int64_t ns) {
+    int64_t s = ns / 1000000000;
+    if (ns % 1000000000 < 0) --s;
+    int64_t days = s / 86400, rest = s % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t doe = days - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
+                  static_cast<long long>(year), static_cast<long long>(month),
+                  static_cast<long long>(day), static_cast<long long>(rest / 3600),
+                  static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+    return text;
+}
+
+/// /LIST: each original, or that it is gone, and its backups, newest first, with size and
+/// times; returns the count of backups and of originals. Changes nothing.
+void list_originals(const RunPlan& plan, const RunOptions& options, int& backups, int& files) {
+    const Listing& listing = plan.listing;
+    std::vector<bool> matched(listing.names.size());
+    for (size_t i = 0; i < matched.size(); ++i) matched[i] = listing.kind[i] != NOT_MATCHED;
+    std::vector<PassedOver> passed;
+    const std::vector<Original> originals =
+        gather_originals(*plan.dir, listing.names, matched, options.format, options.hex, passed);
+    for (const PassedOver& p : passed) trace(p.name, p.why);
+    for (const Original& o : originals) {
+        trace(o.name, o.exists ? "" : ": gone");
+        for (size_t i = 0; i < o.backups.size(); ++i) {
+            const BackupEntry& b = o.backups[i];
+            console_printf("    %s  %s  modified %s  named %s%s\n",
+                           console_safe(b.name.c_str()).c_str(), human_size(b.info.size).c_str(),
+                           utc_time(b.info.modified).c_str(), utc_time(b.info.changed).c_str(),
+                           i == 0 ? "  newest" : "");
+        }
+        backups += static_cast<int>(o.backups.size());
+        ++files;
+    }
+}
+
+}  // namespace
+
 int run_backup(const RunOptions& options) {
     RunPlan plan = plan_run(options);
+    if (options.list_backups) {
+        if (options.verbose)
+            console_printf(" \xFE Listing \"%s\"\n", console_safe(plan.pattern.c_str()).c_str());
+        int backups = 0, files = 0;
+        if (plan.dir) list_originals(plan, options, backups, files);
+        if (!plan.dir) trace_directory("opened", plan.opened);
+        if (options.verbose) console_printf("\t\t%i backup(s) of %i file(s)\n", backups, files);
+        return 0;
+    }
     if (options.verbose) {
         // What the run does, or, with /L, would do.
         const char* verb = options.copy ? (options.list_only ? "Would copy" : "Copying")

@@ -11,6 +11,7 @@ struct RunOptions {
     bool debug = false;
     bool list_only = false;         // /L: show what a run would do, change nothing
     bool copy = false;              // /COPY: back up by copying, the files stay
+    bool list_backups = false;      // /LIST: the backups of each file, newest first
     const char* unknown = nullptr;  // a switch beginning with "--" that is not known
 };
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/catalog.h"
 #include "pathstr/pathstr.h"
 #include "tests/fake_platform.h"
 
@@ -284,4 +285,63 @@ TEST(ListedBackup, ARenamedNameIsFreeForTheFilesAfterIt) {
     EXPECT_TRUE(fs.has("/d/x.000.000"));
     EXPECT_TRUE(fs.has("/d/x.000"));    // x took the name x.000 gave up
     EXPECT_EQ(2, fs.calls["type_of"]);  // no test on disk but the look at each new name
+}
+
+TEST(Catalog, ExactShapesOnlyAndNewestByTime) {
+    struct Case {
+        const char* name;
+        BackupFormat format;
+        bool hex;
+        const char* original;  // null: not a backup in that shape
+        int number;
+    };
+    const Case cases[] = {
+        {"Example.doc.000.bak", FORMAT_BAK, false, "Example.doc", 0},
+        {"Example.doc.998.bak", 3, false, "Example.doc", 998},
+        {"Example.doc.999.bak", FORMAT_BAK, false, nullptr, 0},  // past the numbers
+        {"Example.docx.000.bak", FORMAT_BAK, false, "Example.docx", 0},
+        {"Example.doc.00a.bak", FORMAT_BAK, false, nullptr, 0},
+        {"Example.doc.00ff.bak", FORMAT_BAK, true, "Example.doc", 255},
+        {"Example.doc.00FF.bak", FORMAT_BAK, true, nullptr, 0},  // the program writes lowercase
+        {"backup.tar.001", FORMAT_NUMBER, false, "backup.tar", 1},
+        {"IMG.001.jpg", FORMAT_BEFORE_EXT, false, "IMG.jpg", 1},
+        {"IMG.jpg", FORMAT_BEFORE_EXT, false, nullptr, 0},
+        {".000.bak", FORMAT_BAK, false, nullptr, 0},
+        {".tavrix-7-0123456789abcdef.tmp.000.bak", FORMAT_BAK, false, nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        std::string original;
+        int number = -1;
+        const bool parsed = parse_backup_name(c.name, c.format, c.hex, original, number);
+        EXPECT_EQ(c.original != nullptr, parsed) << c.name;
+        if (parsed && c.original) {
+            EXPECT_EQ(c.original, original) << c.name;
+            EXPECT_EQ(c.number, number) << c.name;
+        }
+    }
+    // The lowest number made last is the newest; a gone original is still listed.
+    FakePlatform fs;
+    fs.add_dir("/d");
+    for (const char* n : {"r.doc.000.bak", "r.doc.001.bak", "r.doc.002.bak", "gone.doc.000.bak"})
+        fs.add_file(std::string("/d/") + n);
+    fs.add_file("/d/r.doc");
+    fs.changed["/d/r.doc.000.bak"] = 30;
+    fs.changed["/d/r.doc.001.bak"] = 10;
+    fs.changed["/d/r.doc.002.bak"] = 20;
+    std::unique_ptr<Directory> d;
+    file_system().open_directory("/d", "*.doc", d);
+    const std::vector<std::string> names = names_in(fs);
+    std::vector<bool> matched;
+    for (const std::string& n : names) matched.push_back(reference_match("*.doc", n));
+    std::vector<PassedOver> passed;
+    const std::vector<Original> got =
+        gather_originals(*d, names, matched, FORMAT_BAK, false, passed);
+    ASSERT_EQ(2u, got.size());
+    EXPECT_EQ("gone.doc", got[0].name);
+    EXPECT_FALSE(got[0].exists);
+    EXPECT_EQ("r.doc", got[1].name);
+    ASSERT_EQ(3u, got[1].backups.size());
+    EXPECT_EQ("r.doc.000.bak", got[1].backups[0].name);
+    EXPECT_EQ("r.doc.002.bak", got[1].backups[1].name);
+    EXPECT_EQ("r.doc.001.bak", got[1].backups[2].name);
 }

@@ -107,6 +107,8 @@ void print_usage() {
         "  /FORMAT4    the same names as /FORMAT1",
         "  /L, /N      list what a run would do and change nothing (also --dry-run)",
         "  /COPY       back up by copying: each file stays, its backup is a copy",
+        "  /LIST       each file's backups, newest first, with size and times; changes",
+        "              nothing (also --list)",
         "  /DEBUG      one line for each matching entry and what became of it",
         "  /?, /H      the help screen, one page at a time",
         "  --help      this text",

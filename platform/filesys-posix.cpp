@@ -329,6 +329,18 @@ class PosixDirectory : public Directory {
         return errno == ENOENT || errno == ENOTDIR ? EntryType::MISSING : EntryType::UNKNOWN;
     }
 
+    FsResult look(const char* name, EntryInfo& info) override {
+        struct stat st;
+        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failed(FsOp::LOOK);
+        info.type = type_of_mode(st.st_mode);
+        info.size = static_cast<uint64_t>(st.st_size);
+        info.modified = st.st_mtim.tv_sec * INT64_C(1000000000) + st.st_mtim.tv_nsec;
+        info.changed = st.st_ctim.tv_sec * INT64_C(1000000000) + st.st_ctim.tv_nsec;
+        return FsResult();
+    }
+
+    bool matches(const char* name) override { return wildcard_match(pattern_.c_str(), name); }
+
     FsResult rename_noreplace(const char* from, const char* to) override {
         if (no_noreplace_) return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, ""};
         if (system_rename_noreplace(fd_, from, to) == 0) return FsResult();

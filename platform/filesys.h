@@ -30,6 +30,7 @@ enum class FsOp {
     NONE,
     OPEN_DIRECTORY,
     LIST,
+    LOOK,
     RENAME,
     LINK,
     REMOVE,
@@ -63,6 +64,14 @@ constexpr uint32_t COPY_CHUNK = 8 << 20;
 /// What an entry is, not following a link; MISSING when nothing has the name, UNKNOWN when
 /// it cannot be looked at.
 enum class EntryType { MISSING, FILE, DIRECTORY, LINK, SPECIAL, UNKNOWN };
+
+/// What a look at an entry finds, not following a link.
+struct EntryInfo {
+    EntryType type = EntryType::MISSING;
+    uint64_t size = 0;
+    int64_t modified = 0;  // the time its data last changed, in nanoseconds since 1970 (UTC)
+    int64_t changed = 0;   // the time its name or attributes last changed (its ctime), as well
+};
 
 /// A file opened for reading by open_source.
 class SourceFile {
@@ -148,6 +157,11 @@ class Directory {
     virtual bool next(FindEntry& e, FsResult& failure) = 0;
     /// What the entry name is, not following a link.
     virtual EntryType type_of(const char* name) = 0;
+    /// What the entry name is, its size and its times, not following a link.
+    virtual FsResult look(const char* name, EntryInfo& info) = 0;
+    /// True when name matches the pattern the directory was opened with, as the listing
+    /// matches names.
+    virtual bool matches(const char* name) = 0;
     /// Renames from to to in one step that never replaces: TAKEN when to exists; UNSUPPORTED
     /// when the file system cannot promise that (then nothing was tried).
     virtual FsResult rename_noreplace(const char* from, const char* to) = 0;

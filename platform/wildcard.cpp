@@ -2,7 +2,13 @@
 
 #include <cstring>
 
-bool wildcard_match(const char* pattern, const char* name) {
+namespace {
+
+char fold(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool match(const char* pattern, const char* name, bool nocase) {
     if (std::strcmp(pattern, "*.*") == 0) return true;
     const char* star = nullptr;  // the last '*' seen, and where its run may resume
     const char* resume = nullptr;
@@ -10,7 +16,8 @@ bool wildcard_match(const char* pattern, const char* name) {
         if (*pattern == '*') {
             star = pattern++;
             resume = name;
-        } else if (*pattern == '?' || *pattern == *name) {
+        } else if (*pattern == '?' || *pattern == *name ||
+                   (nocase && fold(*pattern) == fold(*name))) {
             ++pattern;
             ++name;
         } else if (star) {
@@ -22,4 +29,14 @@ bool wildcard_match(const char* pattern, const char* name) {
     }
     while (*pattern == '*') ++pattern;
     return *pattern == '\0';
+}
+
+}  // namespace
+
+bool wildcard_match(const char* pattern, const char* name) {
+    return match(pattern, name, false);
+}
+
+bool wildcard_match_nocase(const char* pattern, const char* name) {
+    return match(pattern, name, true);
 }

@@ -218,6 +218,25 @@ class SampleRun(Case):
 
 
 class ShapesAndNumbering(Case):
+    def test_list_shows_each_files_backups_newest_first(self):
+        # Numbers fill gaps: the backup made last is .000, the newest though not the highest.
+        self.make("r.doc.001.bak", "r.doc.002.bak", "Other.doc.000.bak", "r.docx.000.bak", "r.doc")
+        time.sleep(0.05)
+        self.run_ok("r.doc", "/Q")
+        before = self.names()
+        r = self.run_ok("*.doc", "/LIST")
+        self.assertEqual(before, self.names())  # changes nothing
+        lines = r.out.replace(b"\r\n", b"\n").split(b"\n")
+        self.assertEqual([b"  Other.doc: gone", b"  r.doc: gone"],
+                         [n for n in lines if n.startswith(b"  ") and not n.startswith(b"    ")])
+        backups = [n.split(b"  ")[2] for n in lines if n.startswith(b"    ")]
+        self.assertEqual([b"Other.doc.000.bak", b"r.doc.000.bak", b"r.doc.001.bak",
+                          b"r.doc.002.bak"], backups[:1] + sorted(backups[1:]))
+        self.assertEqual(b"r.doc.000.bak", backups[1])
+        self.assertTrue(re.search(rb"    r\.doc\.000\.bak  \d+ B  modified [-0-9: ]+  named [-0-9: ]+"
+                                  rb"  newest\n", r.out.replace(b"\r\n", b"\n")), r.out)
+        self.assertIn(b"\t\t4 backup(s) of 2 file(s)", r.out)
+
     def test_every_shape_in_decimal_and_hex(self):
         cases = [
             ([], "Example.doc.000.bak"),
@@ -319,7 +338,7 @@ class Switches(Case):
     # Each spelling of a dry run lists and changes nothing; a long switch that is not known is
     # refused before anything happens: a message on standard error, status 2.
     SPELLINGS = [("--dry-run", 0), ("--Dry-Run", 0), ("--DRY-RUN", 0), ("-n", 0), ("/N", 0),
-                 ("/l", 0), ("--dryrun", 2), ("--dry_run", 2), ("--list", 2), ("--", 2)]
+                 ("/l", 0), ("--dryrun", 2), ("--dry_run", 2), ("--lists", 2), ("--", 2)]
 
     def test_every_spelling_of_a_dry_run_changes_nothing(self):
         self.make("c.doc")

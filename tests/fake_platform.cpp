@@ -85,8 +85,12 @@ class FakeCopy : public NewCopy {
 /// The directory's operations over the fake tree, each of which may be made to fail.
 class FakeDirectory : public Directory {
    public:
-    FakeDirectory(FakePlatform& fs, std::string dir, std::vector<FindEntry> found)
-        : fs_(fs), prefix_(dir == "/" ? "/" : dir + "/"), found_(std::move(found)) {}
+    FakeDirectory(FakePlatform& fs, std::string dir, std::vector<FindEntry> found,
+                  std::string pattern)
+        : fs_(fs),
+          prefix_(dir == "/" ? "/" : dir + "/"),
+          found_(std::move(found)),
+          pattern_(std::move(pattern)) {}
     bool next(FindEntry& e, FsResult& failure) override {
         if (at_ >= found_.size()) return false;
         if (fs_.fault("next")) {
@@ -101,6 +105,16 @@ class FakeDirectory : public Directory {
         if (fs_.fault("type_of") || !fs_.has(p)) return EntryType::MISSING;
         return fs_.entries[p] ? EntryType::DIRECTORY : EntryType::FILE;
     }
+    FsResult look(const char* name, EntryInfo& info) override {
+        const std::string p = prefix_ + name;
+        if (fs_.fault("look") || !fs_.has(p)) return refused(FsOp::LOOK);
+        info.type = fs_.entries[p] ? EntryType::DIRECTORY : EntryType::FILE;
+        info.size = fs_.content[p].size();
+        info.modified = fs_.modified[p];
+        info.changed = fs_.changed[p];
+        return FsResult();
+    }
+    bool matches(const char* name) override { return reference_match(pattern_, name); }
     FsResult rename_noreplace(const char* from, const char* to) override {
         if (fs_.no_noreplace) return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, ""};
         const std::string f = prefix_ + from, t = prefix_ + to;
@@ -198,6 +212,7 @@ class FakeDirectory : public Directory {
     FakePlatform& fs_;
     std::string prefix_;
     std::vector<FindEntry> found_;
+    std::string pattern_;
     size_t at_ = 0;
     int names_ = 0;
     bool copying_ = false;  // a link now names a copy, not a file moved
@@ -291,7 +306,7 @@ FsResult FakePlatform::open_directory(const char* dir_typed, const char* pattern
             e.id = std::hash<std::string>()(content[dir == "/" ? "/" + n : dir + "/" + n]);
         found.push_back(e);
     }
-    opened.reset(new FakeDirectory(*this, dir, found));
+    opened.reset(new FakeDirectory(*this, dir, found, pattern));
     return FsResult();
 }
 

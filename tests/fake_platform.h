@@ -29,6 +29,8 @@ class FakePlatform : public Platform {
 
     std::map<std::string, bool> entries;         // path -> is a directory
     std::map<std::string, std::string> content;  // path -> what the file holds
+    std::map<std::string, int64_t> modified;     // path -> its modification time, 0 unless set
+    std::map<std::string, int64_t> changed;      // path -> its change time, 0 unless set
     std::string cwd = "/work";
     bool cwd_fails = false;
     std::set<std::string> move_refused;   // targets refused as if taken meanwhile
