@@ -294,6 +294,8 @@ ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
                 options.list_only = true;
             } else if (same_ascii_nocase(arg, "--list")) {
                 options.list_backups = true;
+            } else if (same_ascii_nocase(arg, "--quiet")) {
+                options.verbose = false;
             } else {
                 options.unknown = arg;
                 return ParseResult::UNKNOWN_LONG;

@@ -99,7 +99,7 @@ void print_usage() {
         "wildcards * and ?; quote it in a POSIX shell. Subdirectories are not entered.",
         "",
         "Switches (/ or -, any case):",
-        "  /Q          quiet: no announcement, no summary",
+        "  /Q          quiet: no announcement, no summary (also --quiet)",
         "  /HEX        hexadecimal numbers, 0000 to ffff (default: decimal, 000 to 998)",
         "  /FORMAT1    name.ext.NNN.bak   Example.doc => Example.doc.000.bak (default)",
         "  /FORMAT2    name.ext.NNN       Example.doc => Example.doc.000",

@@ -236,6 +236,10 @@ class ShapesAndNumbering(Case):
         self.assertTrue(re.search(rb"    r\.doc\.000\.bak  \d+ B  modified [-0-9: ]+  named [-0-9: ]+"
                                   rb"  newest\n", r.out.replace(b"\r\n", b"\n")), r.out)
         self.assertIn(b"\t\t4 backup(s) of 2 file(s)", r.out)
+        quiet = self.run_ok("*.doc", "--LIST", "--quiet")  # the long forms, in any case
+        whole = r.out.replace(b"\r\n", b"\n")
+        self.assertEqual(whole.split(b"\n", 1)[1].rsplit(b"\t\t", 1)[0],
+                         quiet.out.replace(b"\r\n", b"\n"))
 
     def test_every_shape_in_decimal_and_hex(self):
         cases = [
