@@ -558,8 +558,9 @@ int tavrix_run(int argc, char** argv) {
             return 0;
         case ParseResult::UNKNOWN_LONG:
             // Escaped as standard error's terminal needs, and cut: the hint stays in sight.
-            console_error("Unknown switch \"%s\": use Tavrix --help for the switches\n",
-                          fit_columns(console_safe_error(options.unknown), 60).c_str());
+            console_error("Unknown switch \"%s\": use %s --help for the switches\n",
+                          fit_columns(console_safe_error(options.unknown), 60).c_str(),
+                          PLATFORM_PROGRAM);
             return 2;
         case ParseResult::TOO_MANY:
             console_printf("Too many parameters");

@@ -241,7 +241,9 @@ TEST(Switches, LongHelpAndVersion) {
     Args dry({"a", "--dryrun"});
     EXPECT_EQ(2, tavrix_main(static_cast<int>(dry.argv.size()), dry.argv.data()));
     EXPECT_EQ("", refused.out);
-    EXPECT_EQ("Unknown switch \"--dryrun\": use Tavrix --help for the switches\n", refused.err);
+    EXPECT_EQ(std::string("Unknown switch \"--dryrun\": use ") + PLATFORM_PROGRAM +
+                  " --help for the switches\n",
+              refused.err);
 
     FakePlatform con;
     Args args({"--version"});

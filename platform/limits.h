@@ -9,6 +9,8 @@ constexpr int MAX_PATH = 260;
 #endif
 
 #ifdef _WIN32
+/// The program's name as a user types it.
+constexpr const char* PLATFORM_PROGRAM = "Tavrix";
 constexpr char PLATFORM_SEPARATOR = '\\';
 /// Drive letters with a colon are part of a path ("C:", "C:\").
 constexpr bool PLATFORM_DRIVES = true;
@@ -19,6 +21,7 @@ constexpr bool PLATFORM_CASE_INSENSITIVE = true;
 /// Keys come from the console even when standard output goes to a pipe.
 constexpr bool PLATFORM_KEYS_WITH_PIPED_OUTPUT = true;
 #else
+constexpr const char* PLATFORM_PROGRAM = "tavrix";
 constexpr char PLATFORM_SEPARATOR = '/';
 constexpr bool PLATFORM_DRIVES = false;
 constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = true;

@@ -24,6 +24,8 @@ cmake --install "$build" --prefix "$work/prefix" --strip >/dev/null
 check "install: the program" test -x "$work/prefix/bin/tavrix"
 check "install: the program, stripped" sh -c "! objdump -h '$work/prefix/bin/tavrix' | grep -q debug_info"
 check "install: the manual page, compressed" test -f "$work/prefix/share/man/man1/tavrix.1.gz"
+check "install: the bash completion, where bash-completion looks" \
+    bash -n "$work/prefix/share/bash-completion/completions/tavrix"
 check "install: the licence" test -f "$work/prefix/share/doc/tavrix/copyright"
 
 (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
