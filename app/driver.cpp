@@ -12,61 +12,13 @@
 #include "app/version.h"
 #include "backup/batch.h"
 #include "backup/catalog.h"
+#include "backup/restore.h"
 #include "console/console.h"
 #include "console/help.h"
 #include "pathstr/pathstr.h"
 #include "platform/platform.h"
 
 namespace {
-
-/// Compares without regard to the case of A to Z only.
-bool same_ascii_nocase(const char* a, const char* b) {
-    for (; *a && *b; ++a, ++b) {
-        char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 'a' + 'A') : *a;
-        char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 'a' + 'A') : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
-
-/// The switches and what each does to the run's options; a help switch has none, the run
-/// ends there.
-struct Switch {
-    const char* name;
-    void (*apply)(RunOptions& options);
-};
-
-const Switch switch_table[] = {
-    {"/?", nullptr},
-    {"/H", nullptr},
-    {"/Q", [](RunOptions& o) { o.verbose = false; }},
-    {"/HEX", [](RunOptions& o) { o.hex = true; }},
-    {"/FORMAT1", [](RunOptions& o) { o.format = 0; }},
-    {"/FORMAT2", [](RunOptions& o) { o.format = 1; }},
-    {"/FORMAT3", [](RunOptions& o) { o.format = 2; }},
-    {"/FORMAT4", [](RunOptions& o) { o.format = 3; }},
-    {"/DEBUG", [](RunOptions& o) { o.debug = true; }},
-    {"/L", [](RunOptions& o) { o.list_only = true; }},
-    {"/N", [](RunOptions& o) { o.list_only = true; }},
-    {"/COPY", [](RunOptions& o) { o.copy = true; }},
-    {"/LIST", [](RunOptions& o) { o.list_backups = true; }},
-};
-
-/// The table's entry for arg; null for a switch of no known name.
-const Switch* find_switch(const char* arg) {
-    for (const Switch& s : switch_table) {
-        if (same_ascii_nocase(arg, s.name)) return &s;
-    }
-    return nullptr;
-}
-
-/// Where absolute paths begin with '/', such an argument is a switch only when it is one of
-/// ours; an argument that began with '-' always is.
-bool is_switch(const char* arg, bool was_dash) {
-    if (arg[0] != '/') return false;
-    if (PLATFORM_SEPARATOR == '/' && !was_dash) return find_switch(arg) != nullptr;
-    return true;
-}
 
 /// True when the user pressed Esc; any other key waiting is consumed.
 bool cancel_requested() {
@@ -282,41 +234,6 @@ class CopyProgress : public CopyWatcher {
 
 }  // namespace
 
-ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
-    for (int i = 1; i < argc; ++i) {
-        char* arg = argv[i];
-        // The long forms other tools have taught users, in any case like every switch; any
-        // other is refused, so that a mistyped one never lets a run go ahead.
-        if (std::strncmp(arg, "--", 2) == 0) {
-            if (same_ascii_nocase(arg, "--help")) return ParseResult::USAGE;
-            if (same_ascii_nocase(arg, "--version")) return ParseResult::VERSION;
-            if (same_ascii_nocase(arg, "--dry-run")) {
-                options.list_only = true;
-            } else if (same_ascii_nocase(arg, "--list")) {
-                options.list_backups = true;
-            } else if (same_ascii_nocase(arg, "--quiet")) {
-                options.verbose = false;
-            } else {
-                options.unknown = arg;
-                return ParseResult::UNKNOWN_LONG;
-            }
-            continue;
-        }
-        bool was_dash = arg[0] == '-';
-        if (was_dash) arg[0] = '/';
-        if (!is_switch(arg, was_dash)) {
-            if (options.spec) return ParseResult::TOO_MANY;
-            options.spec = arg;
-            continue;
-        }
-        const Switch* s = find_switch(arg);
-        if (!s) continue;  // unknown switches are ignored
-        if (!s->apply) return ParseResult::HELP;
-        s->apply(options);
-    }
-    return ParseResult::RUN;
-}
-
 namespace {
 
 /// Whether the file of an outcome could not be backed up: the system refused, no name could
@@ -339,6 +256,7 @@ bool failed(BackupOutcome outcome) {
 struct RunCount {
     int done = 0;
     int failed = 0;
+    int not_removed = 0;  // backups beyond /KEEP's count that could not be removed
 };
 
 /// The /DEBUG line of each file, and the counts; on a terminal, while copies of some size wait
@@ -348,7 +266,10 @@ class RunReport : public BackupReport {
     RunReport(const Listing& listing, const RunOptions& options, bool show)
         : listing_(listing), options_(options), show_(show) {}
     void told(size_t index, const BackupResult& r) override {
-        if (r.outcome == BackupOutcome::DONE) ++count.done;
+        if (r.outcome == BackupOutcome::DONE) {
+            ++count.done;
+            backed_up.push_back(index);
+        }
         if (failed(r.outcome)) ++count.failed;
         if (options_.debug || options_.list_only)
             trace_result(listing_.names[index], r, options_.copy, options_.list_only);
@@ -365,6 +286,7 @@ class RunReport : public BackupReport {
         shown_.clear();
     }
     RunCount count;
+    std::vector<size_t> backed_up;  // the listing's indexes of the files backed up
 
    private:
     /// Less data than this is on the disk at once: no row to show.
@@ -399,6 +321,38 @@ void trace_directory(const char* what, const FsResult& r) {
     if (!r.ok() && !r.words.empty())
         console_printf("  the directory could not be %s: %s\n", what,
                        console_safe(r.words.c_str()).c_str());
+}
+
+/// /KEEP: after the backups of the files at indexes, each file's backups beyond the newest
+/// options.keep are removed (with /L, listed), once the new names are on the disk.
+void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<size_t>& indexes,
+                 RunCount& count) {
+    Directory& dir = *plan.dir;
+    const bool trace_all = options.debug || options.list_only;
+    if (!options.list_only) {
+        const FsResult flushed = dir.flush_directory();
+        if (!flushed.ok()) {  // the new names may not be on the disk: no backup goes
+            if (trace_all) trace_directory("flushed, and no backup was removed", flushed);
+            return;
+        }
+    }
+    const BackupIndex index = index_backups(plan.listing.names, options.format, options.hex);
+    for (size_t i : indexes) {
+        for (const BackupEntry& b :
+             beyond_newest(dir, index, plan.listing.names[i], options.keep)) {
+            if (options.list_only) {
+                trace(b.name, ": would be removed");
+                continue;
+            }
+            const FsResult removed = dir.remove(b.name.c_str());
+            if (!removed.ok()) ++count.not_removed;
+            if (trace_all) {
+                if (removed.ok()) trace(b.name, ": removed");
+                if (!removed.ok())
+                    trace(b.name, ": not removed, the removal was refused: ", removed.words);
+            }
+        }
+    }
 }
 
 /// Backs up the files of the plan, each to its first free backup name, and counts them.
@@ -437,6 +391,8 @@ RunCount rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled)
         flushed = batch.finish();
     }
     if (trace_all) trace_directory("flushed", flushed);
+    if (options.keep > 0 && !cancelled && !report.backed_up.empty())
+        keep_newest(plan, options, report.backed_up, report.count);
     if (trace_all && !listing.error.empty() && !cancelled) {
         console_printf("  the directory could not be read to its end: %s\n",
                        console_safe(listing.error.c_str()).c_str());
@@ -475,6 +431,9 @@ std::string utc_time(int64_t ns) {
     return text;
 }
 
+/// /LIST's run: the announcement, the lists, the summary; status 0.
+int list_run(const RunPlan& plan, const RunOptions& options);
+
 /// /LIST: each original, or that it is gone, and its backups, newest first, with size and
 /// times; returns the count of backups and of originals. Changes nothing.
 void list_originals(const RunPlan& plan, const RunOptions& options, int& backups, int& files) {
@@ -499,45 +458,133 @@ void list_originals(const RunPlan& plan, const RunOptions& options, int& backups
     }
 }
 
+int list_run(const RunPlan& plan, const RunOptions& options) {
+    if (options.verbose)
+        console_printf(" \xFE Listing \"%s\"\n", console_safe(plan.pattern.c_str()).c_str());
+    int backups = 0, files = 0;
+    if (plan.dir) list_originals(plan, options, backups, files);
+    if (!plan.dir) trace_directory("opened", plan.opened);
+    if (options.verbose) console_printf("\t\t%i backup(s) of %i file(s)\n", backups, files);
+    return 0;
+}
+
+/// The /DEBUG line of one restore.
+void trace_restore(const std::string& name, const RestoreResult& r, const RunOptions& options,
+                   bool named) {
+    const std::string current = r.current.empty()
+                                    ? std::string()
+                                    : (options.list_only ? "; the current file would become "
+                                                         : "; the current file is now ") +
+                                          r.current;
+    switch (r.outcome) {
+        case RestoreResult::RESTORED:
+            trace(name, " <- ", r.from + current + (r.note.empty() ? "" : "; " + r.note));
+            break;
+        case RestoreResult::NO_BACKUP:
+            if (options.restore_at < 0) {
+                trace(name, ": not restored, it has no backup");
+            } else {
+                trace(name, ": not restored, it has no backup numbered ", options.restore_number);
+            }
+            break;
+        case RestoreResult::CANCELLED:
+            trace(name, ": not restored, cancelled");
+            break;
+        case RestoreResult::REFUSED:
+            trace(name, ": not restored, ", r.reason + current);
+            break;
+    }
+    (void)named;
+}
+
+/// /RESTORE: each original's newest backup (or the one numbered options.restore_at) back
+/// under its name; Esc between files. Counts the files restored and those that could not be.
+RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cancelled) {
+    RunCount count;
+    const Listing& listing = plan.listing;
+    std::vector<bool> matched(listing.names.size());
+    std::map<std::string, uint64_t> ids;
+    for (size_t i = 0; i < matched.size(); ++i) {
+        matched[i] = listing.kind[i] != NOT_MATCHED;
+        if (matched[i]) ids[listing.names[i]] = listing.ids[i];
+    }
+    std::vector<PassedOver> passed;
+    const std::vector<Original> originals =
+        gather_originals(*plan.dir, listing.names, matched, options.format, options.hex, passed);
+    const bool trace_all = options.debug || options.list_only;
+    if (trace_all)
+        for (const PassedOver& p : passed) trace(p.name, p.why);
+    // Only a specification without wildcards names a file that must have a backup.
+    const char* name_part = path_file_name(options.spec);
+    const bool named = name_part && !std::strpbrk(name_part, "*?");
+    BackupRequest request;
+    request.format = options.format;
+    request.hex = options.hex;
+    request.copy = options.copy;
+    request.dry_run = options.list_only;
+    BackupPlace place{*plan.dir, signals(), plan.dir_length, nullptr};
+    const bool show_progress = options.verbose && terminal().output_is_terminal();
+    for (const Original& o : originals) {
+        cancelled = cancel_requested();
+        if (cancelled) break;
+        CopyProgress progress(o.name, show_progress);
+        const RestoreResult r = restore_file(place, o, ids.count(o.name) ? ids[o.name] : 0,
+                                             options.restore_at, request, progress);
+        progress.copied();
+        if (r.outcome == RestoreResult::RESTORED) ++count.done;
+        if (r.outcome == RestoreResult::REFUSED ||
+            (r.outcome == RestoreResult::NO_BACKUP && (named || options.restore_at >= 0)))
+            ++count.failed;
+        if (trace_all) trace_restore(o.name, r, options, named);
+        if (r.outcome == RestoreResult::CANCELLED) {
+            cancelled = true;
+            break;
+        }
+    }
+    return count;
+}
+
 }  // namespace
 
 int run_backup(const RunOptions& options) {
     RunPlan plan = plan_run(options);
-    if (options.list_backups) {
-        if (options.verbose)
-            console_printf(" \xFE Listing \"%s\"\n", console_safe(plan.pattern.c_str()).c_str());
-        int backups = 0, files = 0;
-        if (plan.dir) list_originals(plan, options, backups, files);
-        if (!plan.dir) trace_directory("opened", plan.opened);
-        if (options.verbose) console_printf("\t\t%i backup(s) of %i file(s)\n", backups, files);
-        return 0;
-    }
-    if (options.verbose) {
-        // What the run does, or, with /L, would do.
-        const char* verb = options.copy ? (options.list_only ? "Would copy" : "Copying")
-                                        : (options.list_only ? "Would rename" : "Renaming");
+    if (options.list_backups) return list_run(plan, options);
+    // What the run does, or, with /L, would do.
+    const bool dry = options.list_only;
+    const char* verb = options.restore ? (dry ? "Would restore" : "Restoring")
+                       : options.copy  ? (dry ? "Would copy" : "Copying")
+                                       : (dry ? "Would rename" : "Renaming");
+    if (options.verbose)
         console_printf(" \xFE %s \"%s\"\n", verb, console_safe(plan.pattern.c_str()).c_str());
-    }
     bool cancelled = false;
-    const RunCount count = rename_files(plan, options, cancelled);
+    RunCount count;
+    if (options.restore && plan.dir) {
+        count = restore_originals(plan, options, cancelled);
+    } else if (options.restore) {
+        if (options.debug || dry) trace_directory("opened", plan.opened);
+    } else {
+        count = rename_files(plan, options, cancelled);
+    }
     if (cancelled) {
         console_set_fore(ATTR_NOTICE);
         console_printf(" * Cancelled *");
         console_set_fore(ATTR_NORMAL);
         console_printf("\n");
     }
-    if (options.verbose) {
-        const char* done = options.copy ? (options.list_only ? "would be copied" : "copied")
-                                        : (options.list_only ? "would be renamed" : "renamed");
-        console_printf("\t\t%i file(s) %s\n", count.done, done);
-    }
-    if (count.failed == 0) return 0;
+    const char* done = options.restore ? "restored" : options.copy ? "copied" : "renamed";
+    if (options.verbose)
+        console_printf("\t\t%i file(s) %s%s\n", count.done, dry ? "would be " : "", done);
     // Told on standard error whatever the switches, so that a script sees it too.
-    console_error(options.list_only
-                      ? "Tavrix: %i file(s) would not be backed up; /L tells why\n"
-                      : "Tavrix: %i file(s) could not be backed up; /DEBUG tells why\n",
-                  count.failed);
-    return RUN_FAILED;
+    const char* action = options.restore ? "restored" : "backed up";
+    if (count.failed > 0) {
+        console_error(dry ? "Tavrix: %i file(s) would not be %s; /L tells why\n"
+                          : "Tavrix: %i file(s) could not be %s; /DEBUG tells why\n",
+                      count.failed, action);
+    }
+    if (count.not_removed > 0)
+        console_error("Tavrix: %i backup(s) could not be removed; /DEBUG tells why\n",
+                      count.not_removed);
+    return count.failed > 0 || count.not_removed > 0 ? RUN_FAILED : 0;
 }
 
 namespace {
@@ -561,6 +608,9 @@ int tavrix_run(int argc, char** argv) {
             console_error("Unknown switch \"%s\": use %s --help for the switches\n",
                           fit_columns(console_safe_error(options.unknown), 60).c_str(),
                           PLATFORM_PROGRAM);
+            return 2;
+        case ParseResult::REFUSED:
+            console_error("Tavrix: %s\n", options.refusal);
             return 2;
         case ParseResult::TOO_MANY:
             console_printf("Too many parameters");

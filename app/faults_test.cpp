@@ -232,3 +232,79 @@ TEST(Faults, AFailedLookNeverLetsARenameReplace) {
         EXPECT_TRUE(fs->has("/work/b.000.bak"));
     }
 }
+
+TEST(Faults, EachCallFailingInARestoreOrKeepLosesNothing) {
+    // A restore (its exchange, or its two steps, or a copy) and a run that keeps two
+    // backups: every content that was there is still there, and a private name is left only
+    // where the output names it.
+    const char* const more[] = {"exchange", "look"};
+    std::vector<std::string> ops(std::begin(OPERATIONS), std::end(OPERATIONS));
+    ops.insert(ops.end(), std::begin(more), std::end(more));
+    int runs = 0;
+    for (int what = 0; what < 4; ++what) {  // restore, in two steps, by copying; keep
+        for (const std::string& op : ops) {
+            for (int n = 1; n <= 6; ++n) {
+                for (bool lie : {false, true}) {
+                    FakePlatform fs;
+                    fs.add_dir("/work");
+                    for (const char* name : {"r.doc", "r.doc.000.bak", "r.doc.001.bak",
+                                             "r.doc.002.bak", "g.doc.000.bak"})
+                        fs.add_file(std::string("/work/") + name);
+                    fs.changed["/work/r.doc.001.bak"] = 5;  // the newest
+                    const std::map<std::string, std::string> before = fs.content;
+                    fs.no_noreplace = what == 1;
+                    fs.fail_at[op] = n;
+                    fs.lie = lie;
+                    RunOptions o;
+                    o.spec = "*.doc";
+                    o.debug = true;
+                    o.restore = what < 3;
+                    o.copy = what == 2;
+                    o.keep = what == 3 ? 2 : 0;
+                    const int status = run_backup(o);
+                    const std::string label = std::to_string(what) + " " + op + " #" +
+                                              std::to_string(n) + (lie ? " lie" : "");
+                    std::set<std::string> held;
+                    for (const auto& e : fs.content) {
+                        held.insert(e.second);
+                        if (is_private(e.first)) {
+                            EXPECT_NE(std::string::npos, fs.out.find(e.first.substr(6)))
+                                << label << ": left " << e.first << " unsaid";
+                        }
+                    }
+                    for (const auto& e : before) {
+                        // /KEEP removes backups beyond the two newest: those alone may go.
+                        const bool removable = what == 3 && e.first != "/work/r.doc" &&
+                                               e.first != "/work/r.doc.001.bak" &&
+                                               e.first != "/work/g.doc.000.bak";
+                        if (!removable) {
+                            EXPECT_TRUE(held.count(e.second)) << label << ": lost " << e.first;
+                        }
+                    }
+                    EXPECT_EQ(0, fs.held) << label;
+                    EXPECT_TRUE(status == 0 || status == RUN_FAILED) << label;
+                    ++runs;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(static_cast<int>(4 * ops.size() * 6 * 2), runs);
+    // Without a fault: the newest backup is back, the current file under a backup name.
+    for (int what = 0; what < 3; ++what) {
+        FakePlatform fs;
+        fs.add_dir("/work");
+        fs.add_file("/work/r.doc");
+        fs.add_file("/work/r.doc.000.bak");
+        fs.add_file("/work/r.doc.001.bak");
+        fs.changed["/work/r.doc.000.bak"] = 5;
+        fs.no_noreplace = what == 1;
+        RunOptions o;
+        o.spec = "r.doc";
+        o.restore = true;
+        o.copy = what == 2;
+        EXPECT_EQ(0, run_backup(o)) << what;
+        EXPECT_EQ("/work/r.doc.000.bak", fs.content["/work/r.doc"]) << what;
+        EXPECT_EQ("/work/r.doc", fs.content["/work/r.doc.002.bak"]) << what;
+        EXPECT_EQ(what == 2, fs.has("/work/r.doc.000.bak")) << what;
+    }
+}

@@ -130,12 +130,12 @@ bool split_name(const char* name, BackupFormat format, char (&base)[MAX_PATH + 1
 }
 
 /// Tries the candidates from the lowest on; candidate is the last one tried.
-StepResult try_candidates(BackupPlace& place, const char* name, const BackupRequest& request,
-                          PreparedCopy* prepared, EntryMove& move, char (&candidate)[MAX_PATH + 1],
-                          BackupResult& result) {
+StepResult try_candidates(BackupPlace& place, const char* name, const char* shape,
+                          const BackupRequest& request, PreparedCopy* prepared, EntryMove& move,
+                          char (&candidate)[MAX_PATH + 1], BackupResult& result) {
     char base[MAX_PATH + 1] = {0};
     char ext[MAX_PATH + 1] = {0};
-    if (!split_name(name, request.format, base, ext)) {
+    if (!split_name(shape, request.format, base, ext)) {
         result.outcome = BackupOutcome::NO_EXTENSION;
         return StepResult::REFUSED;
     }
@@ -200,7 +200,8 @@ BackupOutcome backup_outcome(StepResult r) {
 }
 
 BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
-                         const BackupRequest& request, PreparedCopy* prepared) {
+                         const BackupRequest& request, PreparedCopy* prepared, const char* shape) {
+    if (!shape) shape = name;
     BackupResult result;
     if (place.dir_length == NO_DIRECTORY_PATH) {
         if (prepared) result.reason = discard_copy(place.dir, place.signals, *prepared);
@@ -209,10 +210,10 @@ BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
     char candidate[MAX_PATH + 1] = {0};
     EntryMove move(place.dir, place.signals, name, id);
     StepResult last = StepResult::REFUSED;
-    if (place.dir_length + std::strlen(name) >= static_cast<size_t>(MAX_PATH)) {
+    if (place.dir_length + std::strlen(shape) >= static_cast<size_t>(MAX_PATH)) {
         result.outcome = BackupOutcome::TOO_LONG;
     } else {
-        last = try_candidates(place, name, request, prepared, move, candidate, result);
+        last = try_candidates(place, name, shape, request, prepared, move, candidate, result);
     }
     if (last == StepResult::DONE) {
         result.backup = candidate;

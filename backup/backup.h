@@ -97,6 +97,8 @@ struct BackupPlace {
 /// Candidates are tested against the view, when there is one, without a call to the file
 /// system; when a rename is refused as taken (the view was stale), they are tested on the
 /// directory once more. A prepared copy that gets no name is discarded.
-/// id is the identity the listing gave the entry, 0 when it gave none.
+/// id is the identity the listing gave the entry, 0 when it gave none. With shape, the
+/// backup names tried are shape's, not name's (a file under another name for a moment).
 BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
-                         const BackupRequest& request, PreparedCopy* prepared = nullptr);
+                         const BackupRequest& request, PreparedCopy* prepared = nullptr,
+                         const char* shape = nullptr);

@@ -100,3 +100,32 @@ std::vector<Original> gather_originals(Directory& dir, const std::vector<std::st
     }
     return originals;
 }
+
+BackupIndex index_backups(const std::vector<std::string>& names, BackupFormat format, bool hex) {
+    BackupIndex index;
+    for (const std::string& name : names) {
+        std::string of;
+        BackupEntry b;
+        if (!parse_backup_name(name, format, hex, of, b.number)) continue;
+        b.name = name;
+        index[of].push_back(b);
+    }
+    return index;
+}
+
+std::vector<BackupEntry> beyond_newest(Directory& dir, const BackupIndex& index,
+                                       const std::string& original, int keep) {
+    std::vector<BackupEntry> older;
+    const auto found = index.find(original);
+    if (found == index.end()) return older;
+    for (BackupEntry b : found->second) {
+        if (dir.look(b.name.c_str(), b.info).ok() && regular(b.info.type)) older.push_back(b);
+    }
+    std::sort(older.begin(), older.end(),
+              [](const BackupEntry& a, const BackupEntry& b) { return newer(b, a); });
+    // The backup just made is the newest: keep - 1 of the others stay.
+    const size_t stay = keep > 0 ? static_cast<size_t>(keep - 1) : older.size();
+    older.erase(older.begin(),
+                older.begin() + static_cast<std::ptrdiff_t>(std::min(stay, older.size())));
+    return older;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,3 +44,13 @@ struct PassedOver {
 std::vector<Original> gather_originals(Directory& dir, const std::vector<std::string>& names,
                                        const std::vector<bool>& matched, BackupFormat format,
                                        bool hex, std::vector<PassedOver>& passed);
+
+/// The names among names that are backups of each original, in the shape of format and hex.
+using BackupIndex = std::map<std::string, std::vector<BackupEntry>>;
+BackupIndex index_backups(const std::vector<std::string>& names, BackupFormat format, bool hex);
+
+/// The backups of original in index beyond its keep newest, the backup made just now (which
+/// index does not hold) counted as the newest: those that are regular files or links as dir
+/// shows them now, oldest last. Each is a name that is exactly a backup of original.
+std::vector<BackupEntry> beyond_newest(Directory& dir, const BackupIndex& index,
+                                       const std::string& original, int keep);

@@ -351,6 +351,13 @@ class PosixDirectory : public Directory {
         return failed(FsOp::RENAME);
     }
 
+    FsResult exchange(const char* a, const char* b) override {
+        if (system_rename_exchange(fd_, a, b) == 0) return FsResult();
+        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || unsupported(errno))
+            return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, errno, std::strerror(errno)};
+        return failed(FsOp::RENAME);
+    }
+
     FsResult rename(const char* from, const char* to) override {
         return result_of(renameat(fd_, from, fd_, to), FsOp::RENAME);
     }

@@ -165,6 +165,13 @@ class Directory {
     /// Renames from to to in one step that never replaces: TAKEN when to exists; UNSUPPORTED
     /// when the file system cannot promise that (then nothing was tried).
     virtual FsResult rename_noreplace(const char* from, const char* to) = 0;
+    /// Exchanges the names a and b in one step: each entry takes the other's name, and no
+    /// moment shows either name missing; UNSUPPORTED where the system has no such call.
+    virtual FsResult exchange(const char* a, const char* b) {
+        (void)a;
+        (void)b;
+        return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, "not supported"};
+    }
     /// Renames from to to as the system's plain rename does, which replaces a file named to:
     /// only for a name that no other process knows, or one just seen missing.
     virtual FsResult rename(const char* from, const char* to) = 0;

@@ -22,6 +22,10 @@ int system_rename_noreplace(int dir, const char* from, const char* to) {
     return renameat2(dir, from, dir, to, RENAME_NOREPLACE);
 }
 
+int system_rename_exchange(int dir, const char* a, const char* b) {
+    return renameat2(dir, a, dir, b, RENAME_EXCHANGE);
+}
+
 int system_open_unnamed(int dir) {
     return openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
 }

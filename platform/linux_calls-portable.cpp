@@ -18,6 +18,9 @@ int cannot() {
 int system_rename_noreplace(int, const char*, const char*) {
     return cannot();
 }
+int system_rename_exchange(int, const char*, const char*) {
+    return cannot();
+}
 int system_open_unnamed(int) {
     return cannot();
 }

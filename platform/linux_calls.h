@@ -10,6 +10,8 @@
 
 /// Renames from to to relative to dir, never replacing; -1 with errno as the system gives it.
 int system_rename_noreplace(int dir, const char* from, const char* to);
+/// Exchanges the names a and b in dir in one step; -1 with errno.
+int system_rename_exchange(int dir, const char* a, const char* b);
 /// Opens a new file without a name in dir, for writing; -1 with errno.
 int system_open_unnamed(int dir);
 /// Gives the unnamed file fd the name to in dir, never replacing; -1 with errno.

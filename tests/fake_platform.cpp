@@ -126,6 +126,15 @@ class FakeDirectory : public Directory {
         if (!is_private(from)) ++fs_.moves;
         return fails ? refused(FsOp::RENAME) : FsResult();
     }
+    FsResult exchange(const char* a, const char* b) override {
+        if (fs_.no_noreplace) return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, ""};
+        const std::string x = prefix_ + a, y = prefix_ + b;
+        const bool fails = fs_.fault("exchange");
+        if ((fails && !fs_.lie) || !fs_.has(x) || !fs_.has(y)) return refused(FsOp::RENAME);
+        std::swap(fs_.entries[x], fs_.entries[y]);
+        std::swap(fs_.content[x], fs_.content[y]);
+        return fails ? refused(FsOp::RENAME) : FsResult();
+    }
     FsResult rename(const char* from, const char* to) override {
         const std::string f = prefix_ + from, t = prefix_ + to;
         const bool fails = fs_.fault("rename");

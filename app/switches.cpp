@@ -1,0 +1,175 @@
+// The command line: the switches, their values, and the combinations refused.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "app/driver.h"
+#include "platform/limits.h"
+
+namespace {
+
+/// Compares without regard to the case of A to Z only.
+bool same_ascii_nocase(const char* a, const char* b) {
+    for (; *a && *b; ++a, ++b) {
+        char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 'a' + 'A') : *a;
+        char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 'a' + 'A') : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
+/// The switches and what each does to the run's options; a help switch has none, the run
+/// ends there.
+struct Switch {
+    const char* name;
+    void (*apply)(RunOptions& options);
+};
+
+const Switch switch_table[] = {
+    {"/?", nullptr},
+    {"/H", nullptr},
+    {"/Q", [](RunOptions& o) { o.verbose = false; }},
+    {"/HEX", [](RunOptions& o) { o.hex = true; }},
+    {"/FORMAT1", [](RunOptions& o) { o.format = 0; }},
+    {"/FORMAT2", [](RunOptions& o) { o.format = 1; }},
+    {"/FORMAT3", [](RunOptions& o) { o.format = 2; }},
+    {"/FORMAT4", [](RunOptions& o) { o.format = 3; }},
+    {"/DEBUG", [](RunOptions& o) { o.debug = true; }},
+    {"/L", [](RunOptions& o) { o.list_only = true; }},
+    {"/N", [](RunOptions& o) { o.list_only = true; }},
+    {"/COPY", [](RunOptions& o) { o.copy = true; }},
+    {"/LIST", [](RunOptions& o) { o.list_backups = true; }},
+    {"/RESTORE", [](RunOptions& o) { o.restore = true; }},
+    {"/JSON", [](RunOptions& o) { o.json = true; }},
+};
+
+/// The table's entry for arg; null for a switch of no known name.
+const Switch* find_switch(const char* arg) {
+    for (const Switch& s : switch_table) {
+        if (same_ascii_nocase(arg, s.name)) return &s;
+    }
+    return nullptr;
+}
+
+/// The switches that take a value after a colon: any argument that begins with one of them
+/// is that switch, whatever follows.
+const char* const VALUE_SWITCHES[] = {"/KEEP:", "/RESTORE:"};
+
+/// The value switch that arg begins with, as VALUE_SWITCHES spells it; null for none.
+const char* value_switch(const char* arg) {
+    for (const char* prefix : VALUE_SWITCHES) {
+        const size_t n = std::strlen(prefix);
+        if (std::strlen(arg) >= n && same_ascii_nocase(std::string(arg, n).c_str(), prefix))
+            return prefix;
+    }
+    return nullptr;
+}
+
+/// Where absolute paths begin with '/', such an argument is a switch only when it is one of
+/// ours; an argument that began with '-' always is.
+bool is_switch(const char* arg, bool was_dash) {
+    if (arg[0] != '/') return false;
+    if (PLATFORM_SEPARATOR == '/' && !was_dash)
+        return find_switch(arg) != nullptr || value_switch(arg) != nullptr;
+    return true;
+}
+
+/// The whole of text as a number in base (10 or 16, lowercase or uppercase digits), below
+/// limit; -1 when it is not one.
+long number_of(const char* text, int base, long limit) {
+    if (!*text || std::strlen(text) > 8) return -1;
+    long n = 0;
+    for (const char* c = text; *c; ++c) {
+        const int d = *c >= '0' && *c <= '9'                 ? *c - '0'
+                      : base == 16 && *c >= 'a' && *c <= 'f' ? *c - 'a' + 10
+                      : base == 16 && *c >= 'A' && *c <= 'F' ? *c - 'A' + 10
+                                                             : -1;
+        if (d < 0) return -1;
+        n = n * base + d;
+    }
+    return n < limit ? n : -1;
+}
+
+/// Why the switches cannot go together or a value is bad, in words; null when all is well.
+/// The values are read here, once every switch is known (/HEX may come after /RESTORE:).
+const char* refusal_of(RunOptions& o) {
+    if (o.keep_text) {
+        o.keep = static_cast<int>(number_of(o.keep_text, 10, 100000));
+        if (o.keep < 1) return "/KEEP takes a number of backups from 1 on";
+        if (o.format == FORMAT_NUMBER || o.format == FORMAT_BEFORE_EXT)
+            return "/KEEP removes only .bak backups: it is refused with /FORMAT2 and /FORMAT3";
+        if (o.restore || o.list_backups)
+            return "/KEEP goes with a backup run, not with /RESTORE or /LIST";
+    }
+    if (o.restore_number) {
+        o.restore_at =
+            static_cast<int>(number_of(o.restore_number, o.hex ? 16 : 10,
+                                       o.hex ? SEQUENCE_LIMIT_HEX : SEQUENCE_LIMIT_DECIMAL));
+        if (o.restore_at < 0)
+            return o.hex ? "/RESTORE: takes a backup's number, 0000 to ffff with /HEX"
+                         : "/RESTORE: takes a backup's number, 000 to 998";
+    }
+    if (o.list_backups && o.restore) return "/LIST and /RESTORE do not go together";
+    return nullptr;
+}
+
+}  // namespace
+
+ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
+    for (int i = 1; i < argc; ++i) {
+        char* arg = argv[i];
+        // The long forms other tools have taught users, in any case like every switch; any
+        // other is refused, so that a mistyped one never lets a run go ahead.
+        if (std::strncmp(arg, "--", 2) == 0) {
+            if (same_ascii_nocase(arg, "--help")) return ParseResult::USAGE;
+            if (same_ascii_nocase(arg, "--version")) return ParseResult::VERSION;
+            if (same_ascii_nocase(arg, "--dry-run")) {
+                options.list_only = true;
+            } else if (same_ascii_nocase(arg, "--list")) {
+                options.list_backups = true;
+            } else if (same_ascii_nocase(arg, "--quiet")) {
+                options.verbose = false;
+            } else if (same_ascii_nocase(arg, "--json")) {
+                options.json = true;
+            } else if (same_ascii_nocase(arg, "--restore")) {
+                options.restore = true;
+            } else if (same_ascii_nocase(
+                           std::string(arg, std::min<size_t>(std::strlen(arg), 10)).c_str(),
+                           "--restore=")) {
+                options.restore = true;
+                options.restore_number = arg + 10;
+            } else if (same_ascii_nocase(
+                           std::string(arg, std::min<size_t>(std::strlen(arg), 7)).c_str(),
+                           "--keep=")) {
+                options.keep_text = arg + 7;
+            } else {
+                options.unknown = arg;
+                return ParseResult::UNKNOWN_LONG;
+            }
+            continue;
+        }
+        bool was_dash = arg[0] == '-';
+        if (was_dash) arg[0] = '/';
+        if (!is_switch(arg, was_dash)) {
+            if (options.spec) return ParseResult::TOO_MANY;
+            options.spec = arg;
+            continue;
+        }
+        if (const char* prefix = value_switch(arg)) {
+            const char* value = arg + std::strlen(prefix);
+            if (prefix[1] == 'K') {
+                options.keep_text = value;
+            } else {
+                options.restore = true;
+                options.restore_number = value;
+            }
+            continue;
+        }
+        const Switch* s = find_switch(arg);
+        if (!s) continue;  // unknown switches are ignored
+        if (!s->apply) return ParseResult::HELP;
+        s->apply(options);
+    }
+    options.refusal = refusal_of(options);
+    return options.refusal ? ParseResult::REFUSED : ParseResult::RUN;
+}

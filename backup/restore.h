@@ -1,0 +1,28 @@
+// A file's backup back under the file's own name: the current file, if there is one, first
+// gets its own first free backup name, so that no version is lost and no name replaced.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "backup/backup.h"
+#include "backup/catalog.h"
+#include "backup/copy.h"
+
+/// What became of one restore.
+struct RestoreResult {
+    enum Outcome { RESTORED, NO_BACKUP, REFUSED, CANCELLED } outcome = REFUSED;
+    std::string from;     // the backup restored
+    std::string current;  // the name the current file took, when there was one
+    std::string reason;   // when refused: the step that failed and the system's words
+    std::string note;     // what went otherwise than asked
+};
+
+/// Restores original from its backup numbered number (-1: its newest). Where the system
+/// exchanges two names in one step (Linux), the current file and the backup (with
+/// request.copy, a finished copy of it) exchange names, then the current file moves to its
+/// own first free backup name; elsewhere the current file is first backed up, then the
+/// backup renamed into the free name. original_id is the identity the listing gave the
+/// current file. With request.dry_run, only the names are chosen.
+RestoreResult restore_file(BackupPlace& place, const Original& original, uint64_t original_id,
+                           int number, const BackupRequest& request, CopyWatcher& watcher);
