@@ -69,8 +69,11 @@ class PosixSource : public SourceFile {
 
 /// What a copy needs to know of its directory.
 struct CopyPlace {
-    int dir;                    // the directory's descriptor
-    bool gives_group;           // new files take the directory's group (set-group-ID)
+    int dir;                 // the directory's descriptor
+    bool gives_group;        // new files take the directory's group (set-group-ID)
+    bool gives_access_list;  // new files take the directory's default access list
+    uid_t euid;              // the process's effective ids
+    gid_t egid;
     bool* no_clones;            // the file system makes no clones, as found by a first try
     std::vector<char>* buffer;  // for reads and writes, one for the run
 };
@@ -141,7 +144,7 @@ class PosixCopy : public NewCopy {
                 fchownat(place_.dir, name_.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW),
                 FsOp::KEEP_OWNER);
         }
-        if (st.st_uid == geteuid() && st.st_gid == getegid() && !place_.gives_group)
+        if (st.st_uid == place_.euid && st.st_gid == place_.egid && !place_.gives_group)
             return FsResult();
         return result_of(fchown(fd_, st.st_uid, st.st_gid), FsOp::KEEP_OWNER);
     }
@@ -168,8 +171,8 @@ class PosixCopy : public NewCopy {
     FsResult keep_extended(SourceFile& source, bool& narrowing) override {
         narrowing = false;
         if (fd_ < 0) return FsResult();
-        const std::string lost =
-            system_copy_xattrs(static_cast<PosixSource&>(source).fd_, fd_, narrowing);
+        const std::string lost = system_copy_xattrs(static_cast<PosixSource&>(source).fd_, fd_,
+                                                    place_.gives_access_list, narrowing);
         if (!lost.empty()) add_note("not kept: " + lost);
         return FsResult();
     }
@@ -522,12 +525,15 @@ class PosixDirectory : public Directory {
         return system_mount_root(fd_, name) ? EBUSY : 0;
     }
 
+    /// What a copy needs to know of the directory, looked at once.
     CopyPlace place() {
         if (gives_group_ < 0) {
             struct stat st;
             gives_group_ = fstat(fd_, &st) != 0 || (st.st_mode & S_ISGID) ? 1 : 0;
+            gives_access_list_ = system_default_access_list(fd_);
         }
-        return CopyPlace{fd_, gives_group_ == 1, &no_clones_, &buffer_};
+        return CopyPlace{fd_,         gives_group_ == 1, gives_access_list_, geteuid_, getegid_,
+                         &no_clones_, &buffer_};
     }
 
     /// A private name, its random part in r: unpredictable bits drawn once for the run, and
@@ -596,7 +602,10 @@ class PosixDirectory : public Directory {
     DIR* list_ = nullptr;
     bool no_noreplace_ = false;
     bool no_clones_ = false;
-    int gives_group_ = -1;        // unknown until asked
+    int gives_group_ = -1;  // unknown until asked
+    bool gives_access_list_ = false;
+    const uid_t geteuid_ = geteuid();
+    const gid_t getegid_ = getegid();
     int directory_refusal_ = -1;  // why no entry could be renamed here, 0 for none; -1 unknown
     int directory_fixed_ = 0;     // FIXED_ bits of the directory itself
     size_t longest_ = 0;          // of a name here; 0 until asked

@@ -119,7 +119,12 @@ namespace {
 const char* const ACCESS_LIST = "system.posix_acl_access";
 }  // namespace
 
-std::string system_copy_xattrs(int in, int out, bool& narrowing) {
+bool system_default_access_list(int dir) {
+    return fgetxattr(dir, "system.posix_acl_default", nullptr, 0) >= 0 ||
+           (errno != ENODATA && errno != ENOTSUP);
+}
+
+std::string system_copy_xattrs(int in, int out, bool inherited, bool& narrowing) {
     narrowing = false;
     std::vector<char> names(1024);
     ssize_t len;
@@ -152,7 +157,7 @@ std::string system_copy_xattrs(int in, int out, bool& narrowing) {
     }
     // A file without an access list gets none: not the one the directory's default gave
     // the copy when it was made.
-    if (!has_access_list && fremovexattr(out, ACCESS_LIST) != 0 && errno != ENODATA &&
+    if (inherited && !has_access_list && fremovexattr(out, ACCESS_LIST) != 0 && errno != ENODATA &&
         errno != ENOTSUP) {
         narrowing = true;
         if (!failed.empty()) failed += ", ";

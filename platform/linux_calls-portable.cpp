@@ -37,7 +37,7 @@ ssize_t system_copy_range(int, int, off_t, size_t) {
 /// POSIX.1-2008 has no extended attributes. Where the system says that the file system keeps
 /// access lists, none of which can be copied here, the copy narrows to its owner; where it
 /// cannot say, the mode is kept and the note tells.
-std::string system_copy_xattrs(int in, int, bool& narrowing) {
+std::string system_copy_xattrs(int in, int, bool, bool& narrowing) {
 #ifdef _PC_ACL_EXTENDED
     narrowing = fpathconf(in, _PC_ACL_EXTENDED) > 0;
     return narrowing ? "its access list (this build cannot copy one)" : std::string();
@@ -46,6 +46,10 @@ std::string system_copy_xattrs(int in, int, bool& narrowing) {
     narrowing = false;
     return "its access list, which this build cannot look at";
 #endif
+}
+
+bool system_default_access_list(int) {
+    return false;
 }
 
 int system_sync_fs(int) {

@@ -27,7 +27,11 @@ ssize_t system_copy_range(int in, int out, off_t at, size_t size);
 /// attribute that can narrow
 /// who may read the file (an access list, a security label) could not be set. Where the
 /// system has no extended attributes, there is nothing to copy.
-std::string system_copy_xattrs(int in, int out, bool& narrowing);
+/// With inherited (a directory whose default access list new files take), an access list
+/// that in does not have is removed from out.
+std::string system_copy_xattrs(int in, int out, bool inherited, bool& narrowing);
+/// True when the directory dir gives new files a default access list (or cannot tell).
+bool system_default_access_list(int dir);
 /// Puts everything written to the file system that holds fd on the disk, in one call, and
 /// tells of a failed write there since fd was opened; -1 with errno.
 int system_sync_fs(int fd);
