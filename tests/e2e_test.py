@@ -241,6 +241,36 @@ class ShapesAndNumbering(Case):
         self.assertEqual(whole.split(b"\n", 1)[1].rsplit(b"\t\t", 1)[0],
                          quiet.out.replace(b"\r\n", b"\n"))
 
+    def test_restore_the_newest_then_keep_two(self):
+        def content(name):
+            with open(os.path.join(self.dir, name), "rb") as f:
+                return f.read()
+        for version in (b"v1", b"v2", b"v3", b"v4"):
+            self.make("r.doc", content=version)
+            time.sleep(0.02)  # each backup takes its name later than the one before
+            self.run_ok("r.doc", "/Q")
+        os.remove(os.path.join(self.dir, "r.doc.000.bak"))
+        os.rename(os.path.join(self.dir, "r.doc.003.bak"), os.path.join(self.dir, "r.doc"))
+        self.run_ok("r.doc", "/Q")  # the gap is filled: .000 is the newest, not the highest
+        self.make("r.doc", content=b"v5")
+        before = self.names()
+        r = self.run_ok("r.doc", "/RESTORE", "/L")
+        self.assertIn(b"  r.doc <- r.doc.000.bak; the current file would become r.doc.003.bak", r.out)
+        self.assertEqual(before, self.names())
+        r = self.run_ok("r.doc", "-restore", "/DEBUG")
+        self.assertIn(b"  r.doc <- r.doc.000.bak; the current file is now r.doc.003.bak", r.out)
+        self.assertEqual((b"v4", b"v5"), (content("r.doc"), content("r.doc.003.bak")))
+        r = self.run_ok("r.doc", "/RESTORE:001", "/DEBUG")  # by its number
+        self.assertEqual((b"v2", b"v4"), (content("r.doc"), content("r.doc.000.bak")))
+        time.sleep(0.02)
+        r = self.run_ok("r.doc", "/KEEP:2", "/DEBUG")
+        self.assertIn(b"  r.doc -> r.doc.001.bak", r.out)  # then the newest other: .000
+        self.assertEqual([b"r.doc.000.bak", b"r.doc.001.bak"], self.names())
+        self.assertEqual((b"v4", b"v2"), (content("r.doc.000.bak"), content("r.doc.001.bak")))
+        r = tavrix(["r.doc", "/RESTORE:1a"], self.dir)
+        self.assertEqual(2, r.status)
+        self.assertIn(b"/RESTORE: takes a backup's number", r.err)
+
     def test_every_shape_in_decimal_and_hex(self):
         cases = [
             ([], "Example.doc.000.bak"),
