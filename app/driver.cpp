@@ -137,6 +137,47 @@ void trace(const std::string& name, const char* what, const std::string& more = 
                    console_safe(more.c_str()).c_str());
 }
 
+/// With /JSON, each line is one object of JSON Lines instead (json_lines set for the run).
+bool json_lines = false;
+
+/// One object of JSON Lines, its fields in the order given; a text that is not UTF-8 keeps
+/// every byte in a field of its own, "<key>_bytes", in hexadecimal.
+class JsonLine {
+   public:
+    JsonLine& text(const char* key, const std::string& value) {
+        if (value.empty() && std::strcmp(key, "name") != 0) return *this;
+        bool exact = true;
+        field(key, json_string(value, exact));
+        if (!exact) field((std::string(key) + "_bytes").c_str(), "\"" + hex_bytes(value) + "\"");
+        return *this;
+    }
+    JsonLine& number(const char* key, long long value) {
+        field(key, std::to_string(value));
+        return *this;
+    }
+    JsonLine& flag(const char* key, bool value) {
+        field(key, value ? "true" : "false");
+        return *this;
+    }
+    void write() const { console_printf("%s}\n", body_.c_str()); }
+
+   private:
+    void field(const char* key, const std::string& json) {
+        body_ += (body_.size() > 1 ? ",\"" : "\"") + std::string(key) + "\":" + json;
+    }
+    std::string body_ = "{";
+};
+
+/// A line of a name, as text (what and more after the name) or as an object.
+void say(const std::string& name, const char* result, const std::string& reason, const char* what,
+         const std::string& more = std::string()) {
+    if (json_lines) {
+        JsonLine().text("name", name).text("result", result).text("reason", reason).write();
+    } else {
+        trace(name, what, more);
+    }
+}
+
 /// The words of an outcome that has words of its own; null for one whose reason tells it.
 const char* outcome_words(BackupOutcome outcome) {
     switch (outcome) {
@@ -157,7 +198,28 @@ const char* outcome_words(BackupOutcome outcome) {
     }
 }
 
+/// A file's line as an object of JSON Lines.
+void json_result(const std::string& name, const BackupResult& r, bool copy, bool list_only) {
+    const char* words = outcome_words(r.outcome);
+    const char* result = list_only && r.outcome == BackupOutcome::REFUSED ? "would be refused"
+                         : r.outcome == BackupOutcome::DONE
+                             ? (copy ? (list_only ? "would copy" : "copied")
+                                     : (list_only ? "would rename" : "renamed"))
+                         : r.outcome == BackupOutcome::NOT_REGULAR ? "passed over"
+                         : r.outcome == BackupOutcome::GONE        ? "gone"
+                         : r.outcome == BackupOutcome::CANCELLED   ? "cancelled"
+                                                                   : "refused";
+    const std::string reason = r.outcome == BackupOutcome::NOT_REGULAR
+                                   ? "a FIFO, socket or device"
+                                   : (words ? words : "") + r.reason;
+    JsonLine line;
+    line.text("name", name).text("backup", r.backup).text("result", result);
+    line.text("reason", r.outcome == BackupOutcome::DONE ? std::string() : reason);
+    line.text("note", r.note).write();
+}
+
 void trace_result(const std::string& name, const BackupResult& r, bool copy, bool list_only) {
+    if (json_lines) return json_result(name, r, copy, list_only);
     if (list_only && r.outcome == BackupOutcome::REFUSED) {  // foreseen
         trace(name, ": would be refused: ", r.reason);
     } else if (r.outcome == BackupOutcome::DONE) {
@@ -311,16 +373,29 @@ bool passed_over(const std::string& name, char kind, const RunOptions& options) 
         ": passed over, a FIFO, socket or device",
         ": passed over, left by an interrupted run",
     };
-    if (options.debug || options.list_only) trace(name, why[static_cast<unsigned char>(kind)]);
+    const char* words = why[static_cast<unsigned char>(kind)];
+    if (options.debug || options.list_only)
+        say(name, "passed over", words + std::strlen(": passed over, "), words);
     return true;
+}
+
+/// A line about the directory itself: what could not be done to it, and why.
+void directory_line(const char* what, const std::string& words) {
+    if (json_lines) {
+        JsonLine()
+            .text("directory", std::string("could not be ") + what)
+            .text("reason", words)
+            .write();
+    } else {
+        console_printf("  the directory could not be %s: %s\n", what,
+                       console_safe(words.c_str()).c_str());
+    }
 }
 
 /// The /DEBUG lines about the directory itself: why it could not be opened, flushed or read
 /// to its end.
 void trace_directory(const char* what, const FsResult& r) {
-    if (!r.ok() && !r.words.empty())
-        console_printf("  the directory could not be %s: %s\n", what,
-                       console_safe(r.words.c_str()).c_str());
+    if (!r.ok() && !r.words.empty()) directory_line(what, r.words);
 }
 
 /// /KEEP: after the backups of the files at indexes, each file's backups beyond the newest
@@ -341,15 +416,15 @@ void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<siz
         for (const BackupEntry& b :
              beyond_newest(dir, index, plan.listing.names[i], options.keep)) {
             if (options.list_only) {
-                trace(b.name, ": would be removed");
+                say(b.name, "would remove", "", ": would be removed");
                 continue;
             }
             const FsResult removed = dir.remove(b.name.c_str());
             if (!removed.ok()) ++count.not_removed;
-            if (trace_all) {
-                if (removed.ok()) trace(b.name, ": removed");
-                if (!removed.ok())
-                    trace(b.name, ": not removed, the removal was refused: ", removed.words);
+            if (trace_all && removed.ok()) say(b.name, "removed", "", ": removed");
+            if (trace_all && !removed.ok()) {
+                say(b.name, "refused", "the removal was refused: " + removed.words,
+                    ": not removed, the removal was refused: ", removed.words);
             }
         }
     }
@@ -393,10 +468,8 @@ RunCount rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled)
     if (trace_all) trace_directory("flushed", flushed);
     if (options.keep > 0 && !cancelled && !report.backed_up.empty())
         keep_newest(plan, options, report.backed_up, report.count);
-    if (trace_all && !listing.error.empty() && !cancelled) {
-        console_printf("  the directory could not be read to its end: %s\n",
-                       console_safe(listing.error.c_str()).c_str());
-    }
+    if (trace_all && !listing.error.empty() && !cancelled)
+        directory_line("read to its end", listing.error);
     return report.count;
 }
 
@@ -431,6 +504,25 @@ std::string utc_time(int64_t ns) {
     return text;
 }
 
+/// The originals of the listing and their backups, of the names this platform can reach by
+/// name: a name holding a backslash, one the code page cannot hold, one Windows cannot reach
+/// and one left by an interrupted run are neither original nor backup.
+std::vector<Original> catalog(const RunPlan& plan, const RunOptions& options,
+                              std::vector<PassedOver>& passed) {
+    const Listing& listing = plan.listing;
+    std::vector<std::string> names;
+    std::vector<bool> matched;
+    for (size_t i = 0; i < listing.names.size(); ++i) {
+        const char kind = listing.kind[i];
+        if (kind != NOT_MATCHED && kind != FILE_ENTRY && kind != DIRECTORY_ENTRY &&
+            kind != SPECIAL_FILE)
+            continue;
+        names.push_back(listing.names[i]);
+        matched.push_back(kind != NOT_MATCHED);
+    }
+    return gather_originals(*plan.dir, names, matched, options.format, options.hex, passed);
+}
+
 /// /LIST's run: the announcement, the lists, the summary; status 0.
 int list_run(const RunPlan& plan, const RunOptions& options);
 
@@ -438,16 +530,22 @@ int list_run(const RunPlan& plan, const RunOptions& options);
 /// times; returns the count of backups and of originals. Changes nothing.
 void list_originals(const RunPlan& plan, const RunOptions& options, int& backups, int& files) {
     const Listing& listing = plan.listing;
-    std::vector<bool> matched(listing.names.size());
-    for (size_t i = 0; i < matched.size(); ++i) matched[i] = listing.kind[i] != NOT_MATCHED;
     std::vector<PassedOver> passed;
-    const std::vector<Original> originals =
-        gather_originals(*plan.dir, listing.names, matched, options.format, options.hex, passed);
-    for (const PassedOver& p : passed) trace(p.name, p.why);
+    const std::vector<Original> originals = catalog(plan, options, passed);
+    for (const PassedOver& p : passed) say(p.name, "passed over", p.why + 15, p.why);
     for (const Original& o : originals) {
-        trace(o.name, o.exists ? "" : ": gone");
+        if (!json_lines) trace(o.name, o.exists ? "" : ": gone");
         for (size_t i = 0; i < o.backups.size(); ++i) {
             const BackupEntry& b = o.backups[i];
+            if (json_lines) {
+                std::string when = utc_time(b.info.modified);
+                when[10] = 'T';
+                JsonLine line;
+                line.text("original", o.name).text("backup", b.name).number("number", b.number);
+                line.number("size", static_cast<long long>(b.info.size)).text("mtime", when + "Z");
+                line.flag("newest", i == 0).write();
+                continue;
+            }
             console_printf("    %s  %s  modified %s  named %s%s\n",
                            console_safe(b.name.c_str()).c_str(), human_size(b.info.size).c_str(),
                            utc_time(b.info.modified).c_str(), utc_time(b.info.changed).c_str(),
@@ -471,6 +569,16 @@ int list_run(const RunPlan& plan, const RunOptions& options) {
 /// The /DEBUG line of one restore.
 void trace_restore(const std::string& name, const RestoreResult& r, const RunOptions& options,
                    bool named) {
+    if (json_lines) {
+        static const char* const results[] = {"restored", "no backup", "refused", "cancelled"};
+        const bool would = options.list_only && r.outcome == RestoreResult::RESTORED;
+        JsonLine line;
+        line.text("name", name).text("backup", r.from);
+        line.text("result", would ? "would restore" : results[r.outcome])
+            .text("current", r.current);
+        line.text("reason", r.reason).text("note", r.note).write();
+        return;
+    }
     const std::string current = r.current.empty()
                                     ? std::string()
                                     : (options.list_only ? "; the current file would become "
@@ -502,18 +610,15 @@ void trace_restore(const std::string& name, const RestoreResult& r, const RunOpt
 RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cancelled) {
     RunCount count;
     const Listing& listing = plan.listing;
-    std::vector<bool> matched(listing.names.size());
     std::map<std::string, uint64_t> ids;
-    for (size_t i = 0; i < matched.size(); ++i) {
-        matched[i] = listing.kind[i] != NOT_MATCHED;
-        if (matched[i]) ids[listing.names[i]] = listing.ids[i];
+    for (size_t i = 0; i < listing.names.size(); ++i) {
+        if (listing.kind[i] == FILE_ENTRY) ids[listing.names[i]] = listing.ids[i];
     }
     std::vector<PassedOver> passed;
-    const std::vector<Original> originals =
-        gather_originals(*plan.dir, listing.names, matched, options.format, options.hex, passed);
+    const std::vector<Original> originals = catalog(plan, options, passed);
     const bool trace_all = options.debug || options.list_only;
     if (trace_all)
-        for (const PassedOver& p : passed) trace(p.name, p.why);
+        for (const PassedOver& p : passed) say(p.name, "passed over", p.why + 15, p.why);
     // Only a specification without wildcards names a file that must have a backup.
     const char* name_part = path_file_name(options.spec);
     const bool named = name_part && !std::strpbrk(name_part, "*?");
@@ -546,7 +651,14 @@ RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cance
 
 }  // namespace
 
-int run_backup(const RunOptions& options) {
+int run_backup(const RunOptions& given) {
+    // With /JSON, every line and no announcement, summary or colour.
+    RunOptions options = given;
+    json_lines = options.json;
+    if (json_lines) {
+        options.debug = true;
+        options.verbose = false;
+    }
     RunPlan plan = plan_run(options);
     if (options.list_backups) return list_run(plan, options);
     // What the run does, or, with /L, would do.
@@ -565,7 +677,9 @@ int run_backup(const RunOptions& options) {
     } else {
         count = rename_files(plan, options, cancelled);
     }
-    if (cancelled) {
+    if (cancelled && json_lines) {
+        JsonLine().text("result", "cancelled").write();
+    } else if (cancelled) {
         console_set_fore(ATTR_NOTICE);
         console_printf(" * Cancelled *");
         console_set_fore(ATTR_NORMAL);

@@ -100,6 +100,58 @@ size_t utf8_length(const unsigned char* s) {
 
 }  // namespace
 
+std::string json_string(const std::string& text, bool& exact) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out = "\"";
+    exact = true;
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text.c_str());
+    const unsigned char* end = s + text.size();
+    auto escape = [&](uint32_t cp) {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out += digits[(cp >> shift) & 15];
+    };
+    while (s < end) {
+        const unsigned char c = *s;
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+            ++s;
+        } else if (c < 0x20 || c == 0x7F) {
+            escape(c);
+            ++s;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++s;
+        } else {
+            const size_t n = utf8_length(s);  // a NUL ends a sequence: text's terminator
+            if (n == 0) {
+                exact = false;  // the byte itself goes to a field of its own
+                escape(0xFFFD);
+                ++s;
+            } else {
+                const uint32_t cp = utf8_decode(s, n);
+                if (is_hidden_format(cp)) {
+                    escape(cp);
+                } else {
+                    out.append(reinterpret_cast<const char*>(s), n);
+                }
+                s += n;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string hex_bytes(const std::string& text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
 std::string escape_controls(const char* text, bool utf8, bool c1) {
     std::string out;
     const unsigned char* s = reinterpret_cast<const unsigned char*>(text);

@@ -56,6 +56,14 @@ std::string console_safe_error(const char* text);
 /// those bytes as they are.
 std::string escape_controls(const char* text, bool utf8, bool c1);
 
+/// text as a JSON string, quotes included, that every JSON parser reads back: valid UTF-8 as
+/// it is, quotes, backslashes and control characters escaped, and the characters that
+/// reorder or hide text (U+202E and its kin) as \u escapes; a byte that begins no UTF-8
+/// sequence becomes U+FFFD and clears exact.
+std::string json_string(const std::string& text, bool& exact);
+/// Each byte of text as two lowercase hexadecimal digits.
+std::string hex_bytes(const std::string& text);
+
 /// Blanks the whole screen buffer in the current attribute and puts the cursor top left.
 void console_clear();
 /// Rows of the visible window; 0 if unreadable.

@@ -271,6 +271,24 @@ class ShapesAndNumbering(Case):
         self.assertEqual(2, r.status)
         self.assertIn(b"/RESTORE: takes a backup's number", r.err)
 
+    def test_json_lines_read_back_exactly(self):
+        import json
+        names = [b"plain", b'q"uote', b"tab\tin", "rtl\u202eevil.txt".encode()]
+        if not windows():  # names Windows cannot hold
+            names += [b"new\nline", b"bad\xffbyte"]
+        for n in names:
+            self.make(n.decode("utf-8", "surrogateescape"))
+
+        def text(o, key):  # a name as its bytes, however the object holds it
+            return bytes.fromhex(o[key + "_bytes"]) if key + "_bytes" in o else o[key].encode()
+        for args in (["/L"], [], ["/LIST"], ["/RESTORE", "/L"]):
+            r = self.run_ok("*", "/JSON", *args)
+            objects = [json.loads(line) for line in r.out.replace(b"\r\n", b"\n").splitlines()]
+            self.assertNotIn("\u202e".encode(), r.out)  # escaped: it reorders nothing
+            backups = sorted(text(o, "backup") for o in objects if "backup" in o)
+            self.assertEqual(sorted(n + b".000.bak" for n in names), backups, args)
+        self.assertEqual(sorted(n + b".000.bak" for n in names), self.names())
+
     def test_every_shape_in_decimal_and_hex(self):
         cases = [
             ([], "Example.doc.000.bak"),
