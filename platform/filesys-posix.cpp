@@ -3,12 +3,14 @@
 // come from linux_calls.h, which answers that it cannot where the build has none of them.
 #include <dirent.h>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -291,7 +293,9 @@ class PosixCopy : public NewCopy {
 
 class PosixDirectory : public Directory {
    public:
-    PosixDirectory(int fd, std::string name_pattern) : fd_(fd), pattern_(std::move(name_pattern)) {}
+    /// utf8: names are read in UTF-8, as the locale's character set is.
+    PosixDirectory(int fd, std::string name_pattern, bool utf8)
+        : fd_(fd), pattern_(std::move(name_pattern)), utf8_(utf8) {}
     ~PosixDirectory() override {
         if (list_) closedir(list_);
         close(fd_);
@@ -315,7 +319,7 @@ class PosixDirectory : public Directory {
                 if (errno != 0) failure = failed(FsOp::LIST);  // 0 at the end of the listing
                 return false;
             }
-            e.matched = wildcard_match(pattern_.c_str(), d->d_name);
+            e.matched = wildcard_match(pattern_.c_str(), d->d_name, utf8_);
             e.name = d->d_name;
             e.id = static_cast<uint64_t>(d->d_ino);
             e.is_directory = false;
@@ -342,7 +346,9 @@ class PosixDirectory : public Directory {
         return FsResult();
     }
 
-    bool matches(const char* name) override { return wildcard_match(pattern_.c_str(), name); }
+    bool matches(const char* name) override {
+        return wildcard_match(pattern_.c_str(), name, utf8_);
+    }
 
     FsResult rename_noreplace(const char* from, const char* to) override {
         if (no_noreplace_) return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, ""};
@@ -599,6 +605,7 @@ class PosixDirectory : public Directory {
 
     int fd_;
     std::string pattern_;
+    bool utf8_;
     DIR* list_ = nullptr;
     bool no_noreplace_ = false;
     bool no_clones_ = false;
@@ -629,6 +636,18 @@ bool read_cwd(std::string& cwd) {
     return true;
 }
 
+/// Whether the locale's character set is UTF-8, as the shell's glob reads names; looked at
+/// once, the locale put back as it was (the program runs in the C locale).
+bool locale_utf8() {
+    static const bool utf8 = [] {
+        const bool set = std::setlocale(LC_CTYPE, "") != nullptr;
+        const bool is = set && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+        std::setlocale(LC_CTYPE, "C");
+        return is;
+    }();
+    return utf8;
+}
+
 class PosixFileSystem : public FileSystem {
    public:
     size_t full_path(const char* path, char* out, size_t out_size) override {
@@ -653,7 +672,7 @@ class PosixFileSystem : public FileSystem {
         std::string path = *dir ? backslash_to_slash(dir) : ".";
         int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) return failed(FsOp::OPEN_DIRECTORY);
-        opened.reset(new PosixDirectory(fd, pattern));
+        opened.reset(new PosixDirectory(fd, pattern, locale_utf8()));
         return FsResult();
     }
 };

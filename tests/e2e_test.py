@@ -432,6 +432,14 @@ class Switches(Case):
 
 
 class Matching(Case):
+    @posix_only("the locale's character set decides what '?' matches on POSIX")
+    def test_a_question_mark_is_one_character_in_a_utf8_locale(self):
+        self.make("caf\u00e9.doc", "cafe.doc")
+        utf8 = self.run_ok("caf?.doc", "/L", "/Q", locale="C.UTF-8")
+        self.assertEqual(2, utf8.out.count(b" -> "))
+        c = self.run_ok("caf?.doc", "/L", "/Q")  # one byte: only cafe.doc
+        self.assertEqual(1, c.out.count(b" -> "))
+
     def test_star_renames_files_not_directories_nor_the_new_backups(self):
         self.make("a.doc", "b.txt", ".hidden", "sub/inner")
         r = self.run_ok("*")
