@@ -212,8 +212,8 @@ def run_case(program, wine, rng, case, root):
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=120, start_new_session=True)
 
-    def backups(out):  # the /DEBUG lines of the files backed up
-        return [line for line in out.splitlines() if b" -> " in line]
+    def backups(out):  # the /DEBUG lines of the files backed up, without what a copy noted
+        return [line.split(b"; ")[0] for line in out.splitlines() if b" -> " in line]
 
     problems = []
     if preview:
