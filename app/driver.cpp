@@ -366,16 +366,16 @@ bool passed_over(const std::string& name, char kind, const RunOptions& options) 
     static const char* const why[] = {
         nullptr,
         nullptr,
-        ": passed over, a directory",
-        ": passed over, its name holds a backslash",
-        ": passed over, the code page cannot hold its name",
-        ": passed over, Windows cannot reach it by its name",
-        ": passed over, a FIFO, socket or device",
-        ": passed over, left by an interrupted run",
+        "a directory",
+        "its name holds a backslash",
+        "the code page cannot hold its name",
+        "Windows cannot reach it by its name",
+        "a FIFO, socket or device",
+        "left by an interrupted run",
     };
     const char* words = why[static_cast<unsigned char>(kind)];
     if (options.debug || options.list_only)
-        say(name, "passed over", words + std::strlen(": passed over, "), words);
+        say(name, "passed over", words, ": passed over, ", words);
     return true;
 }
 
@@ -473,10 +473,6 @@ RunCount rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled)
     return report.count;
 }
 
-}  // namespace
-
-namespace {
-
 /// A time in nanoseconds since 1970 as "YYYY-MM-DD HH:MM:SS" in UTC (days to a civil date as
 /// in the proleptic Gregorian calendar).
 std::string utc_time(int64_t ns) {
@@ -523,16 +519,12 @@ std::vector<Original> catalog(const RunPlan& plan, const RunOptions& options,
     return gather_originals(*plan.dir, names, matched, options.format, options.hex, passed);
 }
 
-/// /LIST's run: the announcement, the lists, the summary; status 0.
-int list_run(const RunPlan& plan, const RunOptions& options);
-
 /// /LIST: each original, or that it is gone, and its backups, newest first, with size and
 /// times; returns the count of backups and of originals. Changes nothing.
 void list_originals(const RunPlan& plan, const RunOptions& options, int& backups, int& files) {
-    const Listing& listing = plan.listing;
     std::vector<PassedOver> passed;
     const std::vector<Original> originals = catalog(plan, options, passed);
-    for (const PassedOver& p : passed) say(p.name, "passed over", p.why + 15, p.why);
+    for (const PassedOver& p : passed) say(p.name, "passed over", p.why, ": passed over, ", p.why);
     for (const Original& o : originals) {
         if (!json_lines) trace(o.name, o.exists ? "" : ": gone");
         for (size_t i = 0; i < o.backups.size(); ++i) {
@@ -556,6 +548,7 @@ void list_originals(const RunPlan& plan, const RunOptions& options, int& backups
     }
 }
 
+/// /LIST's run: the announcement, the lists, the summary; status 0.
 int list_run(const RunPlan& plan, const RunOptions& options) {
     if (options.verbose)
         console_printf(" \xFE Listing \"%s\"\n", console_safe(plan.pattern.c_str()).c_str());
@@ -567,8 +560,7 @@ int list_run(const RunPlan& plan, const RunOptions& options) {
 }
 
 /// The /DEBUG line of one restore.
-void trace_restore(const std::string& name, const RestoreResult& r, const RunOptions& options,
-                   bool named) {
+void trace_restore(const std::string& name, const RestoreResult& r, const RunOptions& options) {
     if (json_lines) {
         static const char* const results[] = {"restored", "no backup", "refused", "cancelled"};
         const bool would = options.list_only && r.outcome == RestoreResult::RESTORED;
@@ -602,7 +594,6 @@ void trace_restore(const std::string& name, const RestoreResult& r, const RunOpt
             trace(name, ": not restored, ", r.reason + current);
             break;
     }
-    (void)named;
 }
 
 /// /RESTORE: each original's newest backup (or the one numbered options.restore_at) back
@@ -618,7 +609,8 @@ RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cance
     const std::vector<Original> originals = catalog(plan, options, passed);
     const bool trace_all = options.debug || options.list_only;
     if (trace_all)
-        for (const PassedOver& p : passed) say(p.name, "passed over", p.why + 15, p.why);
+        for (const PassedOver& p : passed)
+            say(p.name, "passed over", p.why, ": passed over, ", p.why);
     // Only a specification without wildcards names a file that must have a backup.
     const char* name_part = path_file_name(options.spec);
     const bool named = name_part && !std::strpbrk(name_part, "*?");
@@ -635,12 +627,11 @@ RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cance
         CopyProgress progress(o.name, show_progress);
         const RestoreResult r = restore_file(place, o, ids.count(o.name) ? ids[o.name] : 0,
                                              options.restore_at, request, progress);
-        progress.copied();
         if (r.outcome == RestoreResult::RESTORED) ++count.done;
         if (r.outcome == RestoreResult::REFUSED ||
             (r.outcome == RestoreResult::NO_BACKUP && (named || options.restore_at >= 0)))
             ++count.failed;
-        if (trace_all) trace_restore(o.name, r, options, named);
+        if (trace_all) trace_restore(o.name, r, options);
         if (r.outcome == RestoreResult::CANCELLED) {
             cancelled = true;
             break;

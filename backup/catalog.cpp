@@ -77,7 +77,7 @@ std::vector<Original> gather_originals(Directory& dir, const std::vector<std::st
             if (regular(b.info.type)) {
                 original(of).backups.push_back(b);
             } else {
-                passed.push_back({name, ": passed over, a directory or special file"});
+                passed.push_back({name, "a directory or special file"});
             }
         } else if (matched[i]) {
             original(name);
@@ -90,7 +90,7 @@ std::vector<Original> gather_originals(Directory& dir, const std::vector<std::st
         EntryInfo info;
         o.exists = dir.look(name.c_str(), info).ok();
         if (o.exists && !regular(info.type)) {
-            passed.push_back({name, ": passed over, a directory or special file"});
+            passed.push_back({name, "a directory or special file"});
             continue;
         }
         if (!o.exists && o.backups.empty()) continue;

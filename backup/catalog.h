@@ -30,7 +30,7 @@ struct Original {
     std::vector<BackupEntry> backups;
 };
 
-/// A name of the listing passed over, and why.
+/// A name of the listing passed over, and why ("a directory or special file").
 struct PassedOver {
     std::string name;
     const char* why;

@@ -168,8 +168,8 @@ FsResult name_private_copy(Directory& dir, const std::string& hidden, const char
             r = FsResult();
         }
         if (r.ok()) {
-            const FsResult removed = dir.remove(hidden.c_str());
-            if (!removed.ok() && dir.type_of(hidden.c_str()) != EntryType::MISSING)
+            const FsResult removed = remove_and_look(dir, hidden.c_str());
+            if (!removed.ok())
                 note = "its private name " + hidden + " could not be removed: " + removed.words;
         }
     } else if (r.status == FsStatus::FAILED && dir.type_of(hidden.c_str()) == EntryType::MISSING &&
@@ -220,7 +220,7 @@ std::string discard_copy(Directory& dir, Signals& signals, PreparedCopy& made) {
     made.note = made.copy->note;
     made.copy.reset();  // closed before its private name goes, as Windows needs
     if (hidden.empty()) return std::string();
-    const FsResult removed = dir.remove(hidden.c_str());
-    if (removed.ok() || dir.type_of(hidden.c_str()) == EntryType::MISSING) return std::string();
-    return "; its copy is left as " + hidden + " (" + removed.words + ")";
+    const FsResult removed = remove_and_look(dir, hidden.c_str());
+    return removed.ok() ? std::string()
+                        : "; its copy is left as " + hidden + " (" + removed.words + ")";
 }

@@ -117,11 +117,8 @@ StepResult EntryMove::in_steps(const char* backup) {
 /// Removes a private name of this process, once more should it still be there after an
 /// error; OK when it is gone, whatever the answers.
 FsResult EntryMove::remove_private(const char* name) {
-    FsResult r = dir_.remove(name);
-    if (r.ok() || dir_.type_of(name) == EntryType::MISSING) return FsResult();
-    r = dir_.remove(name);
-    if (r.ok() || dir_.type_of(name) == EntryType::MISSING) return FsResult();
-    return r;
+    const FsResult r = remove_and_look(dir_, name);
+    return r.ok() ? r : remove_and_look(dir_, name);
 }
 
 /// The entry to a private name, which only this process knows: from then on, nothing that

@@ -21,5 +21,12 @@ inline std::string step_failed(const char* step, const FsResult& r) {
     return r.words.empty() ? std::string(step) : std::string(step) + ": " + r.words;
 }
 
+/// Removes name from dir, as the directory shows it afterwards: OK when it is gone, whatever
+/// the answer (a reply lost after the removal was done), else the refusal.
+inline FsResult remove_and_look(Directory& dir, const char* name) {
+    const FsResult r = dir.remove(name);
+    return r.ok() || dir.type_of(name) == EntryType::MISSING ? FsResult() : r;
+}
+
 /// What an entry that has become a directory is refused with, on every platform.
 constexpr const char* IS_A_DIRECTORY = "Is a directory";

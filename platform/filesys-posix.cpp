@@ -3,14 +3,12 @@
 // come from linux_calls.h, which answers that it cannot where the build has none of them.
 #include <dirent.h>
 #include <fcntl.h>
-#include <langinfo.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <clocale>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -522,9 +520,8 @@ class PosixDirectory : public Directory {
     /// Why the rename of the entry name, of status st, would be refused; 0 for no reason.
     int rename_refusal(const char* name, const struct stat& st) {
         struct stat dir;
-        const uid_t euid = geteuid();
-        if (st.st_uid != euid && fstat(fd_, &dir) == 0 && (dir.st_mode & S_ISVTX) &&
-            dir.st_uid != euid && !system_acts_as_owner_of(st.st_uid)) {
+        if (st.st_uid != geteuid_ && fstat(fd_, &dir) == 0 && (dir.st_mode & S_ISVTX) &&
+            dir.st_uid != geteuid_ && !system_acts_as_owner_of(st.st_uid)) {
             return EPERM;
         }
         if (system_fixed_file(fd_, name)) return EPERM;
@@ -634,18 +631,6 @@ bool read_cwd(std::string& cwd) {
     if (!getcwd(buffer, sizeof buffer)) return false;
     cwd = buffer;
     return true;
-}
-
-/// Whether the locale's character set is UTF-8, as the shell's glob reads names; looked at
-/// once, the locale put back as it was (the program runs in the C locale).
-bool locale_utf8() {
-    static const bool utf8 = [] {
-        const bool set = std::setlocale(LC_CTYPE, "") != nullptr;
-        const bool is = set && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-        std::setlocale(LC_CTYPE, "C");
-        return is;
-    }();
-    return utf8;
 }
 
 class PosixFileSystem : public FileSystem {

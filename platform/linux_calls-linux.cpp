@@ -63,6 +63,8 @@ int system_sync_fs(int fd) {
     return syncfs(fd);
 }
 
+namespace {
+
 /// The statx attributes of the entry name of dir (of dir itself for ""), 0 where unknown.
 uint64_t attributes(int dir, const char* name, uint64_t wanted) {
     struct statx st;
@@ -70,6 +72,8 @@ uint64_t attributes(int dir, const char* name, uint64_t wanted) {
     if (statx(dir, name, flags, 0, &st) != 0) return 0;
     return st.stx_attributes_mask & st.stx_attributes & wanted;
 }
+
+}  // namespace
 
 int system_fixed_file(int dir, const char* name) {
     const uint64_t found = attributes(dir, name, STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND);

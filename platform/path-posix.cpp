@@ -1,5 +1,10 @@
 #include "platform/path-posix.h"
 
+#include <langinfo.h>
+
+#include <clocale>
+#include <cstring>
+
 std::string absolute_path(const std::string& cwd, const std::string& path) {
     std::string given = path;
     for (char& c : given) {
@@ -17,4 +22,14 @@ std::string absolute_path(const std::string& cwd, const std::string& path) {
         out.append(whole, start, i - start);
     }
     return out.empty() ? "/" : out;
+}
+
+bool locale_utf8() {
+    static const bool utf8 = [] {
+        const bool set = std::setlocale(LC_CTYPE, "") != nullptr;
+        const bool is = set && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+        std::setlocale(LC_CTYPE, "C");
+        return is;
+    }();
+    return utf8;
 }

@@ -1,7 +1,6 @@
 // The terminal on POSIX: the console as a VT terminal on standard output, and keys from the
 // controlling terminal (/dev/tty), kept in its key mode while the program is in the foreground.
 #include <fcntl.h>
-#include <langinfo.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -11,7 +10,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +18,7 @@
 #include <vector>
 
 #include "platform/keys.h"
+#include "platform/path-posix.h"
 #include "platform/platform.h"
 #include "platform/sgr.h"
 #include "platform/signals-posix.h"
@@ -240,10 +239,7 @@ class PosixTerminal : public Terminal {
         const char* term = std::getenv("TERM");
         out_is_tty_ = isatty(STDOUT_FILENO);
         vt_ = out_is_tty_ && term && *term && std::strcmp(term, "dumb") != 0;
-        if (std::setlocale(LC_CTYPE, "")) {
-            utf8_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-        }
-        std::setlocale(LC_CTYPE, "C");
+        utf8_ = locale_utf8();
     }
 
     void write_out(const char* text, size_t len) override {
