@@ -33,7 +33,8 @@ void into_existing(BackupPlace& place, const std::string& source, const Original
                          !dir.is_listed(original.name.c_str(), id));
     if (acted) {
         r.outcome = RestoreResult::RESTORED;
-        if (id != 0 && !dir.is_listed(source.c_str(), id))
+        EntryInfo out;
+        if (id != 0 && dir.look(source.c_str(), out).ok() && out.id != 0 && out.id != id)
             r.note = "the file under its name had changed since it was listed";
         move_current(place, source, original.name, id, request, r);
         return;

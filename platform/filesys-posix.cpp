@@ -45,6 +45,19 @@ FsResult result_of(int answer, FsOp op) {
     return answer == 0 ? FsResult() : failed(op);
 }
 
+/// Now, by the clock the kernel stamps files with where it has one (a file made after this
+/// moment never bears an earlier time); elsewhere a second before now.
+struct timespec coarse_now() {
+    struct timespec now {};
+#ifdef CLOCK_REALTIME_COARSE
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+#else
+    clock_gettime(CLOCK_REALTIME, &now);
+    now.tv_sec -= 1;
+#endif
+    return now;
+}
+
 EntryType type_of_mode(mode_t mode) {
     return S_ISREG(mode)   ? EntryType::FILE
            : S_ISDIR(mode) ? EntryType::DIRECTORY
@@ -293,7 +306,7 @@ class PosixDirectory : public Directory {
    public:
     /// utf8: names are read in UTF-8, as the locale's character set is.
     PosixDirectory(int fd, std::string name_pattern, bool utf8)
-        : fd_(fd), pattern_(std::move(name_pattern)), utf8_(utf8) {}
+        : fd_(fd), pattern_(std::move(name_pattern)), utf8_(utf8), opened_(coarse_now()) {}
     ~PosixDirectory() override {
         if (list_) closedir(list_);
         close(fd_);
@@ -341,6 +354,7 @@ class PosixDirectory : public Directory {
         info.size = static_cast<uint64_t>(st.st_size);
         info.modified = st.st_mtim.tv_sec * INT64_C(1000000000) + st.st_mtim.tv_nsec;
         info.changed = st.st_ctim.tv_sec * INT64_C(1000000000) + st.st_ctim.tv_nsec;
+        info.id = static_cast<uint64_t>(st.st_ino);
         return FsResult();
     }
 
@@ -377,10 +391,14 @@ class PosixDirectory : public Directory {
         return result_of(unlinkat(fd_, name, 0), FsOp::REMOVE);
     }
 
+    /// An inode number names a file only while it lives: a file made since the directory was
+    /// opened may carry the number of a listed one removed meanwhile, and is not taken for it.
     bool is_listed(const char* name, uint64_t id) override {
-        struct stat st;
-        return id != 0 && fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-               static_cast<uint64_t>(st.st_ino) == id;
+        uint64_t found = 0;
+        struct timespec made {};
+        if (id == 0 || !system_made(fd_, name, found, made) || found != id) return false;
+        return made.tv_sec < opened_.tv_sec ||
+               (made.tv_sec == opened_.tv_sec && made.tv_nsec < opened_.tv_nsec);
     }
 
     bool same_file(const char* a, const char* b) override {
@@ -603,6 +621,7 @@ class PosixDirectory : public Directory {
     int fd_;
     std::string pattern_;
     bool utf8_;
+    struct timespec opened_;  // by the clock that stamps files, or a second early
     DIR* list_ = nullptr;
     bool no_noreplace_ = false;
     bool no_clones_ = false;

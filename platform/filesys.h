@@ -71,6 +71,7 @@ struct EntryInfo {
     uint64_t size = 0;
     int64_t modified = 0;  // the time its data last changed, in nanoseconds since 1970 (UTC)
     int64_t changed = 0;   // the time its name or attributes last changed (its ctime), as well
+    uint64_t id = 0;       // its identity in its file system, 0 where not known
 };
 
 /// A file opened for reading by open_source.
@@ -179,7 +180,8 @@ class Directory {
     virtual FsResult link(const char* from, const char* to) = 0;
     /// Removes the name of a file, a link or a FIFO (never a directory).
     virtual FsResult remove(const char* name) = 0;
-    /// True when the entry name is the file that the listing gave the identity id.
+    /// True when the entry name is the file that the listing gave the identity id; false too
+    /// when it may be a file made since, which the system gave the identity of one removed.
     virtual bool is_listed(const char* name, uint64_t id) = 0;
     /// True when the names a and b are known to be one file; false when they are not, or when
     /// the file system cannot tell (one that gives each name an inode number of its own).

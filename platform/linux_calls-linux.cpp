@@ -81,6 +81,17 @@ int system_fixed_file(int dir, const char* name) {
            (found & STATX_ATTR_APPEND ? FIXED_APPEND_ONLY : 0);
 }
 
+bool system_made(int dir, const char* name, uint64_t& id, struct timespec& made) {
+    struct statx st;
+    if (statx(dir, name, AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME | STATX_MTIME, &st) != 0)
+        return false;
+    const struct statx_timestamp& t = st.stx_mask & STATX_BTIME ? st.stx_btime : st.stx_mtime;
+    id = st.stx_ino;
+    made.tv_sec = static_cast<time_t>(t.tv_sec);
+    made.tv_nsec = static_cast<long>(t.tv_nsec);
+    return true;
+}
+
 bool system_mount_root(int dir, const char* name) {
 #ifdef STATX_ATTR_MOUNT_ROOT
     return attributes(dir, name, STATX_ATTR_MOUNT_ROOT) != 0;

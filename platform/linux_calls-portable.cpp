@@ -71,6 +71,14 @@ int system_fixed_file(int dir, const char* name) {
 #endif
 }
 
+bool system_made(int dir, const char* name, uint64_t& id, struct timespec& made) {
+    struct stat st;
+    if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    id = static_cast<uint64_t>(st.st_ino);
+    made = st.st_mtim;
+    return true;
+}
+
 bool system_mount_root(int, const char*) {
     return false;
 }

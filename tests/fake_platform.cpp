@@ -112,6 +112,7 @@ class FakeDirectory : public Directory {
         info.size = fs_.content[p].size();
         info.modified = fs_.modified[p];
         info.changed = fs_.changed[p];
+        info.id = std::hash<std::string>()(fs_.content[p]);
         return FsResult();
     }
     bool matches(const char* name) override { return reference_match(pattern_, name); }

@@ -159,6 +159,7 @@ int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsign
         errno = EINVAL;
         return -1;
     }
+    gone(from_dir, from);
     before_move(from_dir, from, to_dir, to);
     return real_renameat2(from_dir, from, to_dir, to, flags);
 }

@@ -7,7 +7,8 @@ the renaming there.
   systems that cannot rename without replacing): the taken name is never replaced; the file
   gets the next candidate.
 - POSIX, the rename in steps (where the file system cannot rename without replacing): the
-  file removed by another process just before the first step is simply not renamed. An
+  file removed by another process just before the first step is simply not renamed; one
+  removed just before the rename, its backup name then made anew, is not counted renamed. An
   editor saving a new file, or a directory, under the old name before, between and after the
   steps, once or twice: what it saved keeps that name, and no private name is left. In a
   sticky directory a file of another user's is left alone, under its one name.
@@ -53,6 +54,15 @@ def taken_case(env):
 def gone_case(env):
     want = {n + ".000.bak": own(n) for n in NAMES if n != "b.txt"}
     return dict(env, TAVRIX_NO_NOREPLACE="1", TAVRIX_GONE_NAME="b.txt"), want
+
+
+def reused_case(env):
+    """b.txt removed and its backup name made by another process just before the rename: on a
+    file system that gives the freed inode number to the new file (ext4), the rename's
+    "no such file" must not be taken for a rename that acted."""
+    want = {n + ".000.bak": b"taken" for n in NAMES}
+    want.update({n + ".001.bak": own(n) for n in NAMES if n != "b.txt"})
+    return dict(env, TAVRIX_GONE_NAME="b.txt", TAVRIX_TAKE_SUFFIX=".000.bak"), want
 
 
 def saved_case(env, steps, directory=False):
@@ -285,6 +295,7 @@ def main():
             env, want = taken_case(runner.env)
             cases.append(("taken-fallback", dict(env, TAVRIX_NO_NOREPLACE="1"), want))
             cases.append(("gone-fallback", *gone_case(runner.env), 2))
+            cases.append(("gone-then-taken", *reused_case(runner.env), 2))
             for steps in ("aside", "link", "unlink", "link,unlink"):
                 cases.append(("saved-before-" + steps, *saved_case(runner.env, steps)))
             cases.append(("directory-before-link", *saved_case(runner.env, "link", True)))
