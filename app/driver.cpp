@@ -447,7 +447,7 @@ RunCount rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled)
     request.dry_run = request.foresee = options.list_only;
     const Listing& listing = plan.listing;
     // A view that misses a name only costs a refused rename and the tests on the disk.
-    DirectoryView view(listing.names);
+    DirectoryView view(listing.names, PLATFORM_CASE_INSENSITIVE ? plan.dir.get() : nullptr);
     const bool show_progress = options.verbose && terminal().output_is_terminal();
     RunReport report(listing, options, show_progress);
     FsResult flushed;

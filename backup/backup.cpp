@@ -32,56 +32,68 @@ bool format_candidate(char* out, size_t dir_length, BackupFormat format, bool he
 
 constexpr uint32_t EMPTY = 0xFFFFFFFFu;
 
-unsigned char fold(unsigned char c) {
-    return PLATFORM_CASE_INSENSITIVE && c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32)
-                                                             : c;
-}
-
-/// FNV-1a over the name, letters folded where case does not count.
+/// FNV-1a over the name.
 uint32_t hash_name(const char* s) {
     uint32_t h = 2166136261u;
-    for (; *s; ++s) h = (h ^ fold(static_cast<unsigned char>(*s))) * 16777619u;
+    for (; *s; ++s) h = (h ^ static_cast<unsigned char>(*s)) * 16777619u;
     return h;
-}
-
-bool same_name(const char* a, const char* b) {
-    const unsigned char* x = reinterpret_cast<const unsigned char*>(a);
-    const unsigned char* y = reinterpret_cast<const unsigned char*>(b);
-    while (*x && fold(*x) == fold(*y)) ++x, ++y;
-    return fold(*x) == fold(*y);
 }
 
 }  // namespace
 
-DirectoryView::DirectoryView(const std::vector<std::string>& names)
-    : names_(names), gone_(names.size(), 0) {
+DirectoryView::DirectoryView(const std::vector<std::string>& names, Directory* folds)
+    : names_(names), folds_(folds), gone_(names.size(), 0) {
     size_t size = 16;
     while (size < 2 * names.size()) size *= 2;
     slots_.assign(size, EMPTY);
-    for (size_t i = 0; i < names.size(); ++i) {
-        size_t at = hash_name(names[i].c_str()) & (size - 1);
-        while (slots_[at] != EMPTY) at = (at + 1) & (size - 1);
-        slots_[at] = static_cast<uint32_t>(i);
-    }
+    for (size_t i = 0; i < names.size(); ++i) place(static_cast<uint32_t>(i));
+}
+
+const std::string& DirectoryView::name_at(size_t i) const {
+    return i < names_.size() ? names_[i] : added_[i - names_.size()];
+}
+
+void DirectoryView::place(uint32_t i) {
+    const size_t mask = slots_.size() - 1;
+    const char* name = name_at(i).c_str();
+    const std::string folded = folds_ ? folds_->name_key(name) : std::string();
+    size_t at = hash_name(folds_ ? folded.c_str() : name) & mask;
+    while (slots_[at] != EMPTY) at = (at + 1) & mask;
+    slots_[at] = i;
 }
 
 size_t DirectoryView::find(const char* name) const {
     const size_t mask = slots_.size() - 1;
-    // Equal names may both be there (a case-insensitive view): the first present one.
+    const std::string folded = folds_ ? folds_->name_key(name) : std::string();
+    if (folds_) name = folded.c_str();
+    // Equal names may both be there (a view where names fold): the first present one.
     for (size_t at = hash_name(name) & mask; slots_[at] != EMPTY; at = (at + 1) & mask) {
-        uint32_t i = slots_[at];
-        if (!gone_[i] && same_name(names_[i].c_str(), name)) return i;
+        const uint32_t i = slots_[at];
+        if (gone_[i]) continue;
+        const std::string& listed = name_at(i);
+        if (folds_ ? folds_->name_key(listed.c_str()) == folded : listed == name) return i;
     }
-    return names_.size();
+    return gone_.size();
 }
 
 bool DirectoryView::taken(const char* name) const {
-    return find(name) != names_.size();
+    return find(name) != gone_.size();
 }
 
 void DirectoryView::forget(const char* name) {
     size_t i = find(name);
-    if (i != names_.size()) gone_[i] = 1;
+    if (i != gone_.size()) gone_[i] = 1;
+}
+
+void DirectoryView::add(const char* name) {
+    if (!folds_) return;
+    if (2 * (gone_.size() + 1) > slots_.size()) {  // at most half full
+        slots_.assign(2 * slots_.size(), EMPTY);
+        for (size_t i = 0; i < gone_.size(); ++i) place(static_cast<uint32_t>(i));
+    }
+    added_.emplace_back(name);
+    gone_.push_back(0);
+    place(static_cast<uint32_t>(gone_.size() - 1));
 }
 
 namespace {
@@ -217,8 +229,9 @@ BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
     }
     if (last == StepResult::DONE) {
         result.backup = candidate;
-        // A rename frees the name, for /L too.
+        // A rename frees the name, for /L too; the backup name is taken from now on.
         if (place.view && !request.copy) place.view->forget(name);
+        if (place.view && !request.look_ahead) place.view->add(candidate);
     }
     if (prepared) result.reason += discard_copy(place.dir, place.signals, *prepared);  // no name
     const std::string kept = move.finish();

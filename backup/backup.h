@@ -23,19 +23,29 @@ struct PreparedCopy;
 enum class StepResult;
 
 /// What a run knows of one directory: the names of all its entries when it was listed, less
-/// those renamed since. Backup names the run makes need no entry: a backup name of one file
-/// is never a candidate of another file in the same shape and numbering.
+/// those renamed since. Where names compare byte for byte, the backup names the run makes
+/// need no entry: a backup name of one file is never a candidate of another file in the same
+/// shape and numbering. Where they compare as the file system folds case, they do.
 class DirectoryView {
    public:
-    /// names: every entry of the directory, which must outlive the view.
-    explicit DirectoryView(const std::vector<std::string>& names);
+    /// names: every entry of the directory, which must outlive the view. folds: the directory,
+    /// where names that differ in case are one name (its name_key tells them); null where
+    /// names compare byte for byte.
+    explicit DirectoryView(const std::vector<std::string>& names, Directory* folds = nullptr);
     bool taken(const char* name) const;
     void forget(const char* name);
+    /// A name the run gave a file, or with /L would give it: where names fold, it is taken
+    /// for the candidates of the files after it.
+    void add(const char* name);
 
    private:
-    size_t find(const char* name) const;  // an index into names_, or names_.size()
+    size_t find(const char* name) const;  // an index of a name, or the count of names
+    const std::string& name_at(size_t i) const;
+    void place(uint32_t i);  // into slots_
     const std::vector<std::string>& names_;
-    std::vector<uint32_t> slots_;  // open addressing: indexes into names_, EMPTY where free
+    std::vector<std::string> added_;  // indexes names_.size() on
+    Directory* folds_;
+    std::vector<uint32_t> slots_;  // open addressing: indexes of names, EMPTY where free
     std::vector<char> gone_;
 };
 
@@ -66,9 +76,10 @@ BackupOutcome backup_outcome(StepResult r);
 struct BackupRequest {
     BackupFormat format = FORMAT_BAK;
     bool hex = false;
-    bool copy = false;     // the file stays; its backup is a copy
-    bool dry_run = false;  // the backup name is chosen, nothing is changed
-    bool foresee = false;  // with dry_run: a refusal that can be known without trying is told
+    bool copy = false;        // the file stays; its backup is a copy
+    bool dry_run = false;     // the backup name is chosen, nothing is changed
+    bool foresee = false;     // with dry_run: a refusal that can be known without trying is told
+    bool look_ahead = false;  // with dry_run: the name is chosen for a later step, not taken
 };
 
 struct BackupResult {

@@ -287,6 +287,38 @@ TEST(ListedBackup, ARenamedNameIsFreeForTheFilesAfterIt) {
     EXPECT_EQ(2, fs.calls["type_of"]);  // no test on disk but the look at each new name
 }
 
+TEST(ListedBackup, WhereNamesFoldADryRunTakesWhatTheRunWould) {
+    // Names that differ in case only are one name: the second file's first candidate is the
+    // first one's backup, and a listed backup in other case is taken, beyond ASCII too.
+    FakePlatform fs;
+    fs.fold_case = true;
+    fs.add_dir("/d");
+    std::vector<std::string> names = {"A.doc",
+                                      "a.doc",
+                                      "\xc3\x84pfel.txt",
+                                      "\xc3\xa4PFEL.txt.000.bak",
+                                      "\xcf\x83.txt",
+                                      "\xce\xa3.TXT.000.bak"};
+    for (const std::string& n : names) fs.add_file("/d/" + n);
+    platform_install(&fs);
+    std::unique_ptr<Directory> d;
+    file_system().open_directory("/d", "*", d);
+    DirectoryView view(names, d.get());
+    BackupRequest request;
+    request.dry_run = true;
+    BackupPlace place{*d, signals(), 3, &view};
+    const char* const wanted[][2] = {{"A.doc", "A.doc.000.bak"},
+                                     {"a.doc", "a.doc.001.bak"},
+                                     {"\xc3\x84pfel.txt", "\xc3\x84pfel.txt.001.bak"},
+                                     {"\xcf\x83.txt", "\xcf\x83.txt.001.bak"}};
+    for (const auto& w : wanted) {
+        BackupResult r = backup_file(place, w[0], 0, request);
+        EXPECT_EQ(BackupOutcome::DONE, r.outcome) << w[0];
+        EXPECT_EQ(w[1], r.backup) << w[0];
+    }
+    EXPECT_EQ(0, fs.moves);  // a dry run
+}
+
 TEST(Catalog, ExactShapesOnlyAndNewestByTime) {
     struct Case {
         const char* name;

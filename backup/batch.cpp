@@ -25,6 +25,7 @@ bool BackupBatch::add(size_t index, const char* name, uint64_t id, CopyWatcher& 
         BackupRequest choose = request_;
         choose.dry_run = true;
         choose.foresee = false;
+        choose.look_ahead = true;
         w.known = backup_file(place_, name, id, choose);
         w.prepared = w.known.outcome == BackupOutcome::DONE;
         if (w.prepared) w.copy = prepare_copy(place_.dir, place_.signals, name, watcher);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -72,15 +73,23 @@ bool reachable_name(const std::string& name) {
     return true;
 }
 
-/// One search of the system's own in UTF-16, so that no name turns into a look-alike: for a
-/// code page that is not UTF-8.
-void find_all_wide(const std::string& pattern, bool matched, std::vector<FindEntry>& out) {
+/// An entry as the system's search gives it, in UTF-16, with its short name.
+struct Found {
+    FindEntry entry;
+    std::wstring name, short_name;
+};
+
+/// One search of the system's own, in UTF-16: a name the code page cannot hold is flagged
+/// inexact, never turned into a look-alike.
+void find_all(const std::wstring& pattern, std::vector<Found>& out) {
     WIN32_FIND_DATAW data;
-    std::wstring wide = widen(pattern.data(), pattern.size(), CP_ACP);
-    HANDLE h = FindFirstFileW(wide.c_str(), &data);
+    HANDLE h = FindFirstFileW(pattern.c_str(), &data);
     if (h == INVALID_HANDLE_VALUE) return;
     do {
-        FindEntry e;
+        Found f;
+        f.name = data.cFileName;
+        f.short_name = data.cAlternateFileName;
+        FindEntry& e = f.entry;
         e.exact = narrow_exact(data.cFileName, e.name);
         if (!e.exact) {  // for /DEBUG only: as the narrow search shows it, '?' for what is lost
             char lossy[MAX_PATH * 2] = {0};
@@ -89,28 +98,54 @@ void find_all_wide(const std::string& pattern, bool matched, std::vector<FindEnt
             e.name = lossy;
         }
         e.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        e.matched = matched;
         e.reachable = reachable_name(e.name);
-        out.push_back(std::move(e));
+        out.push_back(std::move(f));
     } while (FindNextFileW(h, &data));
     FindClose(h);
 }
 
-/// One search of the system's own, every entry it finds flagged matched or not.
-void find_all(const std::string& pattern, bool matched, std::vector<FindEntry>& out) {
-    if (!acp_is_utf8()) return find_all_wide(pattern, matched, out);
-    WIN32_FIND_DATAA data;
-    HANDLE h = FindFirstFileA(pattern.c_str(), &data);
-    if (h == INVALID_HANDLE_VALUE) return;
-    do {
-        FindEntry e;
-        e.name = data.cFileName;
-        e.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        e.matched = matched;
-        e.reachable = reachable_name(e.name);
-        out.push_back(std::move(e));
-    } while (FindNextFileA(h, &data));
-    FindClose(h);
+/// Whether a and b are one name to the file system: compared as NTFS does, by the system's
+/// own upper case of each character.
+bool same_name(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+/// The name as Windows takes a typed last part of a path: its trailing dots and blanks cut.
+std::wstring trimmed(std::wstring name) {
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
+    return name;
+}
+
+/// The path that the handle h reaches, as "\\?\C:\..." or "\\?\UNC\...", or empty.
+std::wstring final_path(HANDLE h) {
+    std::wstring path(32768, L'\0');
+    const DWORD n = GetFinalPathNameByHandleW(h, &path[0], static_cast<DWORD>(path.size()),
+                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= path.size()) return std::wstring();
+    path.resize(n);
+    return path;
+}
+
+/// The volume and index of the file that handle h or the path reach, to tell one file from
+/// another; false when the system does not say.
+bool identity_of(HANDLE h, uint64_t& volume, uint64_t& index) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return false;
+    volume = info.dwVolumeSerialNumber;
+    index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+bool path_reaches(const std::wstring& path, HANDLE held) {
+    HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    uint64_t v1 = 0, i1 = 0, v2 = 0, i2 = 0;
+    const bool same = identity_of(h, v1, i1) && identity_of(held, v2, i2) && v1 == v2 && i1 == i2;
+    CloseHandle(h);
+    return same;
 }
 
 struct Win32Source : SourceFile {
@@ -417,23 +452,54 @@ class Win32Held : public HeldEntry {
 
 /// A full path in the form Windows takes as it is, without cutting a last part's trailing dots
 /// or blanks, and without taking a device's name for the device: "\\?\C:\dir\",
-/// "\\?\UNC\server\share\".
-std::string long_path(const std::string& full) {
-    if (full.compare(0, 4, "\\\\?\\") == 0 || full.compare(0, 4, "\\\\.\\") == 0) return full;
-    if (full.compare(0, 2, "\\\\") == 0) return "\\\\?\\UNC\\" + full.substr(2);
-    return "\\\\?\\" + full;
+/// "\\?\UNC\server\share\"; a typed "\\.\" is taken as "\\?\".
+std::wstring long_path(const std::wstring& full) {
+    if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
+    if (full.compare(0, 4, L"\\\\.\\") == 0) return L"\\\\?\\" + full.substr(4);
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+/// The long path through which the entries of the directory held are reached, with its
+/// separator: the path the handle reaches, else the typed one made full (as typed, when it is
+/// a long path already). Each is taken only when it is seen to reach the directory held:
+/// Wine gives a name with trailing dots without them. Empty when none does.
+std::wstring directory_prefix(HANDLE held, const std::wstring& typed) {
+    std::vector<std::wstring> paths;
+    const std::wstring reached = final_path(held);
+    if (reached.size() > 6 && reached.compare(0, 4, L"\\\\?\\") == 0 &&
+        (reached[5] == L':' || reached.compare(4, 4, L"UNC\\") == 0)) {
+        paths.push_back(reached);
+    }
+    if (typed.compare(0, 4, L"\\\\?\\") == 0 || typed.compare(0, 4, L"\\\\.\\") == 0) {
+        paths.push_back(long_path(typed));
+    } else {
+        std::wstring full(32768, L'\0');
+        const DWORD n = GetFullPathNameW(typed.c_str(), 32768, &full[0], nullptr);
+        if (n > 0 && n < 32768) paths.push_back(long_path(full.substr(0, n)));
+    }
+    uint64_t volume = 0, index = 0;
+    const bool known = identity_of(held, volume, index);
+    for (std::wstring& p : paths) {
+        if (known && !path_reaches(p, held)) continue;
+        if (p.back() != L'\\') p += L'\\';
+        return p;
+    }
+    return std::wstring();
 }
 
 /// The directory of a run, held open without delete sharing, so that it cannot be renamed,
 /// removed or replaced while the run goes on; its entries are reached through its prefix.
 class Win32Directory : public Directory {
    public:
-    /// typed: the directory as typed, for the listing; prefix: its full path and separator.
-    Win32Directory(HANDLE held, std::string typed, const std::string& prefix, std::string pattern)
+    /// typed: the directory as typed, for the listing; prefix: the long path that reaches it,
+    /// with its separator.
+    Win32Directory(HANDLE held, std::wstring typed, std::wstring prefix, std::string pattern)
         : held_(held),
           typed_(std::move(typed)),
           pattern_(std::move(pattern)),
-          prefix_(widen(long_path(prefix).c_str(), long_path(prefix).size(), CP_ACP)) {}
+          prefix_(std::move(prefix)),
+          reached_(final_path(held)) {}
     ~Win32Directory() override { CloseHandle(held_); }
 
     bool next(FindEntry& e, FsResult&) override {
@@ -461,10 +527,7 @@ class Win32Directory : public Directory {
     /// The times as FileBasicInfo gives them (the change time too), the size as
     /// FileStandardInfo does.
     FsResult look(const char* name, EntryInfo& info) override {
-        HANDLE h = CreateFileW(at(name).c_str(), FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        HANDLE h = open_attributes(name);
         if (h == INVALID_HANDLE_VALUE) return failed(FsOp::LOOK);
         FILE_BASIC_INFO basic;
         FILE_STANDARD_INFO standard;
@@ -525,8 +588,13 @@ class Win32Directory : public Directory {
     bool is_listed(const char*, uint64_t) override { return false; }
 
     bool same_file(const char* a, const char* b) override {
-        std::unique_ptr<HeldEntry> x, y;
-        return hold_entry(a, x).ok() && hold_entry(b, y).ok() && x->same_file(*y);
+        HANDLE x = open_attributes(a), y = open_attributes(b);
+        uint64_t v1 = 0, i1 = 0, v2 = 0, i2 = 0;
+        const bool same = x != INVALID_HANDLE_VALUE && y != INVALID_HANDLE_VALUE &&
+                          identity_of(x, v1, i1) && identity_of(y, v2, i2) && v1 == v2 && i1 == i2;
+        if (x != INVALID_HANDLE_VALUE) CloseHandle(x);
+        if (y != INVALID_HANDLE_VALUE) CloseHandle(y);
+        return same;
     }
 
     /// Unpredictable bits drawn once for the run, and a count of the names made.
@@ -548,10 +616,24 @@ class Win32Directory : public Directory {
 
     bool rename_may_replace() override { return rename_may_replace_here(); }
 
+    /// Each character in the system's own upper case, as NTFS compares names.
+    std::string name_key(const char* name) override {
+        const std::wstring wide = widen(name, std::strlen(name), CP_ACP);
+        std::wstring upper(wide.size(), L'\0');
+        const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
+                                    static_cast<int>(wide.size()), &upper[0],
+                                    static_cast<int>(upper.size()), nullptr, nullptr, 0);
+        if (n <= 0) return name;
+        upper.resize(static_cast<size_t>(n));
+        return utf8_of(upper);
+    }
+
+    /// Shared for deletion alone: a file that another program holds open (with every kind of
+    /// sharing, its name would stay until that program closes it) is refused, as a sharing
+    /// violation.
     FsResult hold_entry(const char* name, std::unique_ptr<HeldEntry>& held) override {
-        HANDLE h = CreateFileW(at(name).c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING,
+        HANDLE h = CreateFileW(at(name).c_str(), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING,
                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (h == INVALID_HANDLE_VALUE) return failed(FsOp::HOLD);
         held.reset(new Win32Held(h));
@@ -592,17 +674,71 @@ class Win32Directory : public Directory {
     }
 
    private:
-    /// Windows matches names its own way (short names, case): search twice, the pattern's
-    /// matches first, then every entry of the directory.
+    /// Every entry, the pattern's matches first. Windows matches names its own way (short
+    /// names, case): a pattern with wildcards is searched as typed; one without matches the
+    /// entries listed under that name or short name alone, never a device that the search
+    /// makes up for it ("con.txt" finds the console).
     void list() {
-        find_all(typed_ + pattern_, true, entries_);
-        std::set<std::string> matched;
-        for (const FindEntry& e : entries_) matched.insert(e.name);
-        std::vector<FindEntry> every;
-        find_all(typed_ + "*", false, every);
-        for (FindEntry& e : every) {
-            if (!matched.count(e.name)) entries_.push_back(std::move(e));
+        std::vector<Found> every;
+        find_all(typed_ + L"*", every);
+        std::map<std::wstring, int> seen;  // a name given twice names neither entry exactly
+        for (const Found& f : every) ++seen[f.name];
+        const std::wstring pattern = widen(pattern_.data(), pattern_.size(), CP_ACP);
+        std::set<std::wstring> matched;
+        if (pattern.find_first_of(L"*?") != std::wstring::npos) {
+            std::vector<Found> found;
+            find_all(typed_ + pattern, found);
+            for (const Found& f : found) matched.insert(f.name);
+        } else {
+            const bool as_typed = typed_.compare(0, 4, L"\\\\?\\") == 0;
+            const std::wstring name = as_typed ? pattern : trimmed(pattern);
+            for (const Found& f : every) {
+                if (same_name(f.name, name) ||
+                    (!f.short_name.empty() && same_name(f.short_name, name)))
+                    matched.insert(f.name);
+            }
         }
+        for (int pass = 0; pass < 2; ++pass) {
+            for (Found& f : every) {
+                FindEntry& e = f.entry;
+                e.matched = matched.count(f.name) != 0;
+                if (e.matched != (pass == 0)) continue;
+                if (e.matched && e.reachable && (seen[f.name] > 1 || !reaches_itself(f)))
+                    e.reachable = false;
+                entries_.push_back(std::move(e));
+            }
+        }
+    }
+
+    /// Whether the entry's name reaches the entry itself. Under Wine: not for a name another
+    /// system made that Windows cannot show (Wine shows bytes that are not UTF-8 as U+FFFD, and
+    /// reaches the entry by a name that holds other bytes), not for a symbolic link, which shows
+    /// as a file and whose name reaches its target, nor for a FIFO, socket or device, which
+    /// Wine opens but cannot look at.
+    bool reaches_itself(const Found& f) {
+        if (!running_under_wine() || f.entry.is_directory) return true;
+        if (f.name.find(L'\xFFFD') != std::wstring::npos) return false;
+        const std::wstring path = prefix_ + f.name;
+        HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return true;  // the run says why
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool looked = GetFileInformationByHandle(h, &info) != 0;
+        const std::wstring reached = looked ? final_path(h) : std::wstring();
+        CloseHandle(h);
+        // Wine gives names without their trailing dots and blanks.
+        return looked && (reached.empty() || reached_.empty() ||
+                          same_name(trimmed(reached), trimmed(reached_ + L"\\" + f.name)));
+    }
+
+    /// The entry name opened to look at it, not through a link, every kind of sharing allowed.
+    HANDLE open_attributes(const char* name) const {
+        return CreateFileW(at(name).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr);
     }
 
     /// The entry name's long path, in UTF-16: reached exactly, and past MAX_PATH characters.
@@ -611,8 +747,10 @@ class Win32Directory : public Directory {
     }
 
     HANDLE held_;
-    std::string typed_, pattern_;
-    std::wstring prefix_;  // the directory's long path and separator
+    std::wstring typed_;  // the directory as typed, for the system's search
+    std::string pattern_;
+    std::wstring prefix_;   // the directory's long path and separator
+    std::wstring reached_;  // the path that the handle reaches, as the system gives it
     std::vector<FindEntry> entries_;
     size_t at_ = 0;
     bool listed_ = false;
@@ -632,30 +770,22 @@ class Win32FileSystem : public FileSystem {
     }
 
     /// Held without delete sharing: while the run holds it, the directory stays where it is.
-    /// Entries are reached through the directory's full path, which the handle keeps in place;
-    /// one that the code page cannot hold exactly could name a look-alike directory.
+    /// Entries are reached through a long path seen to reach the directory held, which the
+    /// handle keeps in place: never a neighbour whose name differs in trailing dots or blanks.
     FsResult open_directory(const char* dir, const char* pattern,
                             std::unique_ptr<Directory>& opened) override {
         if (!*pattern) return FsResult();
-        HANDLE held =
-            CreateFileA(*dir ? dir : ".", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const std::wstring typed = widen(dir, std::strlen(dir), CP_ACP);
+        HANDLE held = CreateFileW(*dir ? typed.c_str() : L".", FILE_LIST_DIRECTORY,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (held == INVALID_HANDLE_VALUE) return failed(FsOp::OPEN_DIRECTORY);
-        std::wstring typed = widen(*dir ? dir : ".", *dir ? std::strlen(dir) : 1, CP_ACP);
-        wchar_t full[32768];
-        DWORD len = GetFullPathNameW(typed.c_str(), 32768, full, nullptr);
-        std::string prefix;
-        if (len == 0 || len >= 32768 || !narrow_exact(full, prefix)) {
-            FsResult r = failed(FsOp::OPEN_DIRECTORY,
-                                len == 0 ? GetLastError() : ERROR_NO_UNICODE_TRANSLATION);
+        std::wstring prefix = directory_prefix(held, *dir ? typed : L".");
+        if (prefix.empty()) {
             CloseHandle(held);
-            return r;
+            return failed(FsOp::OPEN_DIRECTORY, ERROR_PATH_NOT_FOUND);
         }
-        if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/' &&
-            prefix.back() != ':') {
-            prefix += '\\';
-        }
-        opened.reset(new Win32Directory(held, dir, prefix, pattern));
+        opened.reset(new Win32Directory(held, typed, std::move(prefix), pattern));
         return FsResult();
     }
 

@@ -192,10 +192,14 @@ class Directory {
     /// True where rename_noreplace may replace a name that is taken in an instant of its own
     /// (Wine's MoveFile).
     virtual bool rename_may_replace() { return false; }
+    /// The form of name under which the file system compares names: names with one key are
+    /// one name. The name itself where names compare byte for byte.
+    virtual std::string name_key(const char* name) { return name; }
     /// The longest name an entry of the directory may have, in bytes.
     virtual size_t longest_name() { return 255; }
-    /// Holds the entry name open for removal through it; UNSUPPORTED where there is no such
-    /// way.
+    /// Holds the entry name open for removal through it, and refuses while another program
+    /// has the file open to read or write it (its name would stay until that program closes
+    /// it); while held, no other program opens it so. UNSUPPORTED where there is no such way.
     virtual FsResult hold_entry(const char* name, std::unique_ptr<HeldEntry>& held) {
         (void)name;
         (void)held;

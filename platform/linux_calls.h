@@ -5,10 +5,9 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
-
-#include <cstddef>
 #include <string>
 
 /// Renames from to to relative to dir, never replacing; -1 with errno as the system gives it.

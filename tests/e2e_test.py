@@ -665,6 +665,102 @@ class OddNames(Case):
             self.assertIn(b"Windows cannot reach it by its name", done)
             self.assertTrue(os.path.exists(os.path.join(self.dir, n)), n)
 
+    def wine_path(self, *parts):
+        return self.full("\\".join(parts))
+
+    def read(self, *parts):
+        with open(os.path.join(os.fsencode(self.dir), *[os.fsencode(p) for p in parts]), "rb") as f:
+            return f.read()
+
+    @windows_only("paths typed as \\\\.\\ and \\\\?\\, which Windows normalises or takes as they are")
+    def test_a_typed_long_path_reaches_the_directory_listed(self):
+        # d holds a, "a " and "a."; its neighbour "d." holds an x of its own.
+        for name in ("d/a", "d/a ", "d/a.", "d/x", "d./x"):
+            self.make(name, content=name.encode())
+        dotted = "\\\\.\\" + self.wine_path("d", "a?")
+        listed = self.run_ok(dotted, "/L", "/COPY").out
+        done = self.run_ok(dotted, "/COPY", "/DEBUG").out
+        self.assertEqual(listed.count(b" -> "), done.count(b" -> "))
+        self.assertIn(b"\t\t2 file(s) copied", done)
+        self.assertEqual(b"d/a ", self.read("d", "a .000.bak"))
+        self.assertEqual(b"d/a.", self.read("d", "a..000.bak"))
+        self.run_ok("\\\\?\\" + self.wine_path("d.", "*"))
+        self.assertEqual([b"x.000.bak"], self.names("d."))
+        self.assertEqual(b"d./x", self.read("d.", "x.000.bak"))
+        self.assertEqual(b"d/x", self.read("d", "x"))
+
+    @windows_only("device names, which the system's search answers with an entry of its own")
+    def test_a_device_name_typed_finds_only_the_file_of_that_name(self):
+        for name in ("con", "con.txt", "aux.doc", "nul"):
+            self.make(name, content=name.encode())
+        for spec, count in (("con.txt", 1), ("AUX.DOC", 1), ("NUL.txt", 0), ("com1.x", 0),
+                            ("CONOUT$", 0)):
+            listed = self.run_ok(spec, "/L").out
+            self.assertIn(b"\t\t%d file(s) would be renamed" % count, listed, spec)
+            self.assertIn(b"\t\t%d file(s) renamed" % count, self.run_ok(spec).out, spec)
+        self.assertEqual([b"aux.doc.000.bak", b"con", b"con.txt.000.bak", b"nul"], self.names())
+        self.assertEqual(b"con.txt", self.read("con.txt.000.bak"))
+        self.assertEqual(b"aux.doc", self.read("aux.doc.000.bak"))
+
+    @windows_only("entries made by another system that Windows cannot reach by their names")
+    def test_look_alike_names_links_and_fifos_are_passed_over_by_list_and_run(self):
+        # Wine shows bytes that are not UTF-8 as U+FFFD, and a link as the file it points to.
+        self.make(b"r\xffx", b"r\xef\xbf\xbdx", "target")
+        os.symlink("target", os.path.join(self.dir, "lnk"))
+        os.mkfifo(os.path.join(self.dir, "fifo"))
+        before = self.contents()
+        for args, done in ((["/COPY"], 1), ([], 2)):  # then target and its copy are renamed
+            listed = self.run_ok("*", "/L", *args).out
+            r = tavrix(["*", "/DEBUG"] + args, self.dir)
+            self.assertEqual(0, r.status, r.err)
+            for out in (listed, r.out):
+                self.assertEqual(4, out.count(b"passed over, Windows cannot reach it by its name"), out)
+                self.assertEqual(done, out.count(b" -> "), out)
+        self.assertEqual([b"fifo", b"lnk", b"r\xef\xbf\xbdx", b"r\xffx", b"target.000.bak.000.bak",
+                          b"target.001.bak"], self.names())
+        self.assertEqual("target", os.readlink(os.path.join(self.dir, "lnk")))
+        self.assertEqual(sorted(before + [b"content of target"]), self.contents())
+
+    @windows_only("names that differ in case only, one name to Windows")
+    def test_list_only_folds_case_as_the_run_does(self):
+        self.make("A.doc", "a.doc", "\u00c4pfel.txt", "\u00e4PFEL.txt.000.bak")
+        listed = self.run_ok("*.doc", "/L").out + self.run_ok("*.txt", "/L").out
+        done = self.run_ok("*.doc", "/DEBUG").out + self.run_ok("*.txt", "/DEBUG").out
+        lines = [l for l in listed.split(b"\r\n") if b" -> " in l]
+        self.assertEqual(lines, [l for l in done.split(b"\r\n") if b" -> " in l])
+        self.assertIn("  \u00c4pfel.txt -> \u00c4pfel.txt.001.bak".encode(), lines)
+        self.assertEqual(3, len(lines))
+
+    @windows_only("a file that another Windows program holds open, with every kind of sharing")
+    def test_a_file_held_open_by_another_program_gets_one_backup_name(self):
+        cc = shutil.which("x86_64-w64-mingw32-gcc")
+        if not cc:
+            self.skipTest("x86_64-w64-mingw32-gcc builds the program that holds the file")
+        holder = os.path.join(self.dir, "holder.c")
+        with open(holder, "w") as f:
+            f.write("#include <windows.h>\n#include <stdio.h>\n"
+                    "int wmain(int argc, wchar_t** argv) {\n"
+                    "    HANDLE h = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ | "
+                    "FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);\n"
+                    "    if (h == INVALID_HANDLE_VALUE) return 1;\n"
+                    "    printf(\"held\\n\");\n    fflush(stdout);\n"
+                    "    while (getchar() != EOF) {}\n    CloseHandle(h);\n    return 0;\n}\n")
+        subprocess.run([cc, "-municode", "-o", holder[:-2] + ".exe", holder], check=True)
+        os.mkdir(os.path.join(self.dir, "d"))
+        self.make("d/held")
+        hold = subprocess.Popen([WINE, holder[:-2] + ".exe", "held"], cwd=os.path.join(self.dir, "d"),
+                                env=program_env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(b"held", hold.stdout.readline().strip())
+            for _ in range(2):
+                self.assertEqual(0, tavrix(["held"], os.path.join(self.dir, "d")).status)
+            self.assertEqual([b"held.000.bak"], self.names("d"))
+        finally:
+            hold.stdin.close()
+            hold.wait(timeout=60)
+        self.assertEqual(1, os.stat(os.path.join(self.dir, "d", "held.000.bak")).st_nlink)
+        self.assertEqual(b"content of d/held", self.read("d", "held.000.bak"))
+
     @windows_only("a copy's private name in a deep directory, under Windows' path limits")
     def test_a_copy_in_a_deep_directory(self):
         deep = os.path.join(self.dir, "d" * (243 - len(self.full())))

@@ -203,6 +203,22 @@ class FakeDirectory : public Directory {
     }
     size_t copies_together() override { return 3; }
     size_t longest_name() override { return fs_.longest_name; }
+    std::string name_key(const char* name) override {
+        std::string key = name;
+        if (!fs_.fold_case) return key;
+        static const char* const pairs[][2] = {{"\xc3\xa4", "\xc3\x84"},
+                                               {"\xc3\xb6", "\xc3\x96"},
+                                               {"\xc3\xbc", "\xc3\x9c"},
+                                               {"\xcf\x83", "\xce\xa3"}};
+        for (const auto& p : pairs) {
+            for (size_t at = key.find(p[0]); at != std::string::npos; at = key.find(p[0], at))
+                key.replace(at, 2, p[1]);
+        }
+        for (char& c : key) {
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+        }
+        return key;
+    }
     FsResult flush_directory() override {
         return fs_.fault("flush_directory") ? refused(FsOp::FLUSH_DIRECTORY) : FsResult();
     }

@@ -52,6 +52,7 @@ class FakePlatform : public Platform {
     bool fail_on = false;
     bool lie = false;            // a failing operation that changes the tree acts first, then fails
     size_t longest_name = 4096;  // of a name in a directory
+    bool fold_case = false;      // name_key folds ASCII, Ä, Ö, Ü and Σ, as Windows would
     std::map<std::string, int> calls;
     bool fault(const std::string& op);
 
