@@ -125,7 +125,10 @@ RunPlan plan_run(const RunOptions& options) {
     plan.opened = file_system().open_directory(dir_typed.c_str(),
                                                plan.pattern.c_str() + plan.name_slot, plan.dir);
     if (!plan.dir) return plan;
-    const std::string dir_full = directory_full_path(dir_typed.c_str());
+    // The limit counts the path through which the entries are reached, where it is known.
+    const size_t reached = plan.dir->path_length();
+    const std::string dir_full = reached ? std::string() : directory_full_path(dir_typed.c_str());
+    if (reached) plan.dir_length = reached;
     if (!dir_full.empty()) plan.dir_length = dir_full.size();
     plan.listing = list_entries(*plan.dir);
     return plan;

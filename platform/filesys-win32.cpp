@@ -127,8 +127,8 @@ std::wstring final_path(HANDLE h) {
     return path;
 }
 
-/// The volume and index of the file that handle h or the path reach, to tell one file from
-/// another; false when the system does not say.
+/// The volume and index of the file that handle h holds, which tell one file from another;
+/// false when the system does not say.
 bool identity_of(HANDLE h, uint64_t& volume, uint64_t& index) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info)) return false;
@@ -137,6 +137,7 @@ bool identity_of(HANDLE h, uint64_t& volume, uint64_t& index) {
     return true;
 }
 
+/// True when path reaches the file that the handle held holds.
 bool path_reaches(const std::wstring& path, HANDLE held) {
     HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -499,7 +500,9 @@ class Win32Directory : public Directory {
           typed_(std::move(typed)),
           pattern_(std::move(pattern)),
           prefix_(std::move(prefix)),
-          reached_(final_path(held)) {}
+          reached_(final_path(held)) {
+        if (!reached_.empty() && reached_.back() != L'\\') reached_ += L'\\';
+    }
     ~Win32Directory() override { CloseHandle(held_); }
 
     bool next(FindEntry& e, FsResult&) override {
@@ -616,6 +619,15 @@ class Win32Directory : public Directory {
 
     bool rename_may_replace() override { return rename_may_replace_here(); }
 
+    /// The prefix without the "\\\\?\\" that only long paths have, in the code page's bytes
+    /// as names are counted; 0 where the code page cannot hold it.
+    size_t path_length() override {
+        const bool unc = prefix_.compare(0, 8, L"\\\\?\\UNC\\") == 0;
+        const std::wstring path = unc ? L"\\\\" + prefix_.substr(8) : prefix_.substr(4);
+        std::string narrow;
+        return narrow_exact(path.c_str(), narrow) ? narrow.size() : 0;
+    }
+
     /// Each character in the system's own upper case, as NTFS compares names.
     std::string name_key(const char* name) override {
         const std::wstring wide = widen(name, std::strlen(name), CP_ACP);
@@ -730,7 +742,7 @@ class Win32Directory : public Directory {
         CloseHandle(h);
         // Wine gives names without their trailing dots and blanks.
         return looked && (reached.empty() || reached_.empty() ||
-                          same_name(trimmed(reached), trimmed(reached_ + L"\\" + f.name)));
+                          same_name(trimmed(reached), trimmed(reached_ + f.name)));
     }
 
     /// The entry name opened to look at it, not through a link, every kind of sharing allowed.
@@ -750,7 +762,8 @@ class Win32Directory : public Directory {
     std::wstring typed_;  // the directory as typed, for the system's search
     std::string pattern_;
     std::wstring prefix_;   // the directory's long path and separator
-    std::wstring reached_;  // the path that the handle reaches, as the system gives it
+    std::wstring reached_;  // the path that the handle reaches, as the system gives it, and a
+                            // separator
     std::vector<FindEntry> entries_;
     size_t at_ = 0;
     bool listed_ = false;

@@ -195,6 +195,10 @@ class Directory {
     /// The form of name under which the file system compares names: names with one key are
     /// one name. The name itself where names compare byte for byte.
     virtual std::string name_key(const char* name) { return name; }
+    /// The length in bytes of the path through which the entries are reached, with its
+    /// separator, as the limit of a full path counts it; 0 where it is the directory's full
+    /// path as typed.
+    virtual size_t path_length() { return 0; }
     /// The longest name an entry of the directory may have, in bytes.
     virtual size_t longest_name() { return 255; }
     /// Holds the entry name open for removal through it, and refuses while another program

@@ -799,6 +799,25 @@ class Limits(Case):
         self.assertEqual(announce(spelt, 1), r.out)
         self.assertEqual(sorted([(fits + ".000.bak").encode(), too_long.encode()]), self.names())
 
+    @windows_only("a drive whose root is the test's directory")
+    def test_the_longest_names_in_a_drive_root_agree_with_list_only(self):
+        prefix = os.environ.get("WINEPREFIX") or os.path.expanduser("~/.wine")
+        drive = os.path.join(prefix, "dosdevices", "t:")
+        if os.path.lexists(drive):
+            self.skipTest("the drive T: is taken in this Wine prefix")
+        self.make("n" * 247, "n" * 248)
+        os.symlink(self.dir, drive)
+        try:
+            listed = tavrix(["T:\\n*", "/L"], self.dir).out
+            done = tavrix(["T:\\n*", "/DEBUG"], self.dir).out
+        finally:
+            os.unlink(drive)
+        # 247 characters and ".000.bak" are 255, the longest name; 248 get no backup name.
+        self.assertIn(b"\t\t1 file(s) would be renamed", listed)
+        self.assertIn(b"\t\t1 file(s) renamed", done)
+        self.assertIn(b"n" * 248 + b": not renamed, the name would be too long", done)
+        self.assertEqual([b"n" * 247 + b".000.bak", b"n" * 248], self.names())
+
     def test_a_pattern_too_long_for_the_current_directory_is_refused(self):
         name = "c" * (260 - len(self.full()))
         self.make(name[:200])
