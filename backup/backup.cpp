@@ -152,13 +152,12 @@ StepResult try_candidates(BackupPlace& place, const char* name, const char* shap
         return StepResult::REFUSED;
     }
     const int limit = request.hex ? SEQUENCE_LIMIT_HEX : SEQUENCE_LIMIT_DECIMAL;
-    const size_t longest = place.dir.longest_name();  // of a name in the directory
     bool listed = place.view != nullptr;  // whether the listing still answers for the names
     StepResult last = StepResult::TAKEN;
     for (int i = 0; i < limit && last == StepResult::TAKEN; ++i) {
         if (!format_candidate(candidate, place.dir_length, request.format, request.hex, base, i,
                               ext) ||
-            std::strlen(candidate) > longest) {
+            !place.dir.name_fits(candidate)) {
             result.outcome = BackupOutcome::TOO_LONG;
             return StepResult::REFUSED;
         }

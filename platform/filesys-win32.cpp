@@ -628,6 +628,19 @@ class Win32Directory : public Directory {
         return narrow_exact(path.c_str(), narrow) ? narrow.size() : 0;
     }
 
+    /// Counted in UTF-16 units, as the volume's limit is (255 on NTFS).
+    bool name_fits(const char* name) override {
+        if (longest_ == 0) {
+            DWORD longest = 0;
+            longest_ = GetVolumeInformationByHandleW(held_, nullptr, 0, nullptr, &longest, nullptr,
+                                                     nullptr, 0) &&
+                               longest > 0
+                           ? longest
+                           : 255;
+        }
+        return widen(name, std::strlen(name), CP_ACP).size() <= longest_;
+    }
+
     /// Each character in the system's own upper case, as NTFS compares names.
     std::string name_key(const char* name) override {
         const std::wstring wide = widen(name, std::strlen(name), CP_ACP);
@@ -769,6 +782,7 @@ class Win32Directory : public Directory {
     bool listed_ = false;
     unsigned names_made_ = 0;
     uint64_t name_bits_ = 0;
+    size_t longest_ = 0;        // of a name on the volume, in UTF-16 units; 0 until asked
     std::vector<char> buffer_;  // one for every copy of the run
 };
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -201,6 +202,8 @@ class Directory {
     virtual size_t path_length() { return 0; }
     /// The longest name an entry of the directory may have, in bytes.
     virtual size_t longest_name() { return 255; }
+    /// Whether an entry of the directory may have the name.
+    virtual bool name_fits(const char* name) { return std::strlen(name) <= longest_name(); }
     /// Holds the entry name open for removal through it, and refuses while another program
     /// has the file open to read or write it (its name would stay until that program closes
     /// it); while held, no other program opens it so. UNSUPPORTED where there is no such way.
