@@ -127,6 +127,15 @@ std::wstring final_path(HANDLE h) {
     return path;
 }
 
+/// The path of the file that handle h holds within its volume ("\\dir\\name"), or empty.
+std::wstring name_in_volume(HANDLE h) {
+    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 65536);
+    FILE_NAME_INFO* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!GetFileInformationByHandleEx(h, FileNameInfo, info, static_cast<DWORD>(buffer.size())))
+        return std::wstring();
+    return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+}
+
 /// The volume and index of the file that handle h holds, which tell one file from another;
 /// false when the system does not say.
 bool identity_of(HANDLE h, uint64_t& volume, uint64_t& index) {
@@ -500,8 +509,8 @@ class Win32Directory : public Directory {
           typed_(std::move(typed)),
           pattern_(std::move(pattern)),
           prefix_(std::move(prefix)),
-          reached_(final_path(held)) {
-        if (!reached_.empty() && reached_.back() != L'\\') reached_ += L'\\';
+          name_in_volume_(name_in_volume(held)) {
+        if (!name_in_volume_.empty() && name_in_volume_.back() != L'\\') name_in_volume_ += L'\\';
     }
     ~Win32Directory() override { CloseHandle(held_); }
 
@@ -743,19 +752,18 @@ class Win32Directory : public Directory {
     bool reaches_itself(const Found& f) {
         if (!running_under_wine() || f.entry.is_directory) return true;
         if (f.name.find(L'\xFFFD') != std::wstring::npos) return false;
-        const std::wstring path = prefix_ + f.name;
-        HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+        HANDLE h = CreateFileW((prefix_ + f.name).c_str(), FILE_READ_ATTRIBUTES,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING,
                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (h == INVALID_HANDLE_VALUE) return true;  // the run says why
-        BY_HANDLE_FILE_INFORMATION info;
-        const bool looked = GetFileInformationByHandle(h, &info) != 0;
-        const std::wstring reached = looked ? final_path(h) : std::wstring();
+        FILE_BASIC_INFO basic;
+        const bool looked = GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
+        const std::wstring reached = looked ? name_in_volume(h) : std::wstring();
         CloseHandle(h);
         // Wine gives names without their trailing dots and blanks.
-        return looked && (reached.empty() || reached_.empty() ||
-                          same_name(trimmed(reached), trimmed(reached_ + f.name)));
+        return looked && (reached.empty() || name_in_volume_.empty() ||
+                          same_name(trimmed(reached), trimmed(name_in_volume_ + f.name)));
     }
 
     /// The entry name opened to look at it, not through a link, every kind of sharing allowed.
@@ -774,9 +782,8 @@ class Win32Directory : public Directory {
     HANDLE held_;
     std::wstring typed_;  // the directory as typed, for the system's search
     std::string pattern_;
-    std::wstring prefix_;   // the directory's long path and separator
-    std::wstring reached_;  // the path that the handle reaches, as the system gives it, and a
-                            // separator
+    std::wstring prefix_;          // the directory's long path and separator
+    std::wstring name_in_volume_;  // the directory's path in its volume, and a separator
     std::vector<FindEntry> entries_;
     size_t at_ = 0;
     bool listed_ = false;

@@ -21,9 +21,12 @@ import tempfile
 import wine_support
 
 
-def racer(directory, count, seed, stop, created_log, deleted_log):
+def racer(directory, count, seed, stop, created_log, deleted_log, wait):
     rng = random.Random(seed)
     created, deleted = [], []
+    # Under Wine the program takes a second to start: the race begins with its first rename.
+    while wait and not stop.is_set() and not any(n.endswith(".bak") for n in os.listdir(directory)):
+        stop.wait(0.005)
     while not stop.is_set():
         i = rng.randrange(count)
         action = rng.random()
@@ -72,7 +75,7 @@ def main():
         stop = multiprocessing.Event()
         created_log, deleted_log = os.path.join(tmp, "created"), os.path.join(tmp, "deleted")
         other = multiprocessing.Process(target=racer, args=(directory, count, seed, stop,
-                                                            created_log, deleted_log))
+                                                            created_log, deleted_log, bool(a.wine)))
         other.start()
         env = {k: v for k, v in os.environ.items() if k in ("PATH", "HOME", "WINEPREFIX", "WINEDEBUG")}
         env["LC_ALL"] = "C"
