@@ -364,7 +364,8 @@ class RunReport : public BackupReport {
 
 /// The /DEBUG line of an entry that is passed over; false for an entry to back up.
 bool passed_over(const std::string& name, char kind, const RunOptions& options) {
-    if (kind == FILE_ENTRY || (kind == SPECIAL_FILE && !options.copy))
+    if (kind == FILE_ENTRY ||
+        (kind == SPECIAL_FILE && !options.copy && PLATFORM_RENAMES_SPECIAL_FILES))
         return false;  // renamed; a special file is never copied
     static const char* const why[] = {
         nullptr,

@@ -737,8 +737,7 @@ class Win32Directory : public Directory {
                 FindEntry& e = f.entry;
                 e.matched = matched.count(f.name) != 0;
                 if (e.matched != (pass == 0)) continue;
-                if (e.matched && e.reachable && (seen[f.name] > 1 || !reaches_itself(f)))
-                    e.reachable = false;
+                if (e.matched && e.reachable) e.reachable = seen[f.name] == 1 && reaches_itself(f);
                 entries_.push_back(std::move(e));
             }
         }
@@ -746,10 +745,10 @@ class Win32Directory : public Directory {
 
     /// Whether the entry's name reaches the entry itself. Under Wine: not for a name another
     /// system made that Windows cannot show (Wine shows bytes that are not UTF-8 as U+FFFD, and
-    /// reaches the entry by a name that holds other bytes), not for a symbolic link, which shows
-    /// as a file and whose name reaches its target, nor for a FIFO, socket or device, which
-    /// Wine opens but cannot look at.
-    bool reaches_itself(const Found& f) {
+    /// reaches the entry by a name that holds other bytes), nor for a symbolic link, which
+    /// shows as a file and whose name reaches its target. A FIFO, socket or device, which Wine
+    /// opens but cannot look at, is flagged special.
+    bool reaches_itself(Found& f) {
         if (!running_under_wine() || f.entry.is_directory) return true;
         if (f.name.find(L'\xFFFD') != std::wstring::npos) return false;
         HANDLE h = CreateFileW((prefix_ + f.name).c_str(), FILE_READ_ATTRIBUTES,
@@ -758,12 +757,12 @@ class Win32Directory : public Directory {
                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (h == INVALID_HANDLE_VALUE) return true;  // the run says why
         FILE_BASIC_INFO basic;
-        const bool looked = GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
-        const std::wstring reached = looked ? name_in_volume(h) : std::wstring();
+        f.entry.special = !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
+        const std::wstring reached = f.entry.special ? std::wstring() : name_in_volume(h);
         CloseHandle(h);
         // Wine gives names without their trailing dots and blanks.
-        return looked && (reached.empty() || name_in_volume_.empty() ||
-                          same_name(trimmed(reached), trimmed(name_in_volume_ + f.name)));
+        return reached.empty() || name_in_volume_.empty() ||
+               same_name(trimmed(reached), trimmed(name_in_volume_ + f.name));
     }
 
     /// The entry name opened to look at it, not through a link, every kind of sharing allowed.

@@ -20,6 +20,8 @@ constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = false;
 constexpr bool PLATFORM_CASE_INSENSITIVE = true;
 /// Keys come from the console even when standard output goes to a pipe.
 constexpr bool PLATFORM_KEYS_WITH_PIPED_OUTPUT = true;
+/// A FIFO, socket or device can be renamed (Wine, the one Windows that shows them, cannot).
+constexpr bool PLATFORM_RENAMES_SPECIAL_FILES = false;
 #else
 constexpr const char* PLATFORM_PROGRAM = "tavrix";
 constexpr char PLATFORM_SEPARATOR = '/';
@@ -27,4 +29,5 @@ constexpr bool PLATFORM_DRIVES = false;
 constexpr bool PLATFORM_SLASH_IN_FULL_PATHS = true;
 constexpr bool PLATFORM_CASE_INSENSITIVE = false;
 constexpr bool PLATFORM_KEYS_WITH_PIPED_OUTPUT = false;
+constexpr bool PLATFORM_RENAMES_SPECIAL_FILES = true;
 #endif
