@@ -126,10 +126,12 @@ RunPlan plan_run(const RunOptions& options) {
                                                plan.pattern.c_str() + plan.name_slot, plan.dir);
     if (!plan.dir) return plan;
     // The limit counts the path through which the entries are reached, where it is known.
-    const size_t reached = plan.dir->path_length();
-    const std::string dir_full = reached ? std::string() : directory_full_path(dir_typed.c_str());
-    if (reached) plan.dir_length = reached;
-    if (!dir_full.empty()) plan.dir_length = dir_full.size();
+    if (const size_t reached = plan.dir->path_length()) {
+        plan.dir_length = reached;
+    } else {
+        const std::string dir_full = directory_full_path(dir_typed.c_str());
+        if (!dir_full.empty()) plan.dir_length = dir_full.size();
+    }
     plan.listing = list_entries(*plan.dir);
     return plan;
 }
@@ -179,6 +181,11 @@ void say(const std::string& name, const char* result, const std::string& reason,
     } else {
         trace(name, what, more);
     }
+}
+
+/// The line of an entry passed over, and why.
+void say_passed_over(const std::string& name, const char* why) {
+    say(name, "passed over", why, ": passed over, ", why);
 }
 
 /// The words of an outcome that has words of its own; null for one whose reason tells it.
@@ -378,8 +385,7 @@ bool passed_over(const std::string& name, char kind, const RunOptions& options) 
         "left by an interrupted run",
     };
     const char* words = why[static_cast<unsigned char>(kind)];
-    if (options.debug || options.list_only)
-        say(name, "passed over", words, ": passed over, ", words);
+    if (options.debug || options.list_only) say_passed_over(name, words);
     return true;
 }
 
@@ -528,7 +534,7 @@ std::vector<Original> catalog(const RunPlan& plan, const RunOptions& options,
 void list_originals(const RunPlan& plan, const RunOptions& options, int& backups, int& files) {
     std::vector<PassedOver> passed;
     const std::vector<Original> originals = catalog(plan, options, passed);
-    for (const PassedOver& p : passed) say(p.name, "passed over", p.why, ": passed over, ", p.why);
+    for (const PassedOver& p : passed) say_passed_over(p.name, p.why);
     for (const Original& o : originals) {
         if (!json_lines) trace(o.name, o.exists ? "" : ": gone");
         for (size_t i = 0; i < o.backups.size(); ++i) {
@@ -613,8 +619,7 @@ RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cance
     const std::vector<Original> originals = catalog(plan, options, passed);
     const bool trace_all = options.debug || options.list_only;
     if (trace_all)
-        for (const PassedOver& p : passed)
-            say(p.name, "passed over", p.why, ": passed over, ", p.why);
+        for (const PassedOver& p : passed) say_passed_over(p.name, p.why);
     // Only a specification without wildcards names a file that must have a backup.
     const char* name_part = path_file_name(options.spec);
     const bool named = name_part && !std::strpbrk(name_part, "*?");

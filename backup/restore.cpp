@@ -22,6 +22,17 @@ void move_current(BackupPlace& place, const std::string& moved, const std::strin
     }
 }
 
+/// The entry source to the free name, never replacing: restored, or refused with the reason.
+void move_into(BackupPlace& place, const std::string& source, const std::string& name,
+               RestoreResult& r) {
+    EntryMove move(place.dir, place.signals, source.c_str());
+    if (move.to(name.c_str()) == StepResult::DONE) {
+        r.outcome = RestoreResult::RESTORED;
+    } else {
+        r.reason = move.reason().empty() ? "its name was taken meanwhile" : move.reason();
+    }
+}
+
 /// The entry source (the backup, or a named copy of it) into the name of original, which
 /// exists: exchanged where the system can, else after the current file was backed up.
 void into_existing(BackupPlace& place, const std::string& source, const Original& original,
@@ -52,12 +63,7 @@ void into_existing(BackupPlace& place, const std::string& source, const Original
         return;
     }
     r.current = current.backup;
-    EntryMove move(dir, place.signals, source.c_str());
-    if (move.to(original.name.c_str()) == StepResult::DONE) {
-        r.outcome = RestoreResult::RESTORED;
-    } else {
-        r.reason = move.reason().empty() ? "its name was taken meanwhile" : move.reason();
-    }
+    move_into(place, source, original.name, r);
 }
 
 /// With /COPY: a copy of the backup, flushed, takes the original's name; the backup stays.
@@ -122,12 +128,7 @@ RestoreResult restore_file(BackupPlace& place, const Original& original, uint64_
     } else if (original.exists) {
         into_existing(place, chosen->name, original, original_id, request, r);
     } else {
-        EntryMove move(place.dir, place.signals, chosen->name.c_str());
-        if (move.to(original.name.c_str()) == StepResult::DONE) {
-            r.outcome = RestoreResult::RESTORED;
-        } else {
-            r.reason = move.reason().empty() ? "its name was taken meanwhile" : move.reason();
-        }
+        move_into(place, chosen->name, original.name, r);
     }
     return r;
 }

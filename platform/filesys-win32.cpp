@@ -146,15 +146,27 @@ bool identity_of(HANDLE h, uint64_t& volume, uint64_t& index) {
     return true;
 }
 
+/// True when a and b are handles of one file; false too where the system does not say.
+bool one_file(HANDLE a, HANDLE b) {
+    uint64_t v1 = 0, i1 = 0, v2 = 0, i2 = 0;
+    return a != INVALID_HANDLE_VALUE && b != INVALID_HANDLE_VALUE && identity_of(a, v1, i1) &&
+           identity_of(b, v2, i2) && v1 == v2 && i1 == i2;
+}
+
+/// The entry at path opened to look at it, not through a link, every kind of sharing allowed.
+HANDLE open_to_look(const std::wstring& path) {
+    return CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 /// True when path reaches the file that the handle held holds.
 bool path_reaches(const std::wstring& path, HANDLE held) {
     HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    uint64_t v1 = 0, i1 = 0, v2 = 0, i2 = 0;
-    const bool same = identity_of(h, v1, i1) && identity_of(held, v2, i2) && v1 == v2 && i1 == i2;
-    CloseHandle(h);
+    const bool same = one_file(h, held);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     return same;
 }
 
@@ -539,7 +551,7 @@ class Win32Directory : public Directory {
     /// The times as FileBasicInfo gives them (the change time too), the size as
     /// FileStandardInfo does.
     FsResult look(const char* name, EntryInfo& info) override {
-        HANDLE h = open_attributes(name);
+        HANDLE h = open_to_look(at(name));
         if (h == INVALID_HANDLE_VALUE) return failed(FsOp::LOOK);
         FILE_BASIC_INFO basic;
         FILE_STANDARD_INFO standard;
@@ -600,10 +612,8 @@ class Win32Directory : public Directory {
     bool is_listed(const char*, uint64_t) override { return false; }
 
     bool same_file(const char* a, const char* b) override {
-        HANDLE x = open_attributes(a), y = open_attributes(b);
-        uint64_t v1 = 0, i1 = 0, v2 = 0, i2 = 0;
-        const bool same = x != INVALID_HANDLE_VALUE && y != INVALID_HANDLE_VALUE &&
-                          identity_of(x, v1, i1) && identity_of(y, v2, i2) && v1 == v2 && i1 == i2;
+        HANDLE x = open_to_look(at(a)), y = open_to_look(at(b));
+        const bool same = one_file(x, y);
         if (x != INVALID_HANDLE_VALUE) CloseHandle(x);
         if (y != INVALID_HANDLE_VALUE) CloseHandle(y);
         return same;
@@ -751,10 +761,7 @@ class Win32Directory : public Directory {
     bool reaches_itself(Found& f) {
         if (!running_under_wine() || f.entry.is_directory) return true;
         if (f.name.find(L'\xFFFD') != std::wstring::npos) return false;
-        HANDLE h = CreateFileW((prefix_ + f.name).c_str(), FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        HANDLE h = open_to_look(prefix_ + f.name);
         if (h == INVALID_HANDLE_VALUE) return true;  // the run says why
         FILE_BASIC_INFO basic;
         f.entry.special = !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
@@ -763,14 +770,6 @@ class Win32Directory : public Directory {
         // Wine gives names without their trailing dots and blanks.
         return reached.empty() || name_in_volume_.empty() ||
                same_name(trimmed(reached), trimmed(name_in_volume_ + f.name));
-    }
-
-    /// The entry name opened to look at it, not through a link, every kind of sharing allowed.
-    HANDLE open_attributes(const char* name) const {
-        return CreateFileW(at(name).c_str(), FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                           nullptr);
     }
 
     /// The entry name's long path, in UTF-16: reached exactly, and past MAX_PATH characters.
