@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -328,7 +329,8 @@ bool failed(BackupOutcome outcome) {
 struct RunCount {
     int done = 0;
     int failed = 0;
-    int not_removed = 0;  // backups beyond /KEEP's count that could not be removed
+    int not_removed = 0;    // backups beyond /KEEP's count that could not be removed
+    int not_looked_at = 0;  // entries that could not be looked at
 };
 
 /// The /DEBUG line of each file, and the counts; on a terminal, while copies of some size wait
@@ -341,6 +343,8 @@ class RunReport : public BackupReport {
         if (r.outcome == BackupOutcome::DONE) {
             ++count.done;
             backed_up.push_back(index);
+            touched.insert(r.backup);
+            if (!options_.copy) touched.insert(listing_.names[index]);
         }
         if (failed(r.outcome)) ++count.failed;
         if (options_.debug || options_.list_only)
@@ -359,6 +363,7 @@ class RunReport : public BackupReport {
     }
     RunCount count;
     std::vector<size_t> backed_up;  // the listing's indexes of the files backed up
+    std::set<std::string> touched;  // the names this run gave, and those it renamed away
 
    private:
     /// Less data than this is on the disk at once: no row to show.
@@ -369,22 +374,28 @@ class RunReport : public BackupReport {
     std::string shown_;  // the row shown, while it is
 };
 
+/// Why the listing passes an entry of kind over, in the words of every mode; null for a
+/// file, or for a name the pattern did not match.
+const char* passed_words(char kind) {
+    static const char* const why[] = {
+        nullptr,
+        nullptr,
+        PASSED_DIRECTORY,
+        "its name holds a backslash",
+        "the code page cannot hold its name",
+        PASSED_UNREACHABLE,
+        PASSED_SPECIAL,
+        "left by an interrupted run",
+    };
+    return why[static_cast<unsigned char>(kind)];
+}
+
 /// The /DEBUG line of an entry that is passed over; false for an entry to back up.
 bool passed_over(const std::string& name, char kind, const RunOptions& options) {
     if (kind == FILE_ENTRY ||
         (kind == SPECIAL_FILE && !options.copy && PLATFORM_RENAMES_SPECIAL_FILES))
         return false;  // renamed; a special file is never copied
-    static const char* const why[] = {
-        nullptr,
-        nullptr,
-        "a directory",
-        "its name holds a backslash",
-        "the code page cannot hold its name",
-        "Windows cannot reach it by its name",
-        "a FIFO, socket or device",
-        "left by an interrupted run",
-    };
-    const char* words = why[static_cast<unsigned char>(kind)];
+    const char* words = passed_words(kind);
     if (options.debug || options.list_only) say_passed_over(name, words);
     return true;
 }
@@ -408,36 +419,86 @@ void trace_directory(const char* what, const FsResult& r) {
     if (!r.ok() && !r.words.empty()) directory_line(what, r.words);
 }
 
-/// /KEEP: after the backups of the files at indexes, each file's backups beyond the newest
-/// options.keep are removed (with /L, listed), once the new names are on the disk.
-void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<size_t>& indexes,
-                 RunCount& count) {
+/// The originals of the listing and their backups, each looked at. The entries the listing
+/// passes over are passed over here too, with the same words.
+std::vector<Original> catalog(const RunPlan& plan, const RunOptions& options,
+                              std::vector<PassedOver>& passed) {
+    const Listing& listing = plan.listing;
+    std::vector<CatalogEntry> entries(listing.names.size());
+    for (size_t i = 0; i < listing.names.size(); ++i) {
+        // The listing's own "." and ".." are no entries to tell of.
+        const std::string& name = listing.names[i];
+        const bool own = name == "." || name == "..";
+        entries[i].name = name;
+        entries[i].matched = !own && listing.kind[i] != NOT_MATCHED;
+        entries[i].passed = own ? nullptr : passed_words(listing.kind[i]);
+    }
+    return gather_originals(*plan.dir, entries, options.format, options.hex, passed);
+}
+
+/// /KEEP: after the backups of the files at indexes, each file's backups as listed beyond the
+/// newest options.keep are removed (with /L, listed), once the new names are on the disk. A
+/// name this run gave or renamed away is never removed, and a backup goes only while a look
+/// shows that its name still holds the file listed.
+void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<Original>& listed,
+                 const RunReport& report, RunCount& count) {
     Directory& dir = *plan.dir;
     const bool trace_all = options.debug || options.list_only;
+    std::map<std::string, const Original*> by_name;
+    for (const Original& o : listed) by_name[o.name] = &o;
+    std::vector<BackupEntry> going;
+    for (size_t i : report.backed_up) {
+        const auto found = by_name.find(plan.listing.names[i]);
+        if (found == by_name.end()) continue;
+        std::vector<BackupEntry> older;
+        for (const BackupEntry& b : found->second->backups) {
+            if (!report.touched.count(b.name)) older.push_back(b);
+        }
+        for (const BackupEntry& b : beyond_newest(older, options.keep)) going.push_back(b);
+    }
+    if (going.empty()) return;
     if (!options.list_only) {
         const FsResult flushed = dir.flush_directory();
         if (!flushed.ok()) {  // the new names may not be on the disk: no backup goes
             if (trace_all) trace_directory("flushed, and no backup was removed", flushed);
+            count.not_removed += static_cast<int>(going.size());
             return;
         }
     }
-    const BackupIndex index = index_backups(plan.listing.names, options.format, options.hex);
-    for (size_t i : indexes) {
-        for (const BackupEntry& b :
-             beyond_newest(dir, index, plan.listing.names[i], options.keep)) {
-            if (options.list_only) {
+    for (const BackupEntry& b : going) {
+        std::string why;
+        if (options.list_only) {
+            const FsResult foreseen = dir.foresee_refusal(b.name.c_str(), false);
+            if (foreseen.ok()) {
                 say(b.name, "would remove", "", ": would be removed");
                 continue;
             }
-            const FsResult removed = dir.remove(b.name.c_str());
-            if (!removed.ok()) ++count.not_removed;
-            if (trace_all && removed.ok()) say(b.name, "removed", "", ": removed");
-            if (trace_all && !removed.ok()) {
-                say(b.name, "refused", "the removal was refused: " + removed.words,
-                    ": not removed, the removal was refused: ", removed.words);
-            }
+            ++count.not_removed;
+            why = step_failed("the removal would be refused", foreseen);
+            say(b.name, "would be refused", why, ": would not be removed, ", why);
+            continue;
         }
+        const Removal removed = remove_listed(dir, b, why);
+        if (removed == Removal::REFUSED) ++count.not_removed;
+        if (!trace_all) continue;
+        if (removed == Removal::REMOVED) say(b.name, "removed", "", ": removed");
+        if (removed == Removal::GONE) say(b.name, "gone", "", ": gone meanwhile");
+        if (removed == Removal::REFUSED) say(b.name, "refused", why, ": not removed, ", why);
     }
+}
+
+/// The entries a catalog passed over, told with /DEBUG (those the listing matched alone when
+/// matched_told, as a backup run has told them); returns the count that could not be looked
+/// at.
+int tell_passed(const RunPlan& plan, const std::vector<PassedOver>& passed, bool trace_all,
+                bool matched_told) {
+    int failed = 0;
+    for (const PassedOver& p : passed) {
+        if (p.failed) ++failed;
+        if (trace_all && (p.failed || !matched_told || !plan.dir->matches(p.name.c_str())))
+            say_passed_over(p.name, p.why.c_str());
+    }
+    return failed;
 }
 
 /// Backs up the files of the plan, each to its first free backup name, and counts them.
@@ -460,6 +521,13 @@ RunCount rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled)
     DirectoryView view(listing.names, PLATFORM_CASE_INSENSITIVE ? plan.dir.get() : nullptr);
     const bool show_progress = options.verbose && terminal().output_is_terminal();
     RunReport report(listing, options, show_progress);
+    // What /KEEP may remove is what the listing held, looked at before any name changes.
+    std::vector<Original> listed;
+    if (options.keep > 0) {
+        std::vector<PassedOver> passed;
+        listed = catalog(plan, options, passed);
+        report.count.not_removed += tell_passed(plan, passed, trace_all, true);
+    }
     FsResult flushed;
     {
         BackupBatch batch(BackupPlace{*plan.dir, signals(), plan.dir_length, &view}, request,
@@ -477,7 +545,7 @@ RunCount rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled)
     }
     if (trace_all) trace_directory("flushed", flushed);
     if (options.keep > 0 && !cancelled && !report.backed_up.empty())
-        keep_newest(plan, options, report.backed_up, report.count);
+        keep_newest(plan, options, listed, report, report.count);
     if (trace_all && !listing.error.empty() && !cancelled)
         directory_line("read to its end", listing.error);
     return report.count;
@@ -510,31 +578,14 @@ std::string utc_time(int64_t ns) {
     return text;
 }
 
-/// The originals of the listing and their backups, of the names this platform can reach by
-/// name: a name holding a backslash, one the code page cannot hold, one Windows cannot reach
-/// and one left by an interrupted run are neither original nor backup.
-std::vector<Original> catalog(const RunPlan& plan, const RunOptions& options,
-                              std::vector<PassedOver>& passed) {
-    const Listing& listing = plan.listing;
-    std::vector<std::string> names;
-    std::vector<bool> matched;
-    for (size_t i = 0; i < listing.names.size(); ++i) {
-        const char kind = listing.kind[i];
-        if (kind != NOT_MATCHED && kind != FILE_ENTRY && kind != DIRECTORY_ENTRY &&
-            kind != SPECIAL_FILE)
-            continue;
-        names.push_back(listing.names[i]);
-        matched.push_back(kind != NOT_MATCHED);
-    }
-    return gather_originals(*plan.dir, names, matched, options.format, options.hex, passed);
-}
-
 /// /LIST: each original, or that it is gone, and its backups, newest first, with size and
-/// times; returns the count of backups and of originals. Changes nothing.
-void list_originals(const RunPlan& plan, const RunOptions& options, int& backups, int& files) {
+/// times; returns the count of backups and of originals, and of the names that could not be
+/// looked at. Changes nothing.
+void list_originals(const RunPlan& plan, const RunOptions& options, int& backups, int& files,
+                    RunCount& count) {
     std::vector<PassedOver> passed;
     const std::vector<Original> originals = catalog(plan, options, passed);
-    for (const PassedOver& p : passed) say_passed_over(p.name, p.why);
+    count.not_looked_at += tell_passed(plan, passed, true, false);
     for (const Original& o : originals) {
         if (!json_lines) trace(o.name, o.exists ? "" : ": gone");
         for (size_t i = 0; i < o.backups.size(); ++i) {
@@ -558,25 +609,28 @@ void list_originals(const RunPlan& plan, const RunOptions& options, int& backups
     }
 }
 
-/// /LIST's run: the announcement, the lists, the summary; status 0.
-int list_run(const RunPlan& plan, const RunOptions& options) {
+/// /LIST's run: the announcement, the lists, the summary.
+RunCount list_run(const RunPlan& plan, const RunOptions& options) {
     if (options.verbose)
         console_printf(" \xFE Listing \"%s\"\n", console_safe(plan.pattern.c_str()).c_str());
     int backups = 0, files = 0;
-    if (plan.dir) list_originals(plan, options, backups, files);
+    RunCount count;
+    if (plan.dir) list_originals(plan, options, backups, files, count);
     if (!plan.dir) trace_directory("opened", plan.opened);
+    if (!plan.listing.error.empty()) directory_line("read to its end", plan.listing.error);
     if (options.verbose) console_printf("\t\t%i backup(s) of %i file(s)\n", backups, files);
-    return 0;
+    return count;
 }
 
 /// The /DEBUG line of one restore.
 void trace_restore(const std::string& name, const RestoreResult& r, const RunOptions& options) {
     if (json_lines) {
         static const char* const results[] = {"restored", "no backup", "refused", "cancelled"};
-        const bool would = options.list_only && r.outcome == RestoreResult::RESTORED;
+        static const char* const would[] = {"would restore", "no backup", "would be refused",
+                                            "cancelled"};
         JsonLine line;
         line.text("name", name).text("backup", r.from);
-        line.text("result", would ? "would restore" : results[r.outcome])
+        line.text("result", (options.list_only ? would : results)[r.outcome])
             .text("current", r.current);
         line.text("reason", r.reason).text("note", r.note).write();
         return;
@@ -601,41 +655,65 @@ void trace_restore(const std::string& name, const RestoreResult& r, const RunOpt
             trace(name, ": not restored, cancelled");
             break;
         case RestoreResult::REFUSED:
-            trace(name, ": not restored, ", r.reason + current);
+            trace(name, options.list_only ? ": would not be restored, " : ": not restored, ",
+                  r.reason + current);
             break;
     }
 }
 
+/// The name of another original of originals of which o's name is a backup, or null.
+const std::string* backup_of_another(const Original& o, const std::vector<Original>& originals,
+                                     const RunOptions& options) {
+    std::string of;
+    int number = 0;
+    if (!parse_backup_name(o.name, options.format, options.hex, of, number)) return nullptr;
+    for (const Original& other : originals) {
+        if (other.name == of) return &other.name;
+    }
+    return nullptr;
+}
+
 /// /RESTORE: each original's newest backup (or the one numbered options.restore_at) back
-/// under its name; Esc between files. Counts the files restored and those that could not be.
+/// under its name; Esc between files. Counts the files restored and those that could not be:
+/// a file named without wildcards that is not restored is one.
 RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cancelled) {
     RunCount count;
-    const Listing& listing = plan.listing;
-    std::map<std::string, uint64_t> ids;
-    for (size_t i = 0; i < listing.names.size(); ++i) {
-        if (listing.kind[i] == FILE_ENTRY) ids[listing.names[i]] = listing.ids[i];
-    }
-    std::vector<PassedOver> passed;
-    const std::vector<Original> originals = catalog(plan, options, passed);
     const bool trace_all = options.debug || options.list_only;
-    if (trace_all)
-        for (const PassedOver& p : passed) say_passed_over(p.name, p.why);
     // Only a specification without wildcards names a file that must have a backup.
     const char* name_part = path_file_name(options.spec);
-    const bool named = name_part && !std::strpbrk(name_part, "*?");
+    const bool named = name_part && *name_part && !std::strpbrk(name_part, "*?");
+    std::vector<Original> originals;
+    if (plan.dir) {
+        std::vector<PassedOver> passed;
+        originals = catalog(plan, options, passed);
+        count.not_looked_at += tell_passed(plan, passed, trace_all, false);
+    }
     BackupRequest request;
     request.format = options.format;
     request.hex = options.hex;
     request.copy = options.copy;
-    request.dry_run = options.list_only;
-    BackupPlace place{*plan.dir, signals(), plan.dir_length, nullptr};
+    request.dry_run = request.foresee = options.list_only;
     const bool show_progress = options.verbose && terminal().output_is_terminal();
+    bool tried = false;  // a restore of some original was tried
     for (const Original& o : originals) {
         cancelled = cancel_requested();
         if (cancelled) break;
-        CopyProgress progress(o.name, show_progress);
-        const RestoreResult r = restore_file(place, o, ids.count(o.name) ? ids[o.name] : 0,
-                                             options.restore_at, request, progress);
+        // Its name is one the restore of the other moves: restoring both would do one.
+        if (const std::string* other = backup_of_another(o, originals, options)) {
+            if (trace_all)
+                say_passed_over(o.name,
+                                ("a backup of " + *other + ", which this run restores").c_str());
+            continue;
+        }
+        tried = true;
+        RestoreResult r;
+        if (o.incomplete) {
+            r.reason = "a backup of it could not be looked at";
+        } else {
+            BackupPlace place{*plan.dir, signals(), plan.dir_length, nullptr};
+            CopyProgress progress(o.name, show_progress);
+            r = restore_file(place, o, options.restore_at, request, progress);
+        }
         if (r.outcome == RestoreResult::RESTORED) ++count.done;
         if (r.outcome == RestoreResult::REFUSED ||
             (r.outcome == RestoreResult::NO_BACKUP && (named || options.restore_at >= 0)))
@@ -646,7 +724,59 @@ RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cance
             break;
         }
     }
+    if (named && !tried && !cancelled) {  // nothing of that name, or nothing it could be
+        ++count.failed;
+        // A name that is there was passed over, and told so.
+        const bool there = plan.dir && plan.dir->type_of(name_part) != EntryType::MISSING;
+        RestoreResult none;
+        none.outcome = RestoreResult::NO_BACKUP;
+        if (trace_all && !there) trace_restore(name_part, none, options);
+    } else if (named && count.done == 0 && count.failed == 0 && !cancelled) {
+        ++count.failed;
+    }
+    if (trace_all && plan.dir && !plan.listing.error.empty() && !cancelled)
+        directory_line("read to its end", plan.listing.error);
+    if (trace_all && !plan.dir) trace_directory("opened", plan.opened);
     return count;
+}
+
+/// Why the directory could not be opened or read to its end; empty when it was, or when it
+/// does not exist (nothing matched).
+std::string directory_failure(const RunPlan& plan) {
+    if (!plan.dir && !plan.opened.ok() && plan.opened.status != FsStatus::MISSING)
+        return "opened: " + plan.opened.words;
+    if (!plan.listing.error.empty()) return "read to its end: " + plan.listing.error;
+    return std::string();
+}
+
+/// Tells on standard error, whatever the switches, so that a script sees it too, what could
+/// not be done; returns the exit status.
+int run_status(const RunPlan& plan, const RunCount& count, const RunOptions& options) {
+    const bool dry = options.list_only;
+    const std::string directory = directory_failure(plan);
+    if (!directory.empty())
+        console_error("Tavrix: the directory could not be %s\n",
+                      console_safe_error(directory.c_str()).c_str());
+    const char* action = options.restore ? "restored" : "backed up";
+    if (count.failed > 0) {
+        console_error(dry ? "Tavrix: %i file(s) would not be %s; /L tells why\n"
+                          : "Tavrix: %i file(s) could not be %s; /DEBUG tells why\n",
+                      count.failed, action);
+    }
+    if (count.not_removed > 0) {
+        console_error(dry ? "Tavrix: %i backup(s) would not be removed; /L tells why\n"
+                          : "Tavrix: %i backup(s) could not be removed; /DEBUG tells why\n",
+                      count.not_removed);
+    }
+    if (count.not_looked_at > 0)
+        console_error("Tavrix: %i name(s) could not be looked at; %s tells why\n",
+                      count.not_looked_at,
+                      options.list_backups ? "/LIST"
+                      : dry                ? "/L"
+                                           : "/DEBUG");
+    const bool failed =
+        !directory.empty() || count.failed > 0 || count.not_removed > 0 || count.not_looked_at > 0;
+    return failed ? RUN_FAILED : 0;
 }
 
 }  // namespace
@@ -660,7 +790,7 @@ int run_backup(const RunOptions& given) {
         options.verbose = false;
     }
     RunPlan plan = plan_run(options);
-    if (options.list_backups) return list_run(plan, options);
+    if (options.list_backups) return run_status(plan, list_run(plan, options), options);
     // What the run does, or, with /L, would do.
     const bool dry = options.list_only;
     const char* verb = options.restore ? (dry ? "Would restore" : "Restoring")
@@ -670,10 +800,8 @@ int run_backup(const RunOptions& given) {
         console_printf(" \xFE %s \"%s\"\n", verb, console_safe(plan.pattern.c_str()).c_str());
     bool cancelled = false;
     RunCount count;
-    if (options.restore && plan.dir) {
+    if (options.restore) {
         count = restore_originals(plan, options, cancelled);
-    } else if (options.restore) {
-        if (options.debug || dry) trace_directory("opened", plan.opened);
     } else {
         count = rename_files(plan, options, cancelled);
     }
@@ -688,17 +816,7 @@ int run_backup(const RunOptions& given) {
     const char* done = options.restore ? "restored" : options.copy ? "copied" : "renamed";
     if (options.verbose)
         console_printf("\t\t%i file(s) %s%s\n", count.done, dry ? "would be " : "", done);
-    // Told on standard error whatever the switches, so that a script sees it too.
-    const char* action = options.restore ? "restored" : "backed up";
-    if (count.failed > 0) {
-        console_error(dry ? "Tavrix: %i file(s) would not be %s; /L tells why\n"
-                          : "Tavrix: %i file(s) could not be %s; /DEBUG tells why\n",
-                      count.failed, action);
-    }
-    if (count.not_removed > 0)
-        console_error("Tavrix: %i backup(s) could not be removed; /DEBUG tells why\n",
-                      count.not_removed);
-    return count.failed > 0 || count.not_removed > 0 ? RUN_FAILED : 0;
+    return run_status(plan, count, options);
 }
 
 namespace {

@@ -363,11 +363,10 @@ TEST(Catalog, ExactShapesOnlyAndNewestByTime) {
     std::unique_ptr<Directory> d;
     file_system().open_directory("/d", "*.doc", d);
     const std::vector<std::string> names = names_in(fs);
-    std::vector<bool> matched;
-    for (const std::string& n : names) matched.push_back(reference_match("*.doc", n));
+    std::vector<CatalogEntry> entries;
+    for (const std::string& n : names) entries.push_back({n, reference_match("*.doc", n)});
     std::vector<PassedOver> passed;
-    const std::vector<Original> got =
-        gather_originals(*d, names, matched, FORMAT_BAK, false, passed);
+    const std::vector<Original> got = gather_originals(*d, entries, FORMAT_BAK, false, passed);
     ASSERT_EQ(2u, got.size());
     EXPECT_EQ("gone.doc", got[0].name);
     EXPECT_FALSE(got[0].exists);

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
+
+#include "backup/steps.h"
 
 namespace {
 
@@ -55,77 +58,110 @@ bool parse_backup_name(const std::string& name, BackupFormat format, bool hex,
     return !is_private_name(original.c_str());
 }
 
-std::vector<Original> gather_originals(Directory& dir, const std::vector<std::string>& names,
-                                       const std::vector<bool>& matched, BackupFormat format,
-                                       bool hex, std::vector<PassedOver>& passed) {
+const char* passed_over_as(const EntryInfo& info) {
+    if (info.type == EntryType::DIRECTORY) return PASSED_DIRECTORY;
+    if (!regular(info.type)) return PASSED_SPECIAL;
+    return info.reachable ? nullptr : PASSED_UNREACHABLE;
+}
+
+void sort_newest_first(std::vector<BackupEntry>& backups) {
+    std::sort(backups.begin(), backups.end(),
+              [](const BackupEntry& a, const BackupEntry& b) { return newer(b, a); });
+}
+
+namespace {
+
+/// Looks at name: true with info for a file or link its name reaches. A name gone meanwhile
+/// is false and untold; anything else goes to passed, as what it is or as a failed look.
+bool usable(Directory& dir, const std::string& name, EntryInfo& info,
+            std::vector<PassedOver>& passed, bool& missing) {
+    const FsResult looked = dir.look(name.c_str(), info);
+    missing = false;
+    if (!looked.ok()) {
+        missing = dir.type_of(name.c_str()) == EntryType::MISSING;
+        if (!missing)
+            passed.push_back({name, step_failed("it could not be looked at", looked), true});
+        return false;
+    }
+    const char* why = passed_over_as(info);
+    if (why) passed.push_back({name, why});
+    return !why;
+}
+
+}  // namespace
+
+std::vector<Original> gather_originals(Directory& dir, const std::vector<CatalogEntry>& entries,
+                                       BackupFormat format, bool hex,
+                                       std::vector<PassedOver>& passed) {
     std::map<std::string, Original> found;  // in the order of their names
+    std::set<std::string> passed_names;     // matched names the listing passes over
+    for (const CatalogEntry& e : entries) {
+        if (e.matched && e.passed) {
+            passed.push_back({e.name, e.passed});
+            passed_names.insert(e.name);
+        }
+    }
     auto original = [&](const std::string& name) -> Original& {
         Original& o = found[name];
         o.name = name;
         return o;
     };
-    for (size_t i = 0; i < names.size(); ++i) {
-        const std::string& name = names[i];
+    for (const CatalogEntry& e : entries) {
+        const std::string& name = e.name;
         std::string of;
         int number = 0;
-        if (name == "." || name == ".." || is_private_name(name.c_str())) continue;
-        if (parse_backup_name(name, format, hex, of, number) && dir.matches(of.c_str())) {
+        if (e.passed || name == "." || name == ".." || is_private_name(name.c_str())) continue;
+        if (parse_backup_name(name, format, hex, of, number) && dir.matches(of.c_str()) &&
+            !passed_names.count(of)) {
             BackupEntry b;
             b.name = name;
             b.number = number;
-            if (!dir.look(name.c_str(), b.info).ok()) continue;  // gone meanwhile
-            if (regular(b.info.type)) {
+            bool missing = false;
+            if (usable(dir, name, b.info, passed, missing)) {
                 original(of).backups.push_back(b);
-            } else {
-                passed.push_back({name, "a directory or special file"});
+            } else if (!missing && !passed.empty() && passed.back().failed) {
+                original(of).incomplete = true;
             }
-        } else if (matched[i]) {
+        } else if (e.matched) {
             original(name);
         }
     }
     std::vector<Original> originals;
     for (auto& entry : found) {
-        const std::string& name = entry.first;
         Original& o = entry.second;
-        EntryInfo info;
-        o.exists = dir.look(name.c_str(), info).ok();
-        if (o.exists && !regular(info.type)) {
-            passed.push_back({name, "a directory or special file"});
-            continue;
-        }
+        bool missing = false;
+        o.exists = usable(dir, o.name, o.info, passed, missing);
+        if (!o.exists && !missing) continue;  // passed over, or not looked at: told
         if (!o.exists && o.backups.empty()) continue;
-        std::sort(o.backups.begin(), o.backups.end(),
-                  [](const BackupEntry& a, const BackupEntry& b) { return newer(b, a); });
+        sort_newest_first(o.backups);
         originals.push_back(std::move(o));
     }
     return originals;
 }
 
-BackupIndex index_backups(const std::vector<std::string>& names, BackupFormat format, bool hex) {
-    BackupIndex index;
-    for (const std::string& name : names) {
-        std::string of;
-        BackupEntry b;
-        if (!parse_backup_name(name, format, hex, of, b.number)) continue;
-        b.name = name;
-        index[of].push_back(b);
-    }
-    return index;
+std::vector<BackupEntry> beyond_newest(std::vector<BackupEntry> backups, int keep) {
+    // The backup just made is the newest: keep - 1 of the others stay.
+    const size_t stay = keep > 0 ? static_cast<size_t>(keep - 1) : backups.size();
+    backups.erase(backups.begin(),
+                  backups.begin() + static_cast<std::ptrdiff_t>(std::min(stay, backups.size())));
+    return backups;
 }
 
-std::vector<BackupEntry> beyond_newest(Directory& dir, const BackupIndex& index,
-                                       const std::string& original, int keep) {
-    std::vector<BackupEntry> older;
-    const auto found = index.find(original);
-    if (found == index.end()) return older;
-    for (BackupEntry b : found->second) {
-        if (dir.look(b.name.c_str(), b.info).ok() && regular(b.info.type)) older.push_back(b);
+Removal remove_listed(Directory& dir, const BackupEntry& b, std::string& why) {
+    EntryInfo now;
+    const FsResult looked = dir.look(b.name.c_str(), now);
+    if (!looked.ok()) {
+        if (dir.type_of(b.name.c_str()) == EntryType::MISSING) return Removal::GONE;
+        why = step_failed("it could not be looked at", looked);
+        return Removal::REFUSED;
     }
-    std::sort(older.begin(), older.end(),
-              [](const BackupEntry& a, const BackupEntry& b) { return newer(b, a); });
-    // The backup just made is the newest: keep - 1 of the others stay.
-    const size_t stay = keep > 0 ? static_cast<size_t>(keep - 1) : older.size();
-    older.erase(older.begin(),
-                older.begin() + static_cast<std::ptrdiff_t>(std::min(stay, older.size())));
-    return older;
+    if (now.id != b.info.id || now.type != b.info.type || now.changed != b.info.changed ||
+        !now.reachable) {
+        why = "its name holds another file than the one listed";
+        return Removal::REFUSED;
+    }
+    const FsResult removed = remove_and_look(dir, b.name.c_str());
+    if (removed.ok()) return Removal::REMOVED;
+    why = step_failed("the removal was refused", removed);
+    return Removal::REFUSED;
 }

@@ -27,30 +27,59 @@ struct BackupEntry {
 struct Original {
     std::string name;
     bool exists = false;  // whether the file is there under its own name
+    EntryInfo info;       // what a look at it found, when it exists
     std::vector<BackupEntry> backups;
+    bool incomplete = false;  // a backup of it could not be looked at
 };
 
-/// A name of the listing passed over, and why ("a directory or special file").
+/// The words of an entry passed over in every mode, as the listing or a look tells it.
+constexpr const char* PASSED_DIRECTORY = "a directory";
+constexpr const char* PASSED_SPECIAL = "a FIFO, socket or device";
+constexpr const char* PASSED_UNREACHABLE = "Windows cannot reach it by its name";
+
+/// Why an entry that a look found so is neither original nor backup; null for a file or link
+/// that its name reaches.
+const char* passed_over_as(const EntryInfo& info);
+
+/// A name passed over, and why; failed when it could not be looked at (why then says so).
 struct PassedOver {
     std::string name;
-    const char* why;
+    std::string why;
+    bool failed = false;
 };
 
-/// The originals, in the order of their names, that the pattern of dir names among names (every
-/// entry of the directory, matched[i] set for the entries that the listing matched): the files that
-/// match and are no backup of another such original, and the originals that the backups imply,
-/// whether or not they still exist. Private names of this program are never originals; a backup or
-/// original that is a directory or a special file goes to passed.
-std::vector<Original> gather_originals(Directory& dir, const std::vector<std::string>& names,
-                                       const std::vector<bool>& matched, BackupFormat format,
-                                       bool hex, std::vector<PassedOver>& passed);
+/// One entry of a listing as the catalog takes it: whether the pattern matched it, and why
+/// the listing passes it over (null for a file to work on; for a name it did not match, the
+/// look decides).
+struct CatalogEntry {
+    std::string name;
+    bool matched = false;
+    const char* passed = nullptr;
+};
 
-/// The names among names that are backups of each original, in the shape of format and hex.
-using BackupIndex = std::map<std::string, std::vector<BackupEntry>>;
-BackupIndex index_backups(const std::vector<std::string>& names, BackupFormat format, bool hex);
+/// The originals, in the order of their names, that the pattern of dir names among entries
+/// (every entry of the directory): the files that match and are no backup of another such
+/// original, and the originals that the backups imply, whether or not they still exist, each
+/// looked at. A matched entry that the listing passes over is told in passed, and is neither
+/// original nor backup; so is a backup or original that a look finds to be something else
+/// than a file or link its name reaches, and one that cannot be looked at (failed). Private
+/// names of this program are never originals.
+std::vector<Original> gather_originals(Directory& dir, const std::vector<CatalogEntry>& entries,
+                                       BackupFormat format, bool hex,
+                                       std::vector<PassedOver>& passed);
 
-/// The backups of original in index beyond its keep newest, the backup made just now (which
-/// index does not hold) counted as the newest: those that are regular files or links as dir
-/// shows them now, oldest last. Each is a name that is exactly a backup of original.
-std::vector<BackupEntry> beyond_newest(Directory& dir, const BackupIndex& index,
-                                       const std::string& original, int keep);
+/// Of backups, newest first, those beyond the keep newest, the backup made just now counted
+/// as the newest.
+std::vector<BackupEntry> beyond_newest(std::vector<BackupEntry> backups, int keep);
+
+/// Sorts backups newest first.
+void sort_newest_first(std::vector<BackupEntry>& backups);
+
+/// How the removal of a listed backup ended. REFUSED: its name no longer holds the file
+/// listed, it could not be looked at, or the system refused.
+enum class Removal { REMOVED, GONE, REFUSED };
+
+/// Removes the backup b, as a look found it when it was listed, only while a look shows that
+/// its name still holds that file; judged by the directory afterwards (gone is removed,
+/// whatever the answer). why tells a refusal.
+Removal remove_listed(Directory& dir, const BackupEntry& b, std::string& why);

@@ -163,7 +163,7 @@ FsResult name_private_copy(Directory& dir, const std::string& hidden, const char
     FsResult r = dir.rename_noreplace(hidden.c_str(), backup);
     if (r.status == FsStatus::UNSUPPORTED) {
         r = dir.link(hidden.c_str(), backup);
-        if (r.status == FsStatus::FAILED && dir.same_file(hidden.c_str(), backup)) {
+        if (!r.ok() && dir.same_file(hidden.c_str(), backup)) {
             note = "linked, though the system answered: " + r.words;
             r = FsResult();
         }
@@ -195,7 +195,7 @@ StepResult name_copy(Directory& dir, Signals& signals, PreparedCopy& made, const
             r = name_private_copy(dir, hidden, backup, note);
         } else {
             r = made.copy->link_unnamed(backup);
-            if (r.status == FsStatus::FAILED && made.copy->is(backup)) {
+            if (!r.ok() && made.copy->is(backup)) {
                 note = "named, though the system answered: " + r.words;
                 r = FsResult();
             }

@@ -38,15 +38,20 @@ StepResult EntryMove::to(const char* backup) {
 
 StepResult EntryMove::in_one_call(const char* backup) {
     const FsResult r = dir_.rename_noreplace(name_.c_str(), backup);
-    if (r.status == FsStatus::TAKEN) return StepResult::TAKEN;
+    // Taken, unless the rename was made all the same: the entry's name is free and the backup
+    // name is the file the listing gave.
+    if (r.status == FsStatus::TAKEN &&
+        (dir_.type_of(name_.c_str()) != EntryType::MISSING || !dir_.is_listed(backup, id_)))
+        return StepResult::TAKEN;
     if (r.status == FsStatus::UNSUPPORTED) {
         const StepResult aside = move_aside();
         return aside == StepResult::DONE ? in_steps(backup) : aside;
     }
     if (!r.ok()) {
         // Made all the same when the entry's name is free and the backup name is the file
-        // the listing gave.
-        if (dir_.type_of(name_.c_str()) != EntryType::MISSING || !dir_.is_listed(backup, id_)) {
+        // the listing gave (as a TAKEN that comes this far was seen to be).
+        if (r.status != FsStatus::TAKEN &&
+            (dir_.type_of(name_.c_str()) != EntryType::MISSING || !dir_.is_listed(backup, id_))) {
             return refused(step_failed("the rename was refused", r), true);
         }
         note_ = "renamed, though the system answered: " + r.words;
@@ -95,7 +100,9 @@ StepResult EntryMove::through_link(const char* backup) {
 StepResult EntryMove::in_steps(const char* backup) {
     const char* aside = aside_.c_str();
     const FsResult linked = dir_.link(aside, backup);
-    if (linked.status == FsStatus::TAKEN) return StepResult::TAKEN;  // still aside, for the next
+    // Still aside, for the next name, unless the link was made all the same.
+    if (linked.status == FsStatus::TAKEN && !dir_.same_file(aside, backup))
+        return StepResult::TAKEN;
     if (!linked.ok()) {
         // A link made all the same is used only when the backup name is seen to be the entry;
         // a name that cannot be told apart from another file's counts as taken.

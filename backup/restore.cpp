@@ -4,7 +4,28 @@
 
 #include "backup/rename.h"
 
+// Every step that may have acted though it answered an error is judged by what the names
+// hold afterwards, by the identities that looks gave (never the listing's, which some file
+// systems make up); where that cannot be told, nothing is removed and each name left is told.
+
 namespace {
+
+enum class Holds { YES, NO, UNKNOWN };
+
+/// Whether the entry name is now the file of identity id, as a look shows; UNKNOWN when the
+/// look fails for another reason than a missing name, or when id is not known.
+Holds holds(Directory& dir, const std::string& name, uint64_t id) {
+    EntryInfo info;
+    if (dir.look(name.c_str(), info).ok()) {
+        if (id == 0) return Holds::UNKNOWN;
+        return info.id == id ? Holds::YES : Holds::NO;
+    }
+    return dir.type_of(name.c_str()) == EntryType::MISSING ? Holds::NO : Holds::UNKNOWN;
+}
+
+void add_note(RestoreResult& r, const std::string& note) {
+    if (!note.empty()) r.note += (r.note.empty() ? "" : "; ") + note;
+}
 
 /// The current file, which now has the name moved, to the first free backup name of
 /// original (a rename, whatever the request).
@@ -15,61 +36,112 @@ void move_current(BackupPlace& place, const std::string& moved, const std::strin
     const BackupResult b = backup_file(place, moved.c_str(), id, rename, nullptr, original.c_str());
     if (b.outcome == BackupOutcome::DONE) {
         r.current = b.backup;
+        add_note(r, b.note);
     } else {  // nothing lost: it keeps the name it came out under
         r.current = moved;
-        r.note =
-            "the current file stays as " + moved + (b.reason.empty() ? "" : " (" + b.reason + ")");
+        add_note(r, "the current file stays as " + moved +
+                        (b.reason.empty() ? "" : " (" + b.reason + ")"));
     }
 }
 
-/// The entry source to the free name, never replacing: restored, or refused with the reason.
-void move_into(BackupPlace& place, const std::string& source, const std::string& name,
+/// The entry source, of identity id, to the free name, never replacing: restored, or refused
+/// with the reason.
+void move_into(BackupPlace& place, const std::string& source, uint64_t id, const std::string& name,
                RestoreResult& r) {
-    EntryMove move(place.dir, place.signals, source.c_str());
-    if (move.to(name.c_str()) == StepResult::DONE) {
+    EntryMove move(place.dir, place.signals, source.c_str(), id);
+    const StepResult moved = move.to(name.c_str());
+    if (moved == StepResult::DONE) {
         r.outcome = RestoreResult::RESTORED;
-    } else {
-        r.reason = move.reason().empty() ? "its name was taken meanwhile" : move.reason();
+        add_note(r, move.note());
+        return;
     }
+    r.reason = moved == StepResult::TAKEN || move.reason().empty() ? "its name was taken meanwhile"
+                                                                   : move.reason();
+    const std::string kept = move.finish();
+    if (!kept.empty()) r.reason += "; " + kept;
 }
 
-/// The entry source (the backup, or a named copy of it) into the name of original, which
-/// exists: exchanged where the system can, else after the current file was backed up.
-void into_existing(BackupPlace& place, const std::string& source, const Original& original,
-                   uint64_t id, const BackupRequest& request, RestoreResult& r) {
-    Directory& dir = place.dir;
-    const FsResult swapped = dir.exchange(source.c_str(), original.name.c_str());
-    const bool acted =
-        swapped.ok() || (swapped.status == FsStatus::FAILED && dir.is_listed(source.c_str(), id) &&
-                         !dir.is_listed(original.name.c_str(), id));
-    if (acted) {
-        r.outcome = RestoreResult::RESTORED;
-        EntryInfo out;
-        if (id != 0 && dir.look(source.c_str(), out).ok() && out.id != 0 && out.id != id)
-            r.note = "the file under its name had changed since it was listed";
-        move_current(place, source, original.name, id, request, r);
-        return;
-    }
-    if (swapped.status != FsStatus::UNSUPPORTED) {
-        r.reason = step_failed("the exchange was refused", swapped);
-        return;
-    }
-    // Two steps: the current file to its backup name, then the backup into the free name.
+/// Where the system has no exchange: the current file, of identity id, to its backup name,
+/// then source into the free name; should that fail, the current file goes back.
+void in_two_steps(BackupPlace& place, const std::string& source, uint64_t source_id,
+                  const std::string& name, uint64_t id, const BackupRequest& request,
+                  RestoreResult& r) {
     BackupRequest rename = request;
     rename.copy = false;
-    const BackupResult current = backup_file(place, original.name.c_str(), id, rename);
+    const BackupResult current = backup_file(place, name.c_str(), id, rename);
     if (current.outcome != BackupOutcome::DONE) {
-        r.reason = "the current file could not be backed up: " + current.reason;
+        r.reason = "the current file could not be backed up: " +
+                   (current.reason.empty() ? std::string("its name is gone") : current.reason);
         return;
     }
     r.current = current.backup;
-    move_into(place, source, original.name, r);
+    move_into(place, source, source_id, name, r);
+    if (r.outcome == RestoreResult::RESTORED) return;
+    EntryMove back(place.dir, place.signals, current.backup.c_str(), id);
+    if (back.to(name.c_str()) == StepResult::DONE) {
+        r.current.clear();
+        r.reason += "; the current file is back under its name";
+    } else {
+        const std::string kept = back.finish();
+        r.reason += kept.empty() ? std::string() : "; " + kept;
+    }
+}
+
+/// The entry source (the backup, or a named copy of it), of identity source_id, into the
+/// name of original: exchanged with the current file where the system can, else after the
+/// current file was backed up. A directory that took the name meanwhile is never moved.
+void into_existing(BackupPlace& place, const std::string& source, uint64_t source_id,
+                   const Original& original, const BackupRequest& request, RestoreResult& r) {
+    Directory& dir = place.dir;
+    const std::string& name = original.name;
+    EntryInfo now;
+    const FsResult looked = dir.look(name.c_str(), now);
+    if (!looked.ok()) {
+        if (dir.type_of(name.c_str()) == EntryType::MISSING)
+            return move_into(place, source, source_id, name, r);  // gone meanwhile
+        r.reason = step_failed("the current file could not be looked at", looked);
+        return;
+    }
+    if (now.type == EntryType::DIRECTORY || !now.reachable) {
+        r.reason = std::string("the exchange was refused: ") +
+                   (now.reachable ? IS_A_DIRECTORY : PASSED_UNREACHABLE);
+        return;
+    }
+    if (now.id != original.info.id)
+        add_note(r, "the file under its name had changed since it was listed");
+    const uint64_t id = now.id;
+    const FsResult swapped = dir.exchange(source.c_str(), name.c_str());
+    if (swapped.status == FsStatus::UNSUPPORTED)
+        return in_two_steps(place, source, source_id, name, id, request, r);
+    if (!swapped.ok()) {
+        const Holds in = holds(dir, name, source_id), out = holds(dir, source, id);
+        if (in == Holds::YES && out == Holds::YES) {
+            add_note(r, "exchanged, though the system answered: " + swapped.words);
+        } else {
+            r.reason = step_failed("the exchange was refused", swapped);
+            const bool unchanged =
+                holds(dir, source, source_id) == Holds::YES && holds(dir, name, id) == Holds::YES;
+            if (!unchanged) {
+                r.uncertain = true;
+                r.reason += "; what " + name + " and " + source +
+                            " hold could not be told, and both are left as they are";
+            }
+            return;
+        }
+    }
+    // Whatever had the name at that instant came out: a directory goes back.
+    if (dir.type_of(source.c_str()) == EntryType::DIRECTORY) {
+        dir.exchange(source.c_str(), name.c_str());
+        r.reason = std::string("the exchange was refused: ") + IS_A_DIRECTORY;
+        return;
+    }
+    r.outcome = RestoreResult::RESTORED;
+    move_current(place, source, name, id, request, r);
 }
 
 /// With /COPY: a copy of the backup, flushed, takes the original's name; the backup stays.
 void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original& original,
-                  uint64_t id, const BackupRequest& request, CopyWatcher& watcher,
-                  RestoreResult& r) {
+                  const BackupRequest& request, CopyWatcher& watcher, RestoreResult& r) {
     Directory& dir = place.dir;
     PreparedCopy made = prepare_copy(dir, place.signals, backup.name.c_str(), watcher);
     std::vector<PreparedCopy*> one = {&made};
@@ -86,22 +158,54 @@ void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original&
     const StepResult named = name_copy(dir, place.signals, made, target.c_str(), r.reason);
     if (named != StepResult::DONE) {
         if (named == StepResult::TAKEN) r.reason = "its name was taken meanwhile";
-        discard_copy(dir, place.signals, made);
+        r.reason += discard_copy(dir, place.signals, made);
         return;
     }
+    add_note(r, made.note);
     if (!original.exists) {
         r.outcome = RestoreResult::RESTORED;
         return;
     }
-    into_existing(place, target, original, id, request, r);
-    if (r.outcome != RestoreResult::RESTORED && dir.type_of(target.c_str()) != EntryType::MISSING)
-        dir.remove(target.c_str());  // the copy under its private name: the backup is there
+    EntryInfo copy;
+    const uint64_t copy_id = dir.look(target.c_str(), copy).ok() ? copy.id : 0;
+    into_existing(place, target, copy_id, original, request, r);
+    if (r.outcome == RestoreResult::RESTORED) return;
+    // The copy goes only while its private name is seen to hold it: the backup is there.
+    const bool ours = !r.uncertain && holds(dir, target, copy_id) == Holds::YES;
+    if (ours && remove_and_look(dir, target.c_str()).ok()) return;
+    if (dir.type_of(target.c_str()) != EntryType::MISSING && !r.uncertain)
+        r.reason += "; " + target + " is left as it is";
+}
+
+/// With a dry run: what the run would find refused, as far as that can be known without
+/// trying, and the name the current file would take.
+void foresee_restore(BackupPlace& place, const BackupEntry& chosen, const Original& original,
+                     const BackupRequest& request, RestoreResult& r) {
+    const FsResult moved = place.dir.foresee_refusal(chosen.name.c_str(), request.copy);
+    if (request.foresee && !moved.ok()) {
+        r.reason = step_failed(
+            request.copy ? "the backup could not be copied" : "the backup could not be moved",
+            moved);
+        return;
+    }
+    if (original.exists) {
+        BackupRequest rename = request;
+        rename.copy = false;
+        const BackupResult b = backup_file(place, original.name.c_str(), original.info.id, rename);
+        if (b.outcome != BackupOutcome::DONE) {
+            r.reason = "the current file could not be backed up" +
+                       (b.reason.empty() ? std::string() : ": " + b.reason);
+            return;
+        }
+        r.current = b.backup;
+    }
+    r.outcome = RestoreResult::RESTORED;
 }
 
 }  // namespace
 
-RestoreResult restore_file(BackupPlace& place, const Original& original, uint64_t original_id,
-                           int number, const BackupRequest& request, CopyWatcher& watcher) {
+RestoreResult restore_file(BackupPlace& place, const Original& original, int number,
+                           const BackupRequest& request, CopyWatcher& watcher) {
     RestoreResult r;
     const BackupEntry* chosen = nullptr;
     for (const BackupEntry& b : original.backups) {
@@ -116,19 +220,22 @@ RestoreResult restore_file(BackupPlace& place, const Original& original, uint64_
     }
     r.from = chosen->name;
     if (request.dry_run) {
-        r.outcome = RestoreResult::RESTORED;
-        if (original.exists) {  // the name the current file would take, the backup's taken
-            const BackupResult b = backup_file(place, original.name.c_str(), original_id, request);
-            r.current = b.backup;
-        }
+        foresee_restore(place, *chosen, original, request, r);
+        return r;
+    }
+    // The backup restored is the one listed.
+    const Holds listed = holds(place.dir, chosen->name, chosen->info.id);
+    if (listed != Holds::YES) {
+        r.reason = listed == Holds::NO ? "the backup changed or went since it was listed"
+                                       : "the backup could not be looked at";
         return r;
     }
     if (request.copy) {
-        restore_copy(place, *chosen, original, original_id, request, watcher, r);
+        restore_copy(place, *chosen, original, request, watcher, r);
     } else if (original.exists) {
-        into_existing(place, chosen->name, original, original_id, request, r);
+        into_existing(place, chosen->name, chosen->info.id, original, request, r);
     } else {
-        move_into(place, chosen->name, original.name, r);
+        move_into(place, chosen->name, chosen->info.id, original.name, r);
     }
     return r;
 }

@@ -12,17 +12,19 @@
 /// What became of one restore.
 struct RestoreResult {
     enum Outcome { RESTORED, NO_BACKUP, REFUSED, CANCELLED } outcome = REFUSED;
-    std::string from;     // the backup restored
-    std::string current;  // the name the current file took, when there was one
-    std::string reason;   // when refused: the step that failed and the system's words
-    std::string note;     // what went otherwise than asked
+    std::string from;        // the backup restored
+    std::string current;     // the name the current file took, when there was one
+    std::string reason;      // when refused: the step that failed and the system's words
+    std::string note;        // what went otherwise than asked
+    bool uncertain = false;  // refused, and what the names hold could not be told
 };
 
-/// Restores original from its backup numbered number (-1: its newest). Where the system
-/// exchanges two names in one step (Linux), the current file and the backup (with
-/// request.copy, a finished copy of it) exchange names, then the current file moves to its
-/// own first free backup name; elsewhere the current file is first backed up, then the
-/// backup renamed into the free name. original_id is the identity the listing gave the
-/// current file. With request.dry_run, only the names are chosen.
-RestoreResult restore_file(BackupPlace& place, const Original& original, uint64_t original_id,
-                           int number, const BackupRequest& request, CopyWatcher& watcher);
+/// Restores original from its backup numbered number (-1: its newest), each as the catalog's
+/// looks found them. Where the system exchanges two names in one step (Linux), the current
+/// file and the backup (with request.copy, a finished copy of it) exchange names, then the
+/// current file moves to its own first free backup name; elsewhere the current file is first
+/// backed up, then the backup renamed into the free name, and should that fail the current
+/// file goes back. With request.dry_run, only the names are chosen (and, with
+/// request.foresee, what would be refused is told).
+RestoreResult restore_file(BackupPlace& place, const Original& original, int number,
+                           const BackupRequest& request, CopyWatcher& watcher);

@@ -675,7 +675,11 @@ class PosixFileSystem : public FileSystem {
         signal(SIGXFSZ, SIG_IGN);
         std::string path = *dir ? backslash_to_slash(dir) : ".";
         int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return failed(FsOp::OPEN_DIRECTORY);
+        if (fd < 0) {
+            FsResult r = failed(FsOp::OPEN_DIRECTORY);
+            if (r.code == ENOENT || r.code == ENOTDIR) r.status = FsStatus::MISSING;
+            return r;
+        }
         opened.reset(new PosixDirectory(fd, pattern, locale_utf8()));
         return FsResult();
     }

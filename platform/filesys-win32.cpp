@@ -550,8 +550,12 @@ class Win32Directory : public Directory {
 
     /// The times as FileBasicInfo gives them (the change time too), the size as
     /// FileStandardInfo does.
+    /// The identity is the file's index in its volume; under Wine, a FIFO, socket or device,
+    /// which it opens but cannot look at, is SPECIAL, and a link, which it follows, or a name
+    /// it shows otherwise, is not reachable.
     FsResult look(const char* name, EntryInfo& info) override {
-        HANDLE h = open_to_look(at(name));
+        const std::wstring path = at(name);
+        HANDLE h = open_to_look(path);
         if (h == INVALID_HANDLE_VALUE) return failed(FsOp::LOOK);
         FILE_BASIC_INFO basic;
         FILE_STANDARD_INFO standard;
@@ -559,7 +563,19 @@ class Win32Directory : public Directory {
             GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) &&
             GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard);
         FsResult r = known ? FsResult() : failed(FsOp::LOOK);
+        uint64_t volume = 0, index = 0;
+        info.id = known && identity_of(h, volume, index) ? index : 0;
+        info.reachable = reachable_name(name);
+        if (known && running_under_wine()) {
+            const std::wstring own = path.substr(prefix_.size());
+            info.reachable =
+                info.reachable && own.find(L'\xFFFD') == std::wstring::npos && holds_itself(h, own);
+        }
         CloseHandle(h);
+        if (!known && running_under_wine()) {
+            info.type = EntryType::SPECIAL;
+            return FsResult();
+        }
         if (!known) return r;
         // FILETIME counts 100 ns from 1601; 11,644,473,600 s lie between 1601 and 1970.
         auto unix_ns = [](LARGE_INTEGER t) { return (t.QuadPart - 116444736000000000LL) * 100; };
@@ -608,8 +624,11 @@ class Win32Directory : public Directory {
         return again;
     }
 
-    /// The listing gives no identity here.
-    bool is_listed(const char*, uint64_t) override { return false; }
+    /// The listing gives no identity here; a look's is the file's index in its volume.
+    bool is_listed(const char* name, uint64_t id) override {
+        EntryInfo info;
+        return id != 0 && look(name, info).ok() && info.id == id;
+    }
 
     bool same_file(const char* a, const char* b) override {
         HANDLE x = open_to_look(at(a)), y = open_to_look(at(b));
@@ -765,11 +784,18 @@ class Win32Directory : public Directory {
         if (h == INVALID_HANDLE_VALUE) return true;  // the run says why
         FILE_BASIC_INFO basic;
         f.entry.special = !GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
-        const std::wstring reached = f.entry.special ? std::wstring() : name_in_volume(h);
+        const bool itself = f.entry.special || holds_itself(h, f.name);
         CloseHandle(h);
+        return itself;
+    }
+
+    /// Whether the handle h, opened by the entry's name own, holds that entry and not what a
+    /// link of it leads to.
+    bool holds_itself(HANDLE h, const std::wstring& own) {
+        const std::wstring reached = name_in_volume(h);
         // Wine gives names without their trailing dots and blanks.
         return reached.empty() || name_in_volume_.empty() ||
-               same_name(trimmed(reached), trimmed(name_in_volume_ + f.name));
+               same_name(trimmed(reached), trimmed(name_in_volume_ + own));
     }
 
     /// The entry name's long path, in UTF-16: reached exactly, and past MAX_PATH characters.
@@ -811,11 +837,19 @@ class Win32FileSystem : public FileSystem {
         HANDLE held = CreateFileW(*dir ? typed.c_str() : L".", FILE_LIST_DIRECTORY,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (held == INVALID_HANDLE_VALUE) return failed(FsOp::OPEN_DIRECTORY);
+        if (held == INVALID_HANDLE_VALUE) {
+            FsResult r = failed(FsOp::OPEN_DIRECTORY);
+            if (r.code == ERROR_FILE_NOT_FOUND || r.code == ERROR_PATH_NOT_FOUND ||
+                r.code == ERROR_DIRECTORY || r.code == ERROR_INVALID_NAME)
+                r.status = FsStatus::MISSING;
+            return r;
+        }
         std::wstring prefix = directory_prefix(held, *dir ? typed : L".");
         if (prefix.empty()) {
             CloseHandle(held);
-            return failed(FsOp::OPEN_DIRECTORY, ERROR_PATH_NOT_FOUND);
+            FsResult r = failed(FsOp::OPEN_DIRECTORY, ERROR_PATH_NOT_FOUND);
+            r.status = FsStatus::MISSING;
+            return r;
         }
         opened.reset(new Win32Directory(held, typed, std::move(prefix), pattern));
         return FsResult();

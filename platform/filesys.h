@@ -23,8 +23,9 @@ struct FindEntry {
 };
 
 /// How an operation ended. TAKEN: the target name exists, nothing changed. UNSUPPORTED: the
-/// file system cannot do it this way, nothing changed. FAILED: anything else.
-enum class FsStatus { OK, TAKEN, UNSUPPORTED, FAILED };
+/// file system cannot do it this way, nothing changed. MISSING (open_directory alone): the
+/// directory, or one on its path, does not exist or is no directory. FAILED: anything else.
+enum class FsStatus { OK, TAKEN, UNSUPPORTED, MISSING, FAILED };
 
 /// The operations of this interface, as a failure names them.
 enum class FsOp {
@@ -70,9 +71,11 @@ enum class EntryType { MISSING, FILE, DIRECTORY, LINK, SPECIAL, UNKNOWN };
 struct EntryInfo {
     EntryType type = EntryType::MISSING;
     uint64_t size = 0;
-    int64_t modified = 0;  // the time its data last changed, in nanoseconds since 1970 (UTC)
-    int64_t changed = 0;   // the time its name or attributes last changed (its ctime), as well
-    uint64_t id = 0;       // its identity in its file system, 0 where not known
+    int64_t modified = 0;   // the time its data last changed, in nanoseconds since 1970 (UTC)
+    int64_t changed = 0;    // the time its name or attributes last changed (its ctime), as well
+    uint64_t id = 0;        // its identity in its file system, 0 where not known
+    bool reachable = true;  // false where the name does not reach the entry itself (Wine: a
+                            // symbolic link, which it follows; a name it shows otherwise)
 };
 
 /// A file opened for reading by open_source.

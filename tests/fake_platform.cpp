@@ -1,5 +1,6 @@
 #include "tests/fake_platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -17,6 +18,13 @@ std::string slashes(std::string s) {
 /// A fault of the test's, named for the operation.
 FsResult refused(FsOp op, FsStatus status = FsStatus::FAILED) {
     return FsResult{status, op, 5, "refused by the test"};
+}
+
+/// The answer of an operation that acted and then failed, as fs.lie_as says.
+FsResult lied(const FakePlatform& fs, FsOp op) {
+    if (fs.lie_as == 1) return FsResult{FsStatus::TAKEN, op, 17, "File exists"};
+    if (fs.lie_as == 2) return FsResult{FsStatus::FAILED, op, 2, "No such file or directory"};
+    return refused(op);
 }
 
 struct FakeSource : SourceFile {
@@ -69,7 +77,7 @@ class FakeCopy : public NewCopy {
         if (fs_.has(t) || fs_.move_refused.count(t)) return refused(FsOp::NAME, FsStatus::TAKEN);
         fs_.entries[t] = false;
         fs_.content[t] = data_;
-        return fails ? refused(FsOp::NAME) : FsResult();
+        return fails ? lied(fs_, FsOp::NAME) : FsResult();
     }
 
    private:
@@ -125,7 +133,7 @@ class FakeDirectory : public Directory {
         if (taken(t)) return refused(FsOp::RENAME, FsStatus::TAKEN);
         move(f, t);
         if (!is_private(from)) ++fs_.moves;
-        return fails ? refused(FsOp::RENAME) : FsResult();
+        return fails ? lied(fs_, FsOp::RENAME) : FsResult();
     }
     FsResult exchange(const char* a, const char* b) override {
         if (fs_.no_noreplace) return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, ""};
@@ -134,7 +142,7 @@ class FakeDirectory : public Directory {
         if ((fails && !fs_.lie) || !fs_.has(x) || !fs_.has(y)) return refused(FsOp::RENAME);
         std::swap(fs_.entries[x], fs_.entries[y]);
         std::swap(fs_.content[x], fs_.content[y]);
-        return fails ? refused(FsOp::RENAME) : FsResult();
+        return fails ? lied(fs_, FsOp::RENAME) : FsResult();
     }
     FsResult rename(const char* from, const char* to) override {
         const std::string f = prefix_ + from, t = prefix_ + to;
@@ -143,7 +151,7 @@ class FakeDirectory : public Directory {
         fs_.entries.erase(t);
         fs_.content.erase(t);
         move(f, t);
-        return fails ? refused(FsOp::RENAME) : FsResult();
+        return fails ? lied(fs_, FsOp::RENAME) : FsResult();
     }
     FsResult link(const char* from, const char* to) override {
         const std::string f = prefix_ + from, t = prefix_ + to;
@@ -154,7 +162,7 @@ class FakeDirectory : public Directory {
         fs_.entries[t] = false;
         fs_.content[t] = fs_.content[f];
         if (is_private(from) && !is_private(to) && !copying_) ++fs_.moves;
-        return fails ? refused(FsOp::LINK) : FsResult();
+        return fails ? lied(fs_, FsOp::LINK) : FsResult();
     }
     FsResult remove(const char* name) override {
         const std::string p = prefix_ + name;
@@ -162,7 +170,7 @@ class FakeDirectory : public Directory {
         if ((fails && !fs_.lie) || !fs_.has(p) || fs_.entries[p]) return refused(FsOp::REMOVE);
         fs_.entries.erase(p);
         fs_.content.erase(p);
-        return fails ? refused(FsOp::REMOVE) : FsResult();
+        return fails ? lied(fs_, FsOp::REMOVE) : FsResult();
     }
     /// Two names of the tree hold one file when they hold one content: each file's content is
     /// its own.
@@ -321,7 +329,8 @@ FsResult FakePlatform::open_directory(const char* dir_typed, const char* pattern
     while (dir.size() > 1 && dir.find("//") == 0) dir.erase(0, 1);
     if (dir.empty()) dir = cwd;
     if (dir[0] != '/') dir = cwd + "/" + dir;
-    if (dir != "/" && (!has(dir) || !entries.at(dir))) return refused(FsOp::OPEN_DIRECTORY);
+    if (dir != "/" && (!has(dir) || !entries.at(dir)))
+        return refused(FsOp::OPEN_DIRECTORY, FsStatus::MISSING);
     std::vector<FindEntry> found;
     for (const std::string& n : list(dir)) {
         FindEntry e;
@@ -330,8 +339,10 @@ FsResult FakePlatform::open_directory(const char* dir_typed, const char* pattern
         e.is_directory = entries.at(dir == "/" ? "/" + n : dir + "/" + n);
         if (!e.is_directory)
             e.id = std::hash<std::string>()(content[dir == "/" ? "/" + n : dir + "/" + n]);
+        if (!listing_ids) e.id = 4294967295u;
         found.push_back(e);
     }
+    if (listing_reversed) std::reverse(found.begin(), found.end());
     opened.reset(new FakeDirectory(*this, dir, found, pattern));
     return FsResult();
 }

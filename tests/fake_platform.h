@@ -50,9 +50,12 @@ class FakePlatform : public Platform {
     // failed keep_extended reports a narrowing attribute not kept.
     std::map<std::string, int> fail_at;
     bool fail_on = false;
-    bool lie = false;            // a failing operation that changes the tree acts first, then fails
-    size_t longest_name = 4096;  // of a name in a directory
-    bool fold_case = false;      // name_key folds ASCII, Ä, Ö, Ü and Σ, as Windows would
+    bool lie = false;         // a failing operation that changes the tree acts first, then fails
+    int lie_as = 0;           // what such a lie answers: 0 an error, 1 "taken", 2 "no such file"
+    bool listing_ids = true;  // false: the listing gives every entry one made-up identity
+    bool listing_reversed = false;  // the listing gives the names last first
+    size_t longest_name = 4096;     // of a name in a directory
+    bool fold_case = false;         // name_key folds ASCII, Ä, Ö, Ü and Σ, as Windows would
     std::map<std::string, int> calls;
     bool fault(const std::string& op);
 
