@@ -911,6 +911,58 @@ class Refusals(Case):
             os.chmod(os.path.join(self.dir, "hidden"), 0o755)
         self.assertEqual([b"c"], self.names("hidden"))
 
+    def test_keep_and_restore_keep_the_promise_and_tell_each_failure(self):
+        def content(name):
+            with open(os.path.join(self.dir, name), "rb") as f:
+                return f.read()
+        os.chmod(self.dir, 0o755)
+        # Where the listing gives a backup before its file, the run frees its name and then
+        # gives it to the file: /KEEP, which chose by the listing, never removes that one.
+        for n in "abcdefgh":
+            self.make("k/%s.doc.000.bak" % n, content=b"old-" + n.encode())
+            self.make("k/%s.doc" % n, content=b"CUR-" + n.encode())
+        before = self.contents("k")
+        listed = self.run_ok("k/*", "/KEEP:1", "/L").out
+        self.assertNotIn(b"would be removed", listed)
+        self.run_ok("k/*", "/KEEP:1", "/Q")
+        self.assertEqual(before, self.contents("k"))
+        # A named file without that backup, or without any, is a restore that failed.
+        for args in (["nosuch.doc", "/RESTORE"], ["nosuch.doc", "/RESTORE:003"],
+                     ["k/a.doc.001.bak", "/RESTORE:005", "/L"]):
+            r = tavrix(args, self.dir)
+            self.assertEqual((4, b"Tavrix: 1 file(s) %s be restored; %s tells why\n" %
+                              ((b"would not", b"/L") if "/L" in args else (b"could not", b"/DEBUG"))),
+                             (r.status, r.err), args)
+        # A directory that cannot be listed, in every mode; /L foresees what the run refuses.
+        self.make("hidden/r.doc", "ro/r.doc", "ro/r.doc.000.bak", "sticky/r.doc",
+                  "sticky/r.doc.000.bak", "sticky/r.doc.001.bak")
+        os.chmod(os.path.join(self.dir, "hidden"), 0o733)
+        os.chmod(os.path.join(self.dir, "ro"), 0o555)
+        os.chmod(os.path.join(self.dir, "sticky"), 0o1777)
+        os.chown(os.path.join(self.dir, "sticky/r.doc"), 65534, 65534)
+        try:
+            for mode in (["/Q"], ["/LIST"], ["/RESTORE"], ["/KEEP:1"], ["/JSON"], ["/L"]):
+                r = self.as_nobody(["hidden/r.doc"] + mode)
+                self.assertEqual(4, r.status, mode)
+                self.assertIn(b"Tavrix: the directory could not be opened: Permission denied\n",
+                              r.err, mode)
+            for spec, mode, words in (("ro/r.doc", "/RESTORE", b"restored"),
+                                      ("sticky/r.doc", "/KEEP:1", b"removed")):
+                listed, done = (self.as_nobody([spec, mode] + more) for more in (["/L"], []))
+                self.assertEqual((4, 4), (listed.status, done.status), (listed.out, done.out))
+                self.assertIn(b"would not be " + words, listed.err)
+                self.assertIn(b"could not be " + words, done.err)
+        finally:
+            os.chmod(os.path.join(self.dir, "hidden"), 0o755)
+            os.chmod(os.path.join(self.dir, "ro"), 0o755)
+        self.assertEqual([b"r.doc", b"r.doc.000.bak"], self.names("ro"))
+        # A wildcard restore where one original is a backup of another restores what /L says.
+        self.make("w/r.doc", "w/r.doc.000.bak", "w/r.doc.000.bak.000.bak")
+        listed, done = self.run_ok("w/*", "/RESTORE", "/L").out, self.run_ok("w/*", "/RESTORE").out
+        self.assertIn(b"\t\t1 file(s) would be restored", listed)
+        self.assertIn(b"\t\t1 file(s) restored", done)
+        self.assertEqual(b"content of w/r.doc.000.bak", content("w/r.doc"))
+
 
 class Foreseen(Case):
     """/L says which files the run would refuse, in the run's own words, and counts them not."""
