@@ -721,6 +721,19 @@ class OddNames(Case):
                           b"target.001.bak"], self.names())
         self.assertEqual("target", os.readlink(os.path.join(self.dir, "lnk")))
         self.assertEqual(sorted(before + [b"content of target"]), self.contents())
+        # Neither a removal nor a restore follows a link: as a backup or as the original.
+        self.make("important", "app.log", "link.txt.000.bak", b"r\xffx.000.bak")
+        os.symlink("important", os.path.join(self.dir, "app.log.000.bak"))
+        os.symlink("important", os.path.join(self.dir, "link.txt"))
+        before = self.contents()
+        r = self.run_ok("app.log", "/KEEP:1", "/DEBUG")
+        self.assertIn(b"app.log.000.bak: passed over, Windows cannot reach it by its name", r.out)
+        for spec in ("link.txt", "r*"):
+            r = tavrix([spec, "/RESTORE", "/DEBUG"], self.dir)
+            self.assertEqual(4 if spec == "link.txt" else 0, r.status, r.err)
+            self.assertEqual(0, r.out.count(b" <- "), r.out)
+        self.assertEqual("important", os.readlink(os.path.join(self.dir, "link.txt")))
+        self.assertEqual(before, self.contents())
 
     @windows_only("names that differ in case only, one name to Windows")
     def test_list_only_folds_case_as_the_run_does(self):
