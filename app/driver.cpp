@@ -432,6 +432,7 @@ std::vector<Original> catalog(const RunPlan& plan, const RunOptions& options,
         entries[i].name = name;
         entries[i].matched = !own && listing.kind[i] != NOT_MATCHED;
         entries[i].passed = own ? nullptr : passed_words(listing.kind[i]);
+        entries[i].id = listing.ids[i];
     }
     return gather_originals(*plan.dir, entries, options.format, options.hex, passed);
 }
@@ -673,6 +674,25 @@ const std::string* backup_of_another(const Original& o, const std::vector<Origin
     return nullptr;
 }
 
+/// The restore of one original, told and counted; false when it was cancelled.
+bool restore_one(RunPlan& plan, const Original& o, const RunOptions& options,
+                 const BackupRequest& request, bool named, RunCount& count) {
+    RestoreResult r;
+    if (o.incomplete) {
+        r.reason = "a backup of it could not be looked at";
+    } else {
+        BackupPlace place{*plan.dir, signals(), plan.dir_length, nullptr};
+        CopyProgress progress(o.name, options.verbose && terminal().output_is_terminal());
+        r = restore_file(place, o, options.restore_at, request, progress);
+    }
+    if (r.outcome == RestoreResult::RESTORED) ++count.done;
+    if (r.outcome == RestoreResult::REFUSED ||
+        (r.outcome == RestoreResult::NO_BACKUP && (named || options.restore_at >= 0)))
+        ++count.failed;
+    if (options.debug || options.list_only) trace_restore(o.name, r, options);
+    return r.outcome != RestoreResult::CANCELLED;
+}
+
 /// /RESTORE: each original's newest backup (or the one numbered options.restore_at) back
 /// under its name; Esc between files. Counts the files restored and those that could not be:
 /// a file named without wildcards that is not restored is one.
@@ -693,7 +713,6 @@ RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cance
     request.hex = options.hex;
     request.copy = options.copy;
     request.dry_run = request.foresee = options.list_only;
-    const bool show_progress = options.verbose && terminal().output_is_terminal();
     bool tried = false;  // a restore of some original was tried
     for (const Original& o : originals) {
         cancelled = cancel_requested();
@@ -706,23 +725,8 @@ RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cance
             continue;
         }
         tried = true;
-        RestoreResult r;
-        if (o.incomplete) {
-            r.reason = "a backup of it could not be looked at";
-        } else {
-            BackupPlace place{*plan.dir, signals(), plan.dir_length, nullptr};
-            CopyProgress progress(o.name, show_progress);
-            r = restore_file(place, o, options.restore_at, request, progress);
-        }
-        if (r.outcome == RestoreResult::RESTORED) ++count.done;
-        if (r.outcome == RestoreResult::REFUSED ||
-            (r.outcome == RestoreResult::NO_BACKUP && (named || options.restore_at >= 0)))
-            ++count.failed;
-        if (trace_all) trace_restore(o.name, r, options);
-        if (r.outcome == RestoreResult::CANCELLED) {
-            cancelled = true;
-            break;
-        }
+        cancelled = !restore_one(plan, o, options, request, named, count);
+        if (cancelled) break;
     }
     if (named && !tried && !cancelled) {  // nothing of that name, or nothing it could be
         ++count.failed;
@@ -731,8 +735,6 @@ RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cance
         RestoreResult none;
         none.outcome = RestoreResult::NO_BACKUP;
         if (trace_all && !there) trace_restore(name_part, none, options);
-    } else if (named && count.done == 0 && count.failed == 0 && !cancelled) {
-        ++count.failed;
     }
     if (trace_all && plan.dir && !plan.listing.error.empty() && !cancelled)
         directory_line("read to its end", plan.listing.error);

@@ -123,7 +123,7 @@ std::vector<Original> gather_originals(Directory& dir, const std::vector<Catalog
                 original(of).incomplete = true;
             }
         } else if (e.matched) {
-            original(name);
+            original(name).listed_id = e.id;
         }
     }
     std::vector<Original> originals;

@@ -26,8 +26,9 @@ struct BackupEntry {
 /// modification time, then the higher number.
 struct Original {
     std::string name;
-    bool exists = false;  // whether the file is there under its own name
-    EntryInfo info;       // what a look at it found, when it exists
+    bool exists = false;     // whether the file is there under its own name
+    EntryInfo info;          // what a look at it found, when it exists
+    uint64_t listed_id = 0;  // the identity the listing gave it, 0 where none
     std::vector<BackupEntry> backups;
     bool incomplete = false;  // a backup of it could not be looked at
 };
@@ -55,6 +56,7 @@ struct CatalogEntry {
     std::string name;
     bool matched = false;
     const char* passed = nullptr;
+    uint64_t id = 0;  // the identity the listing gave it, 0 where none
 };
 
 /// The originals, in the order of their names, that the pattern of dir names among entries

@@ -168,7 +168,7 @@ FsResult name_private_copy(Directory& dir, const std::string& hidden, const char
             r = FsResult();
         }
         if (r.ok()) {
-            const FsResult removed = remove_and_look(dir, hidden.c_str());
+            const FsResult removed = remove_private_name(dir, hidden.c_str());
             if (!removed.ok())
                 note = "its private name " + hidden + " could not be removed: " + removed.words;
         }
@@ -220,7 +220,7 @@ std::string discard_copy(Directory& dir, Signals& signals, PreparedCopy& made) {
     made.note = made.copy->note;
     made.copy.reset();  // closed before its private name goes, as Windows needs
     if (hidden.empty()) return std::string();
-    const FsResult removed = remove_and_look(dir, hidden.c_str());
+    const FsResult removed = remove_private_name(dir, hidden.c_str());
     return removed.ok() ? std::string()
                         : "; its copy is left as " + hidden + " (" + removed.words + ")";
 }

@@ -111,7 +111,7 @@ StepResult EntryMove::in_steps(const char* backup) {
         if (!dir_.same_file(aside, backup)) return StepResult::TAKEN;
         note_ = "linked, though the system answered: " + linked.words;
     }
-    const FsResult removed = remove_private(aside);
+    const FsResult removed = remove_private_name(dir_, aside);
     if (!removed.ok()) {
         // The entry has its backup name; the private name is one more name of it.
         note_ = "its private name " + aside_ + " could not be removed: " + removed.words;
@@ -119,13 +119,6 @@ StepResult EntryMove::in_steps(const char* backup) {
     aside_.clear();
     release();
     return StepResult::DONE;
-}
-
-/// Removes a private name of this process, once more should it still be there after an
-/// error; OK when it is gone, whatever the answers.
-FsResult EntryMove::remove_private(const char* name) {
-    const FsResult r = remove_and_look(dir_, name);
-    return r.ok() ? r : remove_and_look(dir_, name);
 }
 
 /// The entry to a private name, which only this process knows: from then on, nothing that
@@ -160,7 +153,7 @@ bool EntryMove::put_back() {
         back = dir_.link(aside, name).ok() ||
                (dir_.type_of(name) != EntryType::MISSING && dir_.same_file(aside, name));
         // Back under its name; the private name then goes, or stays one more name of it.
-        if (back && !remove_private(aside).ok()) back = false;
+        if (back && !remove_private_name(dir_, aside).ok()) back = false;
     }
     if (!back && dir_.type_of(name) == EntryType::MISSING) {
         // A directory, or a file system without links: renamed back into the free name.

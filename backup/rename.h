@@ -47,7 +47,6 @@ class EntryMove {
     StepResult through_link(const char* backup);
     StepResult in_steps(const char* backup);
     StepResult refused(const std::string& why, bool look = false);
-    FsResult remove_private(const char* name);
     StepResult move_aside();
     /// False when the entry stays under its private name.
     bool put_back();

@@ -114,13 +114,18 @@ void into_existing(BackupPlace& place, const std::string& source, uint64_t sourc
     if (swapped.status == FsStatus::UNSUPPORTED)
         return in_two_steps(place, source, source_id, name, id, request, r);
     if (!swapped.ok()) {
-        const Holds in = holds(dir, name, source_id), out = holds(dir, source, id);
+        // Identities tell what a name holds only where the listing and a look agree on them:
+        // a file system that gives each name a number of its own (FUSE without use_ino)
+        // keeps the numbers with the names whatever the exchange did.
+        const bool known = id != 0 && id == original.listed_id;
+        const Holds in = known ? holds(dir, name, source_id) : Holds::UNKNOWN;
+        const Holds out = known ? holds(dir, source, id) : Holds::UNKNOWN;
         if (in == Holds::YES && out == Holds::YES) {
             add_note(r, "exchanged, though the system answered: " + swapped.words);
         } else {
             r.reason = step_failed("the exchange was refused", swapped);
-            const bool unchanged =
-                holds(dir, source, source_id) == Holds::YES && holds(dir, name, id) == Holds::YES;
+            const bool unchanged = known && holds(dir, source, source_id) == Holds::YES &&
+                                   holds(dir, name, id) == Holds::YES;
             if (!unchanged) {
                 r.uncertain = true;
                 r.reason += "; what " + name + " and " + source +

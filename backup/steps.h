@@ -28,5 +28,12 @@ inline FsResult remove_and_look(Directory& dir, const char* name) {
     return r.ok() || dir.type_of(name) == EntryType::MISSING ? FsResult() : r;
 }
 
+/// Removes a private name of this process, once more should it still be there after an
+/// error; OK when it is gone, whatever the answers.
+inline FsResult remove_private_name(Directory& dir, const char* name) {
+    const FsResult r = remove_and_look(dir, name);
+    return r.ok() ? r : remove_and_look(dir, name);
+}
+
 /// What an entry that has become a directory is refused with, on every platform.
 constexpr const char* IS_A_DIRECTORY = "Is a directory";

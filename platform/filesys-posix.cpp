@@ -314,6 +314,8 @@ class PosixDirectory : public Directory {
 
     bool next(FindEntry& e, FsResult& failure) override {
         if (!list_) {
+            // Every file made from now on bears a later time than opened_ (is_listed).
+            wait_for_the_clock();
             // A description of its own, so that the listing's position is not the descriptor's.
             int fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             list_ = fd < 0 ? nullptr : fdopendir(fd);
@@ -391,14 +393,15 @@ class PosixDirectory : public Directory {
         return result_of(unlinkat(fd_, name, 0), FsOp::REMOVE);
     }
 
-    /// An inode number names a file only while it lives: a file made since the directory was
-    /// opened may carry the number of a listed one removed meanwhile, and is not taken for it.
+    /// An inode number names a file only while it lives: a file made since the listing began
+    /// may carry the number of a listed one removed meanwhile, and is not taken for it. One
+    /// made in the clock's tick of the directory's opening was made before the listing.
     bool is_listed(const char* name, uint64_t id) override {
         uint64_t found = 0;
         struct timespec made {};
         if (id == 0 || !system_made(fd_, name, found, made) || found != id) return false;
         return made.tv_sec < opened_.tv_sec ||
-               (made.tv_sec == opened_.tv_sec && made.tv_nsec < opened_.tv_nsec);
+               (made.tv_sec == opened_.tv_sec && made.tv_nsec <= opened_.tv_nsec);
     }
 
     bool same_file(const char* a, const char* b) override {
@@ -616,6 +619,16 @@ class PosixDirectory : public Directory {
             is_directory = S_ISDIR(st.st_mode);
         }
         return true;
+    }
+
+    /// Until the clock that stamps files has passed opened_: at most one of its ticks.
+    void wait_for_the_clock() {
+        for (;;) {
+            const struct timespec now = coarse_now();
+            if (now.tv_sec != opened_.tv_sec || now.tv_nsec != opened_.tv_nsec) return;
+            const struct timespec pause = {0, 100000};
+            nanosleep(&pause, nullptr);
+        }
     }
 
     int fd_;

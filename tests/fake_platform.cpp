@@ -120,7 +120,8 @@ class FakeDirectory : public Directory {
         info.size = fs_.content[p].size();
         info.modified = fs_.modified[p];
         info.changed = fs_.changed[p];
-        info.id = std::hash<std::string>()(fs_.content[p]);
+        // Without the listing's identities, as FUSE without use_ino: each name has its own.
+        info.id = std::hash<std::string>()(fs_.listing_ids ? fs_.content[p] : p);
         return FsResult();
     }
     bool matches(const char* name) override { return reference_match(pattern_, name); }

@@ -52,7 +52,8 @@ class FakePlatform : public Platform {
     bool fail_on = false;
     bool lie = false;         // a failing operation that changes the tree acts first, then fails
     int lie_as = 0;           // what such a lie answers: 0 an error, 1 "taken", 2 "no such file"
-    bool listing_ids = true;  // false: the listing gives every entry one made-up identity
+    bool listing_ids = true;  // false: the listing gives every entry one made-up identity, and
+                              // a look gives each name an identity of its own (FUSE)
     bool listing_reversed = false;  // the listing gives the names last first
     size_t longest_name = 4096;     // of a name in a directory
     bool fold_case = false;         // name_key folds ASCII, Ä, Ö, Ü and Σ, as Windows would
