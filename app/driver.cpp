@@ -143,6 +143,13 @@ void trace(const std::string& name, const char* what, const std::string& more = 
                    console_safe(more.c_str()).c_str());
 }
 
+/// The line of an entry that could not be backed up, restored, kept or looked at, on standard
+/// error whatever the switches (with /JSON too, as text), as /DEBUG writes it.
+void say_failure(const std::string& name, const char* what, const std::string& more) {
+    console_error("Tavrix: %s%s%s\n", console_safe_error(name.c_str()).c_str(), what,
+                  console_safe_error(more.c_str()).c_str());
+}
+
 /// With /JSON, each line is one object of JSON Lines instead (json_lines set for the run).
 bool json_lines = false;
 
@@ -229,20 +236,29 @@ void json_result(const std::string& name, const BackupResult& r, bool copy, bool
     line.text("note", r.note).write();
 }
 
+/// The words of a file's line after its name: what became of it, then the rest.
+const char* result_words(const BackupResult& r, bool copy, bool list_only, std::string& more) {
+    more.clear();
+    if (list_only && r.outcome == BackupOutcome::REFUSED) {  // foreseen
+        more = r.reason;
+        return ": would be refused: ";
+    }
+    if (r.outcome == BackupOutcome::DONE) {
+        more = r.note.empty() ? r.backup : r.backup + "; " + r.note;
+        return " -> ";
+    }
+    if (r.outcome == BackupOutcome::NOT_REGULAR) return ": passed over, a FIFO, socket or device";
+    // What was left of a copy, if anything, follows the outcome's own words.
+    const char* words = outcome_words(r.outcome);
+    more = words ? words + r.reason : r.reason;
+    return copy ? ": not copied, " : ": not renamed, ";
+}
+
 void trace_result(const std::string& name, const BackupResult& r, bool copy, bool list_only) {
     if (json_lines) return json_result(name, r, copy, list_only);
-    if (list_only && r.outcome == BackupOutcome::REFUSED) {  // foreseen
-        trace(name, ": would be refused: ", r.reason);
-    } else if (r.outcome == BackupOutcome::DONE) {
-        trace(name, " -> ", r.note.empty() ? r.backup : r.backup + "; " + r.note);
-    } else if (r.outcome == BackupOutcome::NOT_REGULAR) {
-        trace(name, ": passed over, a FIFO, socket or device");
-    } else {
-        // What was left of a copy, if anything, follows the outcome's own words.
-        const char* words = outcome_words(r.outcome);
-        trace(name, copy ? ": not copied, " : ": not renamed, ",
-              words ? words + r.reason : r.reason);
-    }
+    std::string more;
+    const char* what = result_words(r, copy, list_only, more);
+    trace(name, what, more);
 }
 
 /// A size in the largest unit of 1,024 that keeps it at 1 or more: "512 B", "3.5 MiB".
@@ -329,6 +345,7 @@ bool failed(BackupOutcome outcome) {
 struct RunCount {
     int done = 0;
     int failed = 0;
+    int removed = 0;        // backups beyond /KEEP's count removed (with /L, to be removed)
     int not_removed = 0;    // backups beyond /KEEP's count that could not be removed
     int not_looked_at = 0;  // entries that could not be looked at
 };
@@ -346,9 +363,14 @@ class RunReport : public BackupReport {
             touched.insert(r.backup);
             if (!options_.copy) touched.insert(listing_.names[index]);
         }
-        if (failed(r.outcome)) ++count.failed;
         if (options_.debug || options_.list_only)
             trace_result(listing_.names[index], r, options_.copy, options_.list_only);
+        if (failed(r.outcome)) {
+            ++count.failed;
+            std::string more;
+            const char* what = result_words(r, options_.copy, options_.list_only, more);
+            say_failure(listing_.names[index], what, more);
+        }
     }
     void waiting(size_t copies, uint64_t bytes) override {
         if (!show_ || bytes < SHOWN_WAIT) return;
@@ -471,16 +493,22 @@ void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<Ori
         if (options.list_only) {
             const FsResult foreseen = dir.foresee_refusal(b.name.c_str(), false);
             if (foreseen.ok()) {
+                ++count.removed;
                 say(b.name, "would remove", "", ": would be removed");
                 continue;
             }
             ++count.not_removed;
             why = step_failed("the removal would be refused", foreseen);
             say(b.name, "would be refused", why, ": would not be removed, ", why);
+            say_failure(b.name, ": would not be removed, ", why);
             continue;
         }
         const Removal removed = remove_listed(dir, b, why);
-        if (removed == Removal::REFUSED) ++count.not_removed;
+        if (removed == Removal::REMOVED) ++count.removed;
+        if (removed == Removal::REFUSED) {
+            ++count.not_removed;
+            say_failure(b.name, ": not removed, ", why);
+        }
         if (!trace_all) continue;
         if (removed == Removal::REMOVED) say(b.name, "removed", "", ": removed");
         if (removed == Removal::GONE) say(b.name, "gone", "", ": gone meanwhile");
@@ -495,7 +523,10 @@ int tell_passed(const RunPlan& plan, const std::vector<PassedOver>& passed, bool
                 bool matched_told) {
     int failed = 0;
     for (const PassedOver& p : passed) {
-        if (p.failed) ++failed;
+        if (p.failed) {
+            ++failed;
+            say_failure(p.name, ": passed over, ", p.why);
+        }
         if (trace_all && (p.failed || !matched_told || !plan.dir->matches(p.name.c_str())))
             say_passed_over(p.name, p.why.c_str());
     }
@@ -552,11 +583,9 @@ RunCount rename_files(RunPlan& plan, const RunOptions& options, bool& cancelled)
     return report.count;
 }
 
-/// A time in nanoseconds since 1970 as "YYYY-MM-DD HH:MM:SS" in UTC (days to a civil date as
-/// in the proleptic Gregorian calendar).
-std::string utc_time(int64_t ns) {
-    int64_t s = ns / 1000000000;
-    if (ns % 1000000000 < 0) --s;
+/// Seconds since 1970 as "YYYY-MM-DD HH:MM:SS" (days to a civil date as in the proleptic
+/// Gregorian calendar).
+std::string civil_time(int64_t s) {
     int64_t days = s / 86400, rest = s % 86400;
     if (rest < 0) {
         rest += 86400;
@@ -571,12 +600,30 @@ std::string utc_time(int64_t ns) {
     const int64_t day = doy - (153 * mp + 2) / 5 + 1;
     const int64_t month = mp < 10 ? mp + 3 : mp - 9;
     const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    char text[40];
+    char text[96];
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
                   static_cast<long long>(year), static_cast<long long>(month),
                   static_cast<long long>(day), static_cast<long long>(rest / 3600),
                   static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
     return text;
+}
+
+/// A moment in local time with its offset from UTC, as ls -l's time: "2026-12-09 07:14:50
+/// +0100".
+std::string local_time(const FileTime& t) {
+    const int offset = file_system().utc_offset(t.sec);
+    const int minutes = (offset < 0 ? -offset : offset) / 60;
+    char zone[16];
+    std::snprintf(zone, sizeof zone, " %c%02d%02d", offset < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
+    return civil_time(t.sec + offset) + zone;
+}
+
+/// A moment in UTC as ISO 8601: "2026-12-09T06:14:50Z".
+std::string iso_time(const FileTime& t) {
+    std::string text = civil_time(t.sec);
+    text[10] = 'T';
+    return text + "Z";
 }
 
 /// /LIST: each original, or that it is gone, and its backups, newest first, with size and
@@ -588,21 +635,29 @@ void list_originals(const RunPlan& plan, const RunOptions& options, int& backups
     const std::vector<Original> originals = catalog(plan, options, passed);
     count.not_looked_at += tell_passed(plan, passed, true, false);
     for (const Original& o : originals) {
-        if (!json_lines) trace(o.name, o.exists ? "" : ": gone");
+        if (json_lines) {
+            JsonLine()
+                .text("original", o.name)
+                .flag("exists", o.exists)
+                .number("backups", static_cast<long long>(o.backups.size()))
+                .write();
+        } else {
+            trace(o.name, o.exists ? "" : ": gone");
+        }
         for (size_t i = 0; i < o.backups.size(); ++i) {
             const BackupEntry& b = o.backups[i];
             if (json_lines) {
-                std::string when = utc_time(b.info.modified);
-                when[10] = 'T';
                 JsonLine line;
                 line.text("original", o.name).text("backup", b.name).number("number", b.number);
-                line.number("size", static_cast<long long>(b.info.size)).text("mtime", when + "Z");
+                line.number("size", static_cast<long long>(b.info.size));
+                line.text("mtime", iso_time(b.info.modified))
+                    .text("changed", iso_time(b.info.changed));
                 line.flag("newest", i == 0).write();
                 continue;
             }
-            console_printf("    %s  %s  modified %s  named %s%s\n",
+            console_printf("    %s  %s  modified %s  changed %s%s\n",
                            console_safe(b.name.c_str()).c_str(), human_size(b.info.size).c_str(),
-                           utc_time(b.info.modified).c_str(), utc_time(b.info.changed).c_str(),
+                           local_time(b.info.modified).c_str(), local_time(b.info.changed).c_str(),
                            i == 0 ? "  newest" : "");
         }
         backups += static_cast<int>(o.backups.size());
@@ -623,6 +678,30 @@ RunCount list_run(const RunPlan& plan, const RunOptions& options) {
     return count;
 }
 
+/// The words of a restore's line after the file's name: what became of it, then the rest.
+const char* restore_words(const RestoreResult& r, const RunOptions& options, std::string& more) {
+    const std::string current = r.current.empty()
+                                    ? std::string()
+                                    : (options.list_only ? "; the current file would become "
+                                                         : "; the current file is now ") +
+                                          r.current;
+    switch (r.outcome) {
+        case RestoreResult::RESTORED:
+            more = r.from + current + (r.note.empty() ? "" : "; " + r.note);
+            return " <- ";
+        case RestoreResult::NO_BACKUP:
+            more = options.restore_at < 0 ? "" : options.restore_number;
+            return options.restore_at < 0 ? ": not restored, it has no backup"
+                                          : ": not restored, it has no backup numbered ";
+        case RestoreResult::CANCELLED:
+            more.clear();
+            return ": not restored, cancelled";
+        default:
+            more = r.reason + current;
+            return options.list_only ? ": would not be restored, " : ": not restored, ";
+    }
+}
+
 /// The /DEBUG line of one restore.
 void trace_restore(const std::string& name, const RestoreResult& r, const RunOptions& options) {
     if (json_lines) {
@@ -636,30 +715,9 @@ void trace_restore(const std::string& name, const RestoreResult& r, const RunOpt
         line.text("reason", r.reason).text("note", r.note).write();
         return;
     }
-    const std::string current = r.current.empty()
-                                    ? std::string()
-                                    : (options.list_only ? "; the current file would become "
-                                                         : "; the current file is now ") +
-                                          r.current;
-    switch (r.outcome) {
-        case RestoreResult::RESTORED:
-            trace(name, " <- ", r.from + current + (r.note.empty() ? "" : "; " + r.note));
-            break;
-        case RestoreResult::NO_BACKUP:
-            if (options.restore_at < 0) {
-                trace(name, ": not restored, it has no backup");
-            } else {
-                trace(name, ": not restored, it has no backup numbered ", options.restore_number);
-            }
-            break;
-        case RestoreResult::CANCELLED:
-            trace(name, ": not restored, cancelled");
-            break;
-        case RestoreResult::REFUSED:
-            trace(name, options.list_only ? ": would not be restored, " : ": not restored, ",
-                  r.reason + current);
-            break;
-    }
+    std::string more;
+    const char* what = restore_words(r, options, more);
+    trace(name, what, more);
 }
 
 /// The name of another original of originals of which o's name is a backup, or null.
@@ -686,10 +744,19 @@ bool restore_one(RunPlan& plan, const Original& o, const RunOptions& options,
         r = restore_file(place, o, options.restore_at, request, progress);
     }
     if (r.outcome == RestoreResult::RESTORED) ++count.done;
-    if (r.outcome == RestoreResult::REFUSED ||
-        (r.outcome == RestoreResult::NO_BACKUP && (named || options.restore_at >= 0)))
+    const bool failure =
+        r.outcome == RestoreResult::REFUSED ||
+        (r.outcome == RestoreResult::NO_BACKUP && (named || options.restore_at >= 0));
+    // Each file restored is told, which backup came back and where the current file went.
+    if (options.debug || options.list_only ||
+        (options.verbose && r.outcome == RestoreResult::RESTORED))
+        trace_restore(o.name, r, options);
+    if (failure) {
         ++count.failed;
-    if (options.debug || options.list_only) trace_restore(o.name, r, options);
+        std::string more;
+        const char* what = restore_words(r, options, more);
+        say_failure(o.name, what, more);
+    }
     return r.outcome != RestoreResult::CANCELLED;
 }
 
@@ -735,6 +802,9 @@ RunCount restore_originals(RunPlan& plan, const RunOptions& options, bool& cance
         RestoreResult none;
         none.outcome = RestoreResult::NO_BACKUP;
         if (trace_all && !there) trace_restore(name_part, none, options);
+        std::string more;
+        const char* what = restore_words(none, options, more);
+        if (!there) say_failure(name_part, what, more);
     }
     if (trace_all && plan.dir && !plan.listing.error.empty() && !cancelled)
         directory_line("read to its end", plan.listing.error);
@@ -818,6 +888,8 @@ int run_backup(const RunOptions& given) {
     const char* done = options.restore ? "restored" : options.copy ? "copied" : "renamed";
     if (options.verbose)
         console_printf("\t\t%i file(s) %s%s\n", count.done, dry ? "would be " : "", done);
+    if (options.verbose && options.keep > 0)
+        console_printf("\t\t%i backup(s) %sremoved\n", count.removed, dry ? "would be " : "");
     return run_status(plan, count, options);
 }
 

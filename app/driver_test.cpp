@@ -353,10 +353,13 @@ TEST(FailedSteps, DebugNamesTheStepThatFailed) {
         const int status = run_backup(o);
         EXPECT_EQ(std::string("  f") + c.line + ": refused by the test\n", steps.out) << c.op;
         EXPECT_TRUE(steps.has("/work/f") || steps.has("/work/f.000.bak")) << c.op;
-        // A refusal is a status and a line on standard error, even with /Q.
+        // A refusal is a status, the file's line on standard error and the count, even with /Q.
         const bool done = c.line[1] == '-';
         EXPECT_EQ(done ? 0 : RUN_FAILED, status) << c.op;
-        EXPECT_EQ(done ? "" : "Tavrix: 1 file(s) could not be backed up; /DEBUG tells why\n",
+        EXPECT_EQ(done ? ""
+                       : std::string("Tavrix: f") + c.line +
+                             ": refused by the test\nTavrix: 1 file(s) could not be backed up; "
+                             "/DEBUG tells why\n",
                   steps.err)
             << c.op;
     }

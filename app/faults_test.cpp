@@ -258,15 +258,18 @@ void expect_told_truly(const std::map<std::string, std::string>& before, const F
     std::set<std::string> held;
     for (const auto& e : fs.content) {
         held.insert(e.second);
-        if (is_private(e.first))
+        if (is_private(e.first)) {
             EXPECT_NE(std::string::npos, fs.out.find(e.first.substr(6)))
                 << label << ": left " << e.first << " unsaid";
+        }
     }
     for (const auto& e : before) {
         // /KEEP:2 may remove what is beyond the newest of r.doc's backups, and nothing else.
         const bool removable =
             keep && (e.first == "/work/r.doc.000.bak" || e.first == "/work/r.doc.002.bak");
-        if (!removable) EXPECT_TRUE(held.count(e.second)) << label << ": lost " << e.first;
+        if (!removable) {
+            EXPECT_TRUE(held.count(e.second)) << label << ": lost " << e.first;
+        }
     }
     EXPECT_EQ(0, fs.held) << label;
     EXPECT_EQ(fs.err.empty() ? 0 : RUN_FAILED, status) << label << ": " << fs.err;

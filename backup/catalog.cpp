@@ -24,10 +24,12 @@ int read_number(const std::string& digits, bool hex) {
     return n < (hex ? SEQUENCE_LIMIT_HEX : SEQUENCE_LIMIT_DECIMAL) ? n : -1;
 }
 
-/// True when b is newer than a.
+/// True when b is newer than a: its version is newer, as its modification time tells (what
+/// chmod, links and copies that keep times leave alone); of two copies of one version, the
+/// one that took its name later, then the higher number.
 bool newer(const BackupEntry& a, const BackupEntry& b) {
-    if (a.info.changed != b.info.changed) return b.info.changed > a.info.changed;
-    if (a.info.modified != b.info.modified) return b.info.modified > a.info.modified;
+    if (a.info.modified != b.info.modified) return a.info.modified < b.info.modified;
+    if (a.info.changed != b.info.changed) return a.info.changed < b.info.changed;
     return b.number > a.number;
 }
 

@@ -22,8 +22,8 @@ struct BackupEntry {
     EntryInfo info;
 };
 
-/// A file and its backups, newest first: by change time (the moment it took its name), then
-/// modification time, then the higher number.
+/// A file and its backups, newest first: by modification time (the version's own time), then
+/// change time, then the higher number.
 struct Original {
     std::string name;
     bool exists = false;     // whether the file is there under its own name

@@ -107,8 +107,8 @@ void print_usage() {
         "  /FORMAT4    the same names as /FORMAT1",
         "  /L, /N      list what a run would do and change nothing (also --dry-run)",
         "  /COPY       back up by copying: each file stays, its backup is a copy",
-        "  /LIST       each file's backups, newest first, with size and times; changes",
-        "              nothing (also --list)",
+        "  /LIST       each file's backups, newest first (by modification time), with size",
+        "              and times in local time; changes nothing (also --list)",
         "  /RESTORE    each file's newest backup back under its name; the current file",
         "              first gets its own backup name (also --restore)",
         "  /RESTORE:NNN  the backup numbered NNN (also --restore=NNN)",
@@ -127,9 +127,13 @@ void print_usage() {
         PLATFORM_KEYS_WITH_PIPED_OUTPUT ? "Esc cancels a run."
                                         : "Esc cancels a run (not when the output goes to a pipe).",
         "",
-        "Exit status: 0 after a run, whatever it found, and after help; 1 after a second",
-        "FILESPEC (\"Too many parameters\"); 2 after an unknown switch beginning with --;",
-        "3 when standard output could not be written.",
+        "Exit status: 0 after a run in which nothing failed (nothing matched, or Esc, too)",
+        "and after help; 4 when a file could not be backed up or restored, a backup could",
+        "not be removed, a name could not be looked at, or the directory could not be opened",
+        "or read (standard error names each, then counts them; /L gives the run's status);",
+        "1 after a second FILESPEC (\"Too many parameters\"); 2 after an unknown switch",
+        "beginning with -- or a refused value (/KEEP:0); 3 when standard output could not",
+        "be written.",
     };
     for (const char* line : usage) console_printf("%s\n", line);
 }

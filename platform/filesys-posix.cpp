@@ -354,8 +354,10 @@ class PosixDirectory : public Directory {
         if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failed(FsOp::LOOK);
         info.type = type_of_mode(st.st_mode);
         info.size = static_cast<uint64_t>(st.st_size);
-        info.modified = st.st_mtim.tv_sec * INT64_C(1000000000) + st.st_mtim.tv_nsec;
-        info.changed = st.st_ctim.tv_sec * INT64_C(1000000000) + st.st_ctim.tv_nsec;
+        info.modified = {static_cast<int64_t>(st.st_mtim.tv_sec),
+                         static_cast<int32_t>(st.st_mtim.tv_nsec)};
+        info.changed = {static_cast<int64_t>(st.st_ctim.tv_sec),
+                        static_cast<int32_t>(st.st_ctim.tv_nsec)};
         info.id = static_cast<uint64_t>(st.st_ino);
         return FsResult();
     }
@@ -681,6 +683,13 @@ class PosixFileSystem : public FileSystem {
 
     /// The directory as the user typed it, where '\' separates too; the current directory is
     /// opened as itself, whatever its own name holds.
+    int utc_offset(int64_t sec) override {
+        const time_t t = static_cast<time_t>(sec);
+        struct tm local {};
+        if (static_cast<int64_t>(t) != sec || !localtime_r(&t, &local)) return 0;
+        return static_cast<int>(local.tm_gmtoff);
+    }
+
     FsResult open_directory(const char* dir, const char* pattern,
                             std::unique_ptr<Directory>& opened) override {
         if (!*pattern) return FsResult();

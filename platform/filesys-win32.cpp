@@ -64,6 +64,18 @@ FsResult result_of(BOOL done, FsOp op) {
     return done ? FsResult() : failed(op);
 }
 
+/// A FILETIME's count of 100 ns from 1601 as a moment since 1970: 11,644,473,600 s lie
+/// between the two.
+FileTime unix_time(int64_t ticks) {
+    int64_t sec = ticks / 10000000;
+    int64_t rest = ticks % 10000000;
+    if (rest < 0) {
+        rest += 10000000;
+        --sec;
+    }
+    return FileTime{sec - INT64_C(11644473600), static_cast<int32_t>(rest * 100)};
+}
+
 /// Whether Windows can reach an entry by this name at all: not when it holds a character that
 /// Windows forbids in names (made by another system: WSL, SMB, NFS), a colon naming a stream.
 bool reachable_name(const std::string& name) {
@@ -577,8 +589,7 @@ class Win32Directory : public Directory {
             return FsResult();
         }
         if (!known) return r;
-        // FILETIME counts 100 ns from 1601; 11,644,473,600 s lie between 1601 and 1970.
-        auto unix_ns = [](LARGE_INTEGER t) { return (t.QuadPart - 116444736000000000LL) * 100; };
+        auto unix_ns = [](LARGE_INTEGER t) { return unix_time(t.QuadPart); };
         info.type = basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY       ? EntryType::DIRECTORY
                     : basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? EntryType::LINK
                                                                           : EntryType::FILE;
@@ -825,6 +836,26 @@ class Win32FileSystem : public FileSystem {
 
     size_t current_directory(char* out, size_t out_size) override {
         return GetCurrentDirectoryA(static_cast<DWORD>(out_size), out);
+    }
+
+    /// The offset of the local time that Windows' time zone gives the moment, in its own
+    /// calendar (to the year 30827).
+    int utc_offset(int64_t sec) override {
+        const int64_t ticks = (sec + INT64_C(11644473600)) * 10000000;
+        FILETIME utc_time = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+        SYSTEMTIME utc, local;
+        FILETIME local_time;
+        if (sec < 0 || !FileTimeToSystemTime(&utc_time, &utc) ||
+            !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) ||
+            !SystemTimeToFileTime(&local, &local_time))
+            return 0;
+        ULARGE_INTEGER a, b;
+        a.LowPart = local_time.dwLowDateTime;
+        a.HighPart = local_time.dwHighDateTime;
+        b.LowPart = utc_time.dwLowDateTime;
+        b.HighPart = utc_time.dwHighDateTime;
+        return static_cast<int>(
+            (static_cast<int64_t>(a.QuadPart) - static_cast<int64_t>(b.QuadPart)) / 10000000);
     }
 
     /// Held without delete sharing: while the run holds it, the directory stays where it is.

@@ -67,12 +67,24 @@ constexpr uint32_t COPY_CHUNK = 8 << 20;
 /// it cannot be looked at.
 enum class EntryType { MISSING, FILE, DIRECTORY, LINK, SPECIAL, UNKNOWN };
 
+/// A moment: seconds since 1970 (UTC) and the nanoseconds of that second, so that every year
+/// to 9999 and beyond fits. Moments compare as the pairs do.
+struct FileTime {
+    int64_t sec = 0;
+    int32_t nsec = 0;
+    bool operator==(const FileTime& o) const { return sec == o.sec && nsec == o.nsec; }
+    bool operator!=(const FileTime& o) const { return !(*this == o); }
+    bool operator<(const FileTime& o) const {
+        return sec < o.sec || (sec == o.sec && nsec < o.nsec);
+    }
+};
+
 /// What a look at an entry finds, not following a link.
 struct EntryInfo {
     EntryType type = EntryType::MISSING;
     uint64_t size = 0;
-    int64_t modified = 0;   // the time its data last changed, in nanoseconds since 1970 (UTC)
-    int64_t changed = 0;    // the time its name or attributes last changed (its ctime), as well
+    FileTime modified;      // when its data last changed
+    FileTime changed;       // when its name or attributes last changed (its change time, ctime)
     uint64_t id = 0;        // its identity in its file system, 0 where not known
     bool reachable = true;  // false where the name does not reach the entry itself (Wine: a
                             // symbolic link, which it follows; a name it shows otherwise)
@@ -259,6 +271,9 @@ class FileSystem {
     /// False when a command-line argument reached the program as another text than the one
     /// typed (a character its code page cannot hold).
     virtual bool argument_exact(const char*) { return true; }
+    /// The local time's offset from UTC, in seconds, at the moment sec (seconds since 1970):
+    /// as the C library reads TZ on POSIX, as the time zone set on Windows; 0 where unknown.
+    virtual int utc_offset(int64_t sec) = 0;
     /// Opens directory dir (as typed, or empty for the current directory) for a run over the
     /// entries whose names match the wildcard pattern (* and ?); an empty pattern opens none.
     virtual FsResult open_directory(const char* dir, const char* pattern,

@@ -118,8 +118,8 @@ class FakeDirectory : public Directory {
         if (fs_.fault("look") || !fs_.has(p)) return refused(FsOp::LOOK);
         info.type = fs_.entries[p] ? EntryType::DIRECTORY : EntryType::FILE;
         info.size = fs_.content[p].size();
-        info.modified = fs_.modified[p];
-        info.changed = fs_.changed[p];
+        info.modified = {fs_.modified[p], 0};
+        info.changed = {fs_.changed[p], 0};
         // Without the listing's identities, as FUSE without use_ino: each name has its own.
         info.id = std::hash<std::string>()(fs_.listing_ids ? fs_.content[p] : p);
         return FsResult();

@@ -29,8 +29,9 @@ class FakePlatform : public Platform {
 
     std::map<std::string, bool> entries;         // path -> is a directory
     std::map<std::string, std::string> content;  // path -> what the file holds
-    std::map<std::string, int64_t> modified;     // path -> its modification time, 0 unless set
-    std::map<std::string, int64_t> changed;      // path -> its change time, 0 unless set
+    std::map<std::string, int64_t> modified;     // path -> its modification time in s, 0 unless set
+    std::map<std::string, int64_t> changed;      // path -> its change time in s, 0 unless set
+    int offset = 0;                              // of the local time from UTC, in seconds
     std::string cwd = "/work";
     bool cwd_fails = false;
     std::set<std::string> move_refused;   // targets refused as if taken meanwhile
@@ -80,6 +81,7 @@ class FakePlatform : public Platform {
     size_t current_directory(char* buf, size_t size) override;
     FsResult open_directory(const char* dir, const char* pattern,
                             std::unique_ptr<Directory>& opened) override;
+    int utc_offset(int64_t) override { return offset; }
     void hold_signals() override { ++held; }
     void release_signals() override { --held; }
     void write_out(const char* text, size_t len) override;
