@@ -484,6 +484,10 @@ void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<Ori
         const FsResult flushed = dir.flush_directory();
         if (!flushed.ok()) {  // the new names may not be on the disk: no backup goes
             if (trace_all) trace_directory("flushed, and no backup was removed", flushed);
+            console_error(
+                "Tavrix: the directory could not be flushed, and no backup was "
+                "removed: %s\n",
+                console_safe_error(flushed.words.c_str()).c_str());
             count.not_removed += static_cast<int>(going.size());
             return;
         }

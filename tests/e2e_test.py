@@ -312,7 +312,10 @@ class ShapesAndNumbering(Case):
                 listed, data = (self.run_ok("far/f.txt", "/LIST", *more).out for more in ([], ["/JSON"]))
             finally:
                 del os.environ["TZ"]
-            times = {o["backup"]: o["mtime"] for o in map(json.loads, data.splitlines()) if "backup" in o}
+            records = [json.loads(line) for line in data.splitlines()]
+            self.assertEqual({"original": "f.txt", "exists": True, "backups": 2}, records[0])
+            self.assertTrue(all("changed" in o for o in records[1:]), records)
+            times = {o["backup"]: o["mtime"] for o in records if "backup" in o}
             self.assertEqual({"f.txt.000.bak": "2300-01-01T00:00:00Z",
                               "f.txt.001.bak": "9999-12-31T12:00:00Z"}, times)
             self.assertRegex(listed, rb"f\.txt\.001\.bak .*modified 9999-12-31 .*newest")
