@@ -196,29 +196,8 @@ void say_passed_over(const std::string& name, const char* why) {
     say(name, "passed over", why, ": passed over, ", why);
 }
 
-/// The words of an outcome that has words of its own; null for one whose reason tells it.
-const char* outcome_words(BackupOutcome outcome) {
-    switch (outcome) {
-        case BackupOutcome::NO_EXTENSION:
-            return "no extension for /FORMAT3";
-        case BackupOutcome::TOO_LONG:
-            return "the name would be too long";
-        case BackupOutcome::ALL_TAKEN:
-            return "every candidate is taken";
-        case BackupOutcome::NO_FULL_PATH:
-            return "its full path cannot be had";
-        case BackupOutcome::CHANGED:
-            return "the file changed while it was copied";
-        case BackupOutcome::CANCELLED:
-            return "cancelled";
-        default:
-            return nullptr;
-    }
-}
-
 /// A file's line as an object of JSON Lines.
 void json_result(const std::string& name, const BackupResult& r, bool copy, bool list_only) {
-    const char* words = outcome_words(r.outcome);
     const char* result = list_only && r.outcome == BackupOutcome::REFUSED ? "would be refused"
                          : r.outcome == BackupOutcome::DONE
                              ? (copy ? (list_only ? "would copy" : "copied")
@@ -227,9 +206,8 @@ void json_result(const std::string& name, const BackupResult& r, bool copy, bool
                          : r.outcome == BackupOutcome::GONE        ? "gone"
                          : r.outcome == BackupOutcome::CANCELLED   ? "cancelled"
                                                                    : "refused";
-    const std::string reason = r.outcome == BackupOutcome::NOT_REGULAR
-                                   ? "a FIFO, socket or device"
-                                   : (words ? words : "") + r.reason;
+    const std::string reason =
+        r.outcome == BackupOutcome::NOT_REGULAR ? "a FIFO, socket or device" : backup_reason(r);
     JsonLine line;
     line.text("name", name).text("backup", r.backup).text("result", result);
     line.text("reason", r.outcome == BackupOutcome::DONE ? std::string() : reason);
@@ -249,8 +227,7 @@ const char* result_words(const BackupResult& r, bool copy, bool list_only, std::
     }
     if (r.outcome == BackupOutcome::NOT_REGULAR) return ": passed over, a FIFO, socket or device";
     // What was left of a copy, if anything, follows the outcome's own words.
-    const char* words = outcome_words(r.outcome);
-    more = words ? words + r.reason : r.reason;
+    more = backup_reason(r);
     return copy ? ": not copied, " : ": not renamed, ";
 }
 

@@ -340,6 +340,29 @@ TEST(Faults, EachCallFailingInARestoreOrKeepLosesNothing) {
         }
     }
     EXPECT_EQ(static_cast<int>(4 * ops.size() * 6 * 4), runs);
+    // Two steps of one /COPY restore refused: the exchange, then the removal of the copy
+    // under its private name; or the name of a gone file taken meanwhile, then the removal
+    // of the copy's private name. Every name left is named.
+    for (int which = 0; which < 2; ++which) {
+        FakePlatform fs;
+        fs.add_dir("/work");
+        for (const char* name : {"r.doc", "r.doc.000.bak", "g.doc.000.bak"})
+            fs.add_file(std::string("/work/") + name);
+        const std::map<std::string, std::string> before = fs.content;
+        fs.unnamed_files = false;
+        if (which == 0) fs.fail_at["exchange"] = 1;
+        fs.fail_at["remove"] = 1;
+        fs.fail_on = true;
+        if (which == 1) fs.move_refused.insert("/work/g.doc");
+        RunOptions o;
+        o.spec = "*.doc";
+        o.debug = true;
+        o.restore = o.copy = true;
+        const int status = run_backup(o);
+        expect_told_truly(before, fs, false, status,
+                          which == 0 ? "exchange, remove" : "taken, remove");
+        EXPECT_EQ(RUN_FAILED, status);
+    }
     // Without a fault: the newest backup is back, the current file under a backup name.
     for (int what = 0; what < 3; ++what) {
         FakePlatform fs;

@@ -190,6 +190,30 @@ bool is_private_name(const char* name) {
 }
 
 /// The outcome of the search's end, and of a refusal.
+const char* backup_outcome_words(BackupOutcome outcome) {
+    switch (outcome) {
+        case BackupOutcome::NO_EXTENSION:
+            return "no extension for /FORMAT3";
+        case BackupOutcome::TOO_LONG:
+            return "the name would be too long";
+        case BackupOutcome::ALL_TAKEN:
+            return "every candidate is taken";
+        case BackupOutcome::NO_FULL_PATH:
+            return "its full path cannot be had";
+        case BackupOutcome::CHANGED:
+            return "the file changed while it was copied";
+        case BackupOutcome::CANCELLED:
+            return "cancelled";
+        default:
+            return nullptr;
+    }
+}
+
+std::string backup_reason(const BackupResult& r) {
+    const char* words = backup_outcome_words(r.outcome);
+    return words ? words + r.reason : r.reason;
+}
+
 BackupOutcome backup_outcome(StepResult r) {
     switch (r) {
         case StepResult::DONE:

@@ -72,6 +72,7 @@ bool is_private_name(const char* name);
 /// The outcome of a file whose last step ended so.
 BackupOutcome backup_outcome(StepResult r);
 
+
 /// How one file is backed up.
 struct BackupRequest {
     BackupFormat format = FORMAT_BAK;
@@ -88,6 +89,11 @@ struct BackupResult {
     std::string reason;  // when refused: the step that failed and the system's words
     std::string note;    // what a copy could not keep of the file, when it was made
 };
+
+/// The words of an outcome that has words of its own; null for one whose reason tells it.
+const char* backup_outcome_words(BackupOutcome outcome);
+/// Why a file was not backed up, in full: its outcome's own words, then the reason.
+std::string backup_reason(const BackupResult& r);
 
 /// The length of a directory's full path that cannot be had.
 constexpr size_t NO_DIRECTORY_PATH = static_cast<size_t>(-1);

@@ -70,8 +70,7 @@ void in_two_steps(BackupPlace& place, const std::string& source, uint64_t source
     rename.copy = false;
     const BackupResult current = backup_file(place, name.c_str(), id, rename);
     if (current.outcome != BackupOutcome::DONE) {
-        r.reason = "the current file could not be backed up: " +
-                   (current.reason.empty() ? std::string("its name is gone") : current.reason);
+        r.reason = "the current file could not be backed up: " + backup_reason(current);
         return;
     }
     r.current = current.backup;
@@ -198,8 +197,7 @@ void foresee_restore(BackupPlace& place, const BackupEntry& chosen, const Origin
         rename.copy = false;
         const BackupResult b = backup_file(place, original.name.c_str(), original.info.id, rename);
         if (b.outcome != BackupOutcome::DONE) {
-            r.reason = "the current file could not be backed up" +
-                       (b.reason.empty() ? std::string() : ": " + b.reason);
+            r.reason = "the current file could not be backed up: " + backup_reason(b);
             return;
         }
         r.current = b.backup;
