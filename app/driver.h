@@ -1,44 +1,16 @@
-// The command-line driver: switches, the search pattern, the renaming loop and its report.
+// The program: the switches read, the mode they choose run over the plan of the run, the
+// report written and the exit status returned, as the manual page's SYNOPSIS and EXIT STATUS.
 #pragma once
 
-#include "backup/backup.h"
+#include "app/exit_status.h"
+#include "app/switches.h"
 
-struct RunOptions {
-    const char* spec = nullptr;  // the file specification, if one was given
-    BackupFormat format = FORMAT_BAK;
-    bool hex = false;
-    bool verbose = true;
-    bool debug = false;
-    bool list_only = false;     // /L: show what a run would do, change nothing
-    bool copy = false;          // /COPY: back up by copying, the files stay
-    bool list_backups = false;  // /LIST: the backups of each file, newest first
-    bool restore = false;       // /RESTORE: each file's newest backup, or restore_at, back
-    const char* restore_number = nullptr;  // as typed after /RESTORE: or --restore=
-    int restore_at = -1;                   // that number, read; -1 for the newest
-    const char* keep_text = nullptr;       // as typed after /KEEP: or --keep=
-    int keep = 0;                          // /KEEP:N: each file's N newest backups stay; 0 all
-    bool json = false;                     // /JSON: JSON Lines instead of the text
-    const char* refusal = nullptr;         // why the switches are refused, when they are
-    const char* unknown = nullptr;         // a switch beginning with "--" that is not known
-};
-
-enum class ParseResult { RUN, HELP, USAGE, VERSION, TOO_MANY, UNKNOWN_LONG, REFUSED };
-
-/// Reads the arguments from left to right (a leading '-' becomes '/' in place); stops at a
-/// help switch, --help, --version, a second file specification, or a switch beginning with
-/// "--" that is not known (options.unknown then names it). A bad value or switches that do
-/// not go together are REFUSED, options.refusal saying why.
-ParseResult parse_command_line(int argc, char** argv, RunOptions& options);
-
-/// The exit status of a run in which some matching file could not be backed up.
-constexpr int RUN_FAILED = 4;
-
-/// Backs up every file matching options.spec and reports the run; returns the exit status: 0
-/// when every matching file was backed up (or passed over, or gone meanwhile), nothing
-/// matched, or the user cancelled; RUN_FAILED when a file could not be backed up, which
-/// standard error then tells. With /L, the status the run would have.
+/// Runs the mode options choose (a backup, /LIST or /RESTORE) over the files matching
+/// options.spec and reports it; returns the exit status: EXIT_DONE when nothing failed
+/// (nothing matched, or the user cancelled, too); RUN_FAILED when something could not be
+/// done, which standard error then tells. With /L, the status the run would have.
 int run_backup(const RunOptions& options);
 
 /// The whole program: returns the exit status (the help screen ends the process itself): as
-/// the run or the switches say, or 3 when standard output could not be written.
+/// the run or the switches say, or EXIT_NO_OUTPUT when standard output could not be written.
 int tavrix_main(int argc, char** argv);

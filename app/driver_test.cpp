@@ -8,29 +8,10 @@
 #include <vector>
 
 #include "console/console.h"
+#include "tests/command_line.h"
 #include "tests/fake_platform.h"
 
 namespace {
-
-/// Parses a command line given as words (the program name first is added).
-struct Args {
-    std::vector<std::string> words;
-    std::vector<char*> argv;
-    explicit Args(std::vector<std::string> w) : words(std::move(w)) {
-        words.insert(words.begin(), "tavrix");
-        for (std::string& s : words) argv.push_back(&s[0]);
-    }
-    ParseResult parse(RunOptions& o) {
-        return parse_command_line(static_cast<int>(argv.size()), argv.data(), o);
-    }
-};
-
-/// Parses words; the options point into them, so they live as long as the test.
-ParseResult parse(const std::vector<std::string>& words, RunOptions& o) {
-    static std::vector<std::unique_ptr<Args>> kept;
-    kept.emplace_back(new Args(words));
-    return kept.back()->parse(o);
-}
 
 /// The announcement and the summary of a run.
 std::string announced(const std::string& pattern, int renamed) {
@@ -59,44 +40,6 @@ struct Driver : ::testing::Test {
 };
 
 }  // namespace
-
-TEST(Switches, DashSlashAndCaseAllWork) {
-    RunOptions o;
-    EXPECT_EQ(ParseResult::RUN, parse({"-q", "-hex", "/format3", "x"}, o));
-    EXPECT_FALSE(o.verbose);
-    EXPECT_TRUE(o.hex);
-    EXPECT_EQ(2, o.format);
-    EXPECT_STREQ("x", o.spec);
-
-    RunOptions later;
-    EXPECT_EQ(ParseResult::RUN,
-              parse({"/FORMAT2", "-Format1", "-X", "-nonsense", "/debug"}, later));
-    EXPECT_EQ(0, later.format);
-    EXPECT_TRUE(later.verbose);
-    EXPECT_EQ(nullptr, later.spec);  // unknown switches are ignored, not taken as the file
-}
-
-TEST(Switches, HelpAndTooManyDependOnWhichComesFirst) {
-    RunOptions o;
-    EXPECT_EQ(ParseResult::TOO_MANY, parse({"a", "b", "/?"}, o));
-    RunOptions h;
-    EXPECT_EQ(ParseResult::HELP, parse({"/?", "a", "b"}, h));
-    RunOptions dash;
-    EXPECT_EQ(ParseResult::HELP, parse({"a", "-H"}, dash));
-}
-
-TEST(Switches, SlashPathsOnPosix) {
-    if (PLATFORM_SEPARATOR != '/') GTEST_SKIP() << "absolute paths begin with '/' only on POSIX";
-    RunOptions o;
-    EXPECT_EQ(ParseResult::RUN, parse({"/tmp/*.doc", "/Q"}, o));
-    EXPECT_STREQ("/tmp/*.doc", o.spec);
-    EXPECT_FALSE(o.verbose);
-    RunOptions two;
-    EXPECT_EQ(ParseResult::TOO_MANY, parse({"/tmp/a", "/x"}, two));
-    RunOptions dash;
-    EXPECT_EQ(ParseResult::RUN, parse({"-tmp/a"}, dash));  // a dash always makes a switch
-    EXPECT_EQ(nullptr, dash.spec);
-}
 
 TEST_F(Driver, BarePatternSearchesTheCurrentDirectoryAndAnnouncesItAbsolute) {
     fs.add_file("/work/Example.doc");

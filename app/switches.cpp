@@ -1,9 +1,9 @@
 // The command line: the switches, their values, and the combinations refused.
-#include <algorithm>
+#include "app/switches.h"
+
 #include <cstring>
 #include <string>
 
-#include "app/driver.h"
 #include "platform/limits.h"
 
 namespace {
@@ -18,49 +18,65 @@ bool same_ascii_nocase(const char* a, const char* b) {
     return *a == *b;
 }
 
-/// The switches and what each does to the run's options; a help switch has none, the run
-/// ends there.
+/// The switches, the long form other tools have taught users (null for none), and what
+/// each does to the run's options; a help switch has none, the run ends there.
 struct Switch {
     const char* name;
+    const char* long_name;
     void (*apply)(RunOptions& options);
 };
 
 const Switch switch_table[] = {
-    {"/?", nullptr},
-    {"/H", nullptr},
-    {"/Q", [](RunOptions& o) { o.verbose = false; }},
-    {"/HEX", [](RunOptions& o) { o.hex = true; }},
-    {"/FORMAT1", [](RunOptions& o) { o.format = 0; }},
-    {"/FORMAT2", [](RunOptions& o) { o.format = 1; }},
-    {"/FORMAT3", [](RunOptions& o) { o.format = 2; }},
-    {"/FORMAT4", [](RunOptions& o) { o.format = 3; }},
-    {"/DEBUG", [](RunOptions& o) { o.debug = true; }},
-    {"/L", [](RunOptions& o) { o.list_only = true; }},
-    {"/N", [](RunOptions& o) { o.list_only = true; }},
-    {"/COPY", [](RunOptions& o) { o.copy = true; }},
-    {"/LIST", [](RunOptions& o) { o.list_backups = true; }},
-    {"/RESTORE", [](RunOptions& o) { o.restore = true; }},
-    {"/JSON", [](RunOptions& o) { o.json = true; }},
+    {"/?", nullptr, nullptr},
+    {"/H", nullptr, nullptr},
+    {"/Q", "--quiet", [](RunOptions& o) { o.verbose = false; }},
+    {"/HEX", nullptr, [](RunOptions& o) { o.hex = true; }},
+    {"/FORMAT1", nullptr, [](RunOptions& o) { o.format = 0; }},
+    {"/FORMAT2", nullptr, [](RunOptions& o) { o.format = 1; }},
+    {"/FORMAT3", nullptr, [](RunOptions& o) { o.format = 2; }},
+    {"/FORMAT4", nullptr, [](RunOptions& o) { o.format = 3; }},
+    {"/DEBUG", nullptr, [](RunOptions& o) { o.debug = true; }},
+    {"/L", "--dry-run", [](RunOptions& o) { o.list_only = true; }},
+    {"/N", nullptr, [](RunOptions& o) { o.list_only = true; }},
+    {"/COPY", nullptr, [](RunOptions& o) { o.copy = true; }},
+    {"/LIST", "--list", [](RunOptions& o) { o.list_backups = true; }},
+    {"/RESTORE", "--restore", [](RunOptions& o) { o.restore = true; }},
+    {"/JSON", "--json", [](RunOptions& o) { o.json = true; }},
 };
 
-/// The table's entry for arg; null for a switch of no known name.
-const Switch* find_switch(const char* arg) {
+/// The table's entry for arg, by its name or (with long) its long form; null for none.
+const Switch* find_switch(const char* arg, bool long_form = false) {
     for (const Switch& s : switch_table) {
-        if (same_ascii_nocase(arg, s.name)) return &s;
+        const char* name = long_form ? s.long_name : s.name;
+        if (name && same_ascii_nocase(arg, name)) return &s;
     }
     return nullptr;
 }
 
-/// The switches that take a value after a colon: any argument that begins with one of them
-/// is that switch, whatever follows.
-const char* const VALUE_SWITCHES[] = {"/KEEP:", "/RESTORE:"};
+/// The switches that take a value, and their long forms: any argument that begins with one
+/// of them is that switch, whatever follows.
+struct ValueSwitch {
+    const char* name;
+    const char* long_name;
+    void (*apply)(RunOptions& options, const char* value);
+};
 
-/// The value switch that arg begins with, as VALUE_SWITCHES spells it; null for none.
-const char* value_switch(const char* arg) {
-    for (const char* prefix : VALUE_SWITCHES) {
+const ValueSwitch value_table[] = {
+    {"/KEEP:", "--keep=", [](RunOptions& o, const char* v) { o.keep_text = v; }},
+    {"/RESTORE:", "--restore=",
+     [](RunOptions& o, const char* v) {
+         o.restore = true;
+         o.restore_number = v;
+     }},
+};
+
+/// The value switch that arg begins with (with long, in its long form); null for none.
+const ValueSwitch* value_switch(const char* arg, bool long_form = false) {
+    for (const ValueSwitch& s : value_table) {
+        const char* prefix = long_form ? s.long_name : s.name;
         const size_t n = std::strlen(prefix);
         if (std::strlen(arg) >= n && same_ascii_nocase(std::string(arg, n).c_str(), prefix))
-            return prefix;
+            return &s;
     }
     return nullptr;
 }
@@ -123,25 +139,10 @@ ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
         if (std::strncmp(arg, "--", 2) == 0) {
             if (same_ascii_nocase(arg, "--help")) return ParseResult::USAGE;
             if (same_ascii_nocase(arg, "--version")) return ParseResult::VERSION;
-            if (same_ascii_nocase(arg, "--dry-run")) {
-                options.list_only = true;
-            } else if (same_ascii_nocase(arg, "--list")) {
-                options.list_backups = true;
-            } else if (same_ascii_nocase(arg, "--quiet")) {
-                options.verbose = false;
-            } else if (same_ascii_nocase(arg, "--json")) {
-                options.json = true;
-            } else if (same_ascii_nocase(arg, "--restore")) {
-                options.restore = true;
-            } else if (same_ascii_nocase(
-                           std::string(arg, std::min<size_t>(std::strlen(arg), 10)).c_str(),
-                           "--restore=")) {
-                options.restore = true;
-                options.restore_number = arg + 10;
-            } else if (same_ascii_nocase(
-                           std::string(arg, std::min<size_t>(std::strlen(arg), 7)).c_str(),
-                           "--keep=")) {
-                options.keep_text = arg + 7;
+            if (const Switch* s = find_switch(arg, true)) {
+                s->apply(options);
+            } else if (const ValueSwitch* v = value_switch(arg, true)) {
+                v->apply(options, arg + std::strlen(v->long_name));
             } else {
                 options.unknown = arg;
                 return ParseResult::UNKNOWN_LONG;
@@ -155,14 +156,8 @@ ParseResult parse_command_line(int argc, char** argv, RunOptions& options) {
             options.spec = arg;
             continue;
         }
-        if (const char* prefix = value_switch(arg)) {
-            const char* value = arg + std::strlen(prefix);
-            if (prefix[1] == 'K') {
-                options.keep_text = value;
-            } else {
-                options.restore = true;
-                options.restore_number = value;
-            }
+        if (const ValueSwitch* v = value_switch(arg)) {
+            v->apply(options, arg + std::strlen(v->name));
             continue;
         }
         const Switch* s = find_switch(arg);

@@ -72,7 +72,6 @@ bool is_private_name(const char* name);
 /// The outcome of a file whose last step ended so.
 BackupOutcome backup_outcome(StepResult r);
 
-
 /// How one file is backed up.
 struct BackupRequest {
     BackupFormat format = FORMAT_BAK;

@@ -31,7 +31,7 @@ int console_exit_status(int status) {
     std::string why;
     if (terminal().output_written(why)) return status;
     console_error("Tavrix: standard output could not be written: %s\n", why.c_str());
-    return 3;
+    return CONSOLE_OUTPUT_FAILED;
 }
 
 void console_printf(const char* fmt, ...) {

@@ -39,8 +39,11 @@ void console_error(const char* fmt, ...)
 #endif
     ;
 
-/// The exit status once every output is written: status, or 3 (told on standard error) when
-/// standard output could not take all of it.
+/// The exit status when standard output could not take all that was written to it.
+constexpr int CONSOLE_OUTPUT_FAILED = 3;
+
+/// The exit status once every output is written: status, or CONSOLE_OUTPUT_FAILED (told on
+/// standard error) when standard output could not take all of it.
 int console_exit_status(int status);
 
 /// Text from outside the program (a name, an argument) as it may be printed: on a terminal,

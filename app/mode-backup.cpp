@@ -1,0 +1,191 @@
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/format.h"
+#include "app/modes.h"
+#include "app/progress.h"
+#include "backup/batch.h"
+#include "console/console.h"
+#include "platform/platform.h"
+
+namespace {
+
+/// Whether the file of an outcome could not be backed up: the system refused, no name could
+/// be had, or it changed while it was copied. A file passed over (a special file, a name
+/// without an extension under /FORMAT3), gone meanwhile or cancelled is no failure.
+bool failed(BackupOutcome outcome) {
+    switch (outcome) {
+        case BackupOutcome::NO_FULL_PATH:
+        case BackupOutcome::TOO_LONG:
+        case BackupOutcome::ALL_TAKEN:
+        case BackupOutcome::REFUSED:
+        case BackupOutcome::CHANGED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+/// Each file's result told to the report, and the counts; on a terminal, while copies of some size
+/// wait for the disk, a row that says so.
+class BackupTally : public BackupReport {
+   public:
+    BackupTally(const Listing& listing, const RunOptions& options, Report& report, bool show)
+        : listing_(listing), options_(options), report_(report), show_(show) {}
+    void told(size_t index, const BackupResult& r) override {
+        if (r.outcome == BackupOutcome::DONE) {
+            ++count.done;
+            backed_up.push_back(index);
+            touched.insert(r.backup);
+            if (!options_.copy) touched.insert(listing_.names[index]);
+        }
+        if (options_.debug || options_.list_only) report_.backed_up(listing_.names[index], r);
+        if (failed(r.outcome)) {
+            ++count.failed;
+            tell_failed_backup(listing_.names[index], r, options_);
+        }
+    }
+    void waiting(size_t copies, uint64_t bytes) override {
+        if (!show_ || bytes < SHOWN_WAIT) return;
+        const std::string row = "  waiting for the disk to take " + human_size(bytes) + " in " +
+                                (copies == 1 ? "1 copy" : std::to_string(copies) + " copies");
+        shown_ = fit_columns(row, (console_columns() > 0 ? console_columns() : 80) - 1);
+        console_printf("\r%s", shown_.c_str());
+    }
+    void waited() override {
+        if (!shown_.empty()) console_printf("\r%*s\r", text_columns(shown_), "");
+        shown_.clear();
+    }
+    RunCount count;
+    std::vector<size_t> backed_up;  // the listing's indexes of the files backed up
+    std::set<std::string> touched;  // the names this run gave, and those it renamed away
+
+   private:
+    /// Less data than this is on the disk at once: no row to show.
+    static constexpr uint64_t SHOWN_WAIT = 16 << 20;
+    const Listing& listing_;
+    const RunOptions& options_;
+    Report& report_;
+    bool show_;
+    std::string shown_;  // the row shown, while it is
+};
+
+/// The /DEBUG line of an entry that is passed over; false for an entry to back up.
+bool passed_over(const std::string& name, char kind, const RunOptions& options, Report& report) {
+    if (kind == FILE_ENTRY ||
+        (kind == SPECIAL_FILE && !options.copy && PLATFORM_RENAMES_SPECIAL_FILES))
+        return false;  // renamed; a special file is never copied
+    const char* words = passed_words(kind);
+    if (options.debug || options.list_only) report.passed_over(name, words);
+    return true;
+}
+
+/// The backups of the files at indexes beyond the newest options.keep, as listed: never a
+/// name this run gave or renamed away.
+std::vector<BackupEntry> beyond_the_newest(const RunPlan& plan, const RunOptions& options,
+                                           const std::vector<Original>& listed,
+                                           const BackupTally& tally) {
+    std::map<std::string, const Original*> by_name;
+    for (const Original& o : listed) by_name[o.name] = &o;
+    std::vector<BackupEntry> going;
+    for (size_t i : tally.backed_up) {
+        const auto found = by_name.find(plan.listing.names[i]);
+        if (found == by_name.end()) continue;
+        std::vector<BackupEntry> older;
+        for (const BackupEntry& b : found->second->backups) {
+            if (!tally.touched.count(b.name)) older.push_back(b);
+        }
+        for (const BackupEntry& b : beyond_newest(older, options.keep)) going.push_back(b);
+    }
+    return going;
+}
+
+/// /KEEP: after the backups of the files at indexes, each file's backups as listed beyond the
+/// newest options.keep are removed (with /L, foreseen), once the new names are on the disk;
+/// a backup goes only while a look shows that its name still holds the file listed.
+void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<Original>& listed,
+                 const BackupTally& tally, Report& report, RunCount& count) {
+    Directory& dir = *plan.dir;
+    const bool trace_all = options.debug || options.list_only;
+    const std::vector<BackupEntry> going = beyond_the_newest(plan, options, listed, tally);
+    if (going.empty()) return;
+    if (!options.list_only) {
+        const FsResult flushed = dir.flush_directory();
+        if (!flushed.ok()) {  // the new names may not be on the disk: no backup goes
+            if (trace_all) report.directory("flushed, and no backup was removed", flushed.words);
+            console_error(
+                "Tavrix: the directory could not be flushed, and no backup was "
+                "removed: %s\n",
+                console_safe_error(flushed.words.c_str()).c_str());
+            count.not_removed += static_cast<int>(going.size());
+            return;
+        }
+    }
+    for (const BackupEntry& b : going) {
+        std::string why;
+        Removal removed = Removal::REMOVED;
+        if (options.list_only) {
+            const FsResult foreseen = dir.foresee_refusal(b.name.c_str(), false);
+            if (!foreseen.ok()) removed = Removal::REFUSED;
+            why = step_failed("the removal would be refused", foreseen);
+        } else {
+            removed = remove_listed(dir, b, why);
+        }
+        if (removed == Removal::REMOVED) ++count.removed;
+        if (removed == Removal::REFUSED) {
+            ++count.not_removed;
+            tell_failure(b.name, options.list_only ? ": would not be removed, " : ": not removed, ",
+                         why);
+        }
+        if (trace_all) report.kept(b.name, removed, removed == Removal::REFUSED ? why : "");
+    }
+}
+
+}  // namespace
+
+RunCount backup_mode(RunPlan& plan, const RunOptions& options, Report& report, bool& cancelled) {
+    const bool trace_all = options.debug || options.list_only;
+    cancelled = false;
+    if (!plan.dir) {
+        if (trace_all && !plan.opened.words.empty()) report.directory("opened", plan.opened.words);
+        return RunCount();
+    }
+    const BackupRequest request = request_for(options);
+    const Listing& listing = plan.listing;
+    // A view that misses a name only costs a refused rename and the tests on the disk.
+    DirectoryView view(listing.names, PLATFORM_CASE_INSENSITIVE ? plan.dir.get() : nullptr);
+    const bool show_progress = options.verbose && terminal().output_is_terminal();
+    BackupTally tally(listing, options, report, show_progress);
+    // What /KEEP may remove is what the listing held, looked at before any name changes.
+    std::vector<Original> listed;
+    if (options.keep > 0) {
+        std::vector<PassedOver> passed;
+        listed = catalog(plan, options, passed);
+        tally.count.not_removed += tell_passed(plan, passed, report, trace_all, true);
+    }
+    FsResult flushed;
+    {
+        BackupBatch batch(BackupPlace{*plan.dir, signals(), plan.dir_length, &view}, request,
+                          tally);
+        for (size_t i = 0; i < listing.names.size() && !cancelled; ++i) {
+            const std::string& name = listing.names[i];
+            if (listing.kind[i] == NOT_MATCHED ||
+                passed_over(name, listing.kind[i], options, report))
+                continue;
+            cancelled = cancel_requested();
+            if (cancelled) break;
+            CopyProgress progress(name, show_progress);
+            cancelled = !batch.add(i, name.c_str(), listing.ids[i], progress) || cancel_requested();
+        }
+        flushed = batch.finish();
+    }
+    if (trace_all && !flushed.ok() && !flushed.words.empty())
+        report.directory("flushed", flushed.words);
+    if (options.keep > 0 && !cancelled && !tally.backed_up.empty())
+        keep_newest(plan, options, listed, tally, report, tally.count);
+    if (trace_all && !listing.error.empty() && !cancelled)
+        report.directory("read to its end", listing.error);
+    return tally.count;
+}
