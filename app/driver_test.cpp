@@ -307,3 +307,21 @@ TEST(FailedSteps, DebugNamesTheStepThatFailed) {
             << c.op;
     }
 }
+
+TEST(FailedSteps, JsonNamesTheStepOfARefusedLinkAndRemoval) {
+    for (const std::string op : {"link", "remove"}) {
+        FakePlatform fs;
+        fs.add_dir("/work");
+        fs.add_file("/work/f");
+        fs.add_file("/work/f.000.bak");
+        fs.no_noreplace = op == "link";  // the rename in steps links the backup name
+        fs.fail_at[op] = 1;
+        fs.fail_on = true;
+        RunOptions o;
+        o.spec = "f";
+        o.json = true;
+        o.keep = op == "remove" ? 1 : 0;
+        EXPECT_EQ(RUN_FAILED, run_backup(o)) << op;
+        EXPECT_NE(std::string::npos, fs.out.find("\"step\":\"" + op + "\"")) << fs.out;
+    }
+}

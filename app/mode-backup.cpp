@@ -78,7 +78,7 @@ bool passed_over(const std::string& name, char kind, const RunOptions& options, 
         (kind == SPECIAL_FILE && !options.copy && PLATFORM_RENAMES_SPECIAL_FILES))
         return false;  // renamed; a special file is never copied
     const char* words = passed_words(kind);
-    if (options.debug || options.list_only) report.passed_over(name, words);
+    if (options.debug || options.list_only) report.passed_over(name, words, Step::NONE);
     return true;
 }
 
@@ -125,13 +125,17 @@ void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<Ori
     }
     for (const BackupEntry& b : going) {
         std::string why;
+        Step step = Step::NONE;
         Removal removed = Removal::REMOVED;
         if (options.list_only) {
             const FsResult foreseen = dir.foresee_refusal(b.name.c_str(), false);
-            if (!foreseen.ok()) removed = Removal::REFUSED;
-            why = step_failed("the removal would be refused", foreseen);
+            if (!foreseen.ok()) {
+                removed = Removal::REFUSED;
+                step = Step::REMOVE;
+                why = "the removal would be refused: " + foreseen.words;
+            }
         } else {
-            removed = remove_listed(dir, b, why);
+            removed = remove_listed(dir, b, why, step);
         }
         if (removed == Removal::REMOVED) ++count.removed;
         if (removed == Removal::REFUSED) {
@@ -139,7 +143,7 @@ void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<Ori
             tell_failure(b.name, options.list_only ? ": would not be removed, " : ": not removed, ",
                          why);
         }
-        if (trace_all) report.kept(b.name, removed, removed == Removal::REFUSED ? why : "");
+        if (trace_all) report.kept(b.name, removed, why, step);
     }
 }
 

@@ -68,7 +68,8 @@ RunCount restore_mode(RunPlan& plan, const RunOptions& options, Report& report, 
         // Its name is one the restore of the other moves: restoring both would do one.
         if (const std::string* other = backup_of_another(o, originals, options)) {
             if (trace_all)
-                report.passed_over(o.name, "a backup of " + *other + ", which this run restores");
+                report.passed_over(o.name, "a backup of " + *other + ", which this run restores",
+                                   Step::NONE);
             continue;
         }
         tried = true;

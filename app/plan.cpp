@@ -137,7 +137,7 @@ int tell_passed(const RunPlan& plan, const std::vector<PassedOver>& passed, Repo
             tell_failure(p.name, ": passed over, ", p.why);
         }
         if (trace_all && (p.failed || !matched_told || !plan.dir->matches(p.name.c_str())))
-            report.passed_over(p.name, p.why);
+            report.passed_over(p.name, p.why, p.failed ? Step::LOOK : Step::NONE);
     }
     return failed;
 }

@@ -39,6 +39,12 @@ class JsonLine {
     std::string body_ = "{";
 };
 
+/// The line with the name of the step that failed, where one did.
+JsonLine& step_field(JsonLine& line, Step step) {
+    const char* name = step_name(step);
+    return name ? line.text("step", name) : line;
+}
+
 /// The result of a file's backup, as /JSON names it.
 const char* backup_result(const BackupResult& r, const RunOptions& options) {
     const bool would = options.list_only;
@@ -63,8 +69,10 @@ class JsonReport : public Report {
    public:
     using Report::Report;
     void announce(const char*, const std::string&) override {}
-    void passed_over(const std::string& name, const std::string& why) override {
-        JsonLine().text("name", name).text("result", "passed over").text("reason", why).write();
+    void passed_over(const std::string& name, const std::string& why, Step step) override {
+        JsonLine line;
+        line.text("name", name).text("result", "passed over").text("reason", why);
+        step_field(line, step).write();
     }
     void backed_up(const std::string& name, const BackupResult& r) override {
         const std::string reason = r.outcome == BackupOutcome::DONE ? std::string()
@@ -73,14 +81,20 @@ class JsonReport : public Report {
                                        : backup_reason(r);
         JsonLine line;
         line.text("name", name).text("backup", r.backup).text("result", backup_result(r, options_));
-        line.text("reason", reason).text("note", r.note).write();
+        line.text("reason", reason);
+        step_field(line, r.outcome == BackupOutcome::DONE ? Step::NONE : r.step)
+            .text("note", r.note)
+            .write();
     }
-    void kept(const std::string& name, Removal removed, const std::string& why) override {
+    void kept(const std::string& name, Removal removed, const std::string& why,
+              Step step) override {
         const bool would = options_.list_only;
         const char* result = removed == Removal::REMOVED ? (would ? "would remove" : "removed")
                              : removed == Removal::GONE  ? "gone"
                                                          : (would ? "would be refused" : "refused");
-        JsonLine().text("name", name).text("result", result).text("reason", why).write();
+        JsonLine line;
+        line.text("name", name).text("result", result).text("reason", why);
+        step_field(line, step).write();
     }
     void restored(const std::string& name, const RestoreResult& r) override {
         static const char* const results[] = {"restored", "no backup", "refused", "cancelled"};
@@ -90,7 +104,10 @@ class JsonReport : public Report {
         line.text("name", name).text("backup", r.from);
         line.text("result", (options_.list_only ? would : results)[r.outcome])
             .text("current", r.current);
-        line.text("reason", r.reason).text("note", r.note).write();
+        line.text("reason", r.reason);
+        step_field(line, r.outcome == RestoreResult::RESTORED ? Step::NONE : r.step)
+            .text("note", r.note)
+            .write();
     }
     void listed(const Original& o) override {
         JsonLine()

@@ -61,7 +61,7 @@ class TextReport : public Report {
     void announce(const char* verb, const std::string& pattern) override {
         console_printf(" \xFE %s \"%s\"\n", verb, console_safe(pattern.c_str()).c_str());
     }
-    void passed_over(const std::string& name, const std::string& why) override {
+    void passed_over(const std::string& name, const std::string& why, Step) override {
         trace(name, ": passed over, ", why);
     }
     void backed_up(const std::string& name, const BackupResult& r) override {
@@ -69,7 +69,7 @@ class TextReport : public Report {
         const char* what = backup_words(r, options_, more);
         trace(name, what, more);
     }
-    void kept(const std::string& name, Removal removed, const std::string& why) override {
+    void kept(const std::string& name, Removal removed, const std::string& why, Step) override {
         const bool would = options_.list_only;
         if (removed == Removal::REMOVED) trace(name, would ? ": would be removed" : ": removed");
         if (removed == Removal::GONE) trace(name, ": gone meanwhile");

@@ -20,12 +20,14 @@ class Report {
 
     /// What the run does, and to which pattern: " ■ Renaming "/home/ann/*.doc"".
     virtual void announce(const char* verb, const std::string& pattern) = 0;
-    /// An entry passed over, and why.
-    virtual void passed_over(const std::string& name, const std::string& why) = 0;
+    /// An entry passed over, and why (step: the look that failed, where one did).
+    virtual void passed_over(const std::string& name, const std::string& why, Step step) = 0;
     /// What became of a file's backup (with /L, what would).
     virtual void backed_up(const std::string& name, const BackupResult& r) = 0;
-    /// What became of a backup beyond /KEEP's count (with /L, what would); why, when it stays.
-    virtual void kept(const std::string& name, Removal removed, const std::string& why) = 0;
+    /// What became of a backup beyond /KEEP's count (with /L, what would); why it stays, and
+    /// the step that failed.
+    virtual void kept(const std::string& name, Removal removed, const std::string& why,
+                      Step step) = 0;
     /// What became of a file's restore (with /L, what would).
     virtual void restored(const std::string& name, const RestoreResult& r) = 0;
     /// /LIST: a file, or that it is gone, and its backups, newest first.

@@ -98,6 +98,21 @@ void DirectoryView::add(const char* name) {
 
 namespace {
 
+/// The step a foreseen refusal names: the rename, or for a copy the opening of the file or
+/// the making of its copy.
+Step foreseen_step(const FsResult& r) {
+    switch (r.op) {
+        case FsOp::OPEN_SOURCE:
+            return Step::OPEN;
+        case FsOp::CREATE_COPY:
+            return Step::CREATE_COPY;
+        case FsOp::COPY_DATA:
+            return Step::COPY_DATA;
+        default:
+            return Step::RENAME;
+    }
+}
+
 /// Takes one candidate for the file: renames it there, names the prepared copy so, or, for a
 /// dry run, only chooses it.
 StepResult take_name(BackupPlace& place, EntryMove& move, const char* name, const char* candidate,
@@ -107,11 +122,13 @@ StepResult take_name(BackupPlace& place, EntryMove& move, const char* name, cons
         const FsResult r = place.dir.foresee_refusal(name, request.copy);
         if (r.ok()) return StepResult::DONE;
         result.reason = r.words;
+        result.step = foreseen_step(r);
         return StepResult::REFUSED;
     }
     if (!request.copy) {
         const StepResult r = move.to(candidate);
         result.reason = move.reason();
+        result.step = move.step();
         result.note = move.note();
         return r;
     }
@@ -120,6 +137,7 @@ StepResult take_name(BackupPlace& place, EntryMove& move, const char* name, cons
         return StepResult::REFUSED;
     }
     const StepResult r = name_copy(place.dir, place.signals, *prepared, candidate, result.reason);
+    result.step = prepared->step;
     result.note = prepared->note;
     return r;
 }

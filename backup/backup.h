@@ -17,10 +17,11 @@ constexpr int SEQUENCE_LIMIT_HEX = 0x10000;
 #include <string>
 #include <vector>
 
+#include "backup/steps.h"
+
 class Directory;
 class Signals;
 struct PreparedCopy;
-enum class StepResult;
 
 /// What a run knows of one directory: the names of all its entries when it was listed, less
 /// those renamed since. Where names compare byte for byte, the backup names the run makes
@@ -84,9 +85,10 @@ struct BackupRequest {
 
 struct BackupResult {
     BackupOutcome outcome = BackupOutcome::NO_FULL_PATH;
-    std::string backup;  // the backup's name in the directory, when done
-    std::string reason;  // when refused: the step that failed and the system's words
-    std::string note;    // what a copy could not keep of the file, when it was made
+    std::string backup;      // the backup's name in the directory, when done
+    std::string reason;      // when refused: the step that failed and the system's words
+    Step step = Step::NONE;  // the step that failed, when one did
+    std::string note;        // what a copy could not keep of the file, when it was made
 };
 
 /// The words of an outcome that has words of its own; null for one whose reason tells it.

@@ -59,6 +59,7 @@ void BackupBatch::settle() {
         } else if (w.prepared) {
             r.outcome = backup_outcome(w.copy.result);
             r.reason = w.copy.reason;
+            r.step = w.copy.step;
         }
         named_ = named_ || (copying_ && r.outcome == BackupOutcome::DONE);
         report_.told(w.index, r);

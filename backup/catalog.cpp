@@ -81,8 +81,7 @@ bool usable(Directory& dir, const std::string& name, EntryInfo& info,
     missing = false;
     if (!looked.ok()) {
         missing = dir.type_of(name.c_str()) == EntryType::MISSING;
-        if (!missing)
-            passed.push_back({name, step_failed("it could not be looked at", looked), true});
+        if (!missing) passed.push_back({name, step_failed(Step::LOOK, looked), true});
         return false;
     }
     const char* why = passed_over_as(info);
@@ -149,12 +148,12 @@ std::vector<BackupEntry> beyond_newest(std::vector<BackupEntry> backups, int kee
     return backups;
 }
 
-Removal remove_listed(Directory& dir, const BackupEntry& b, std::string& why) {
+Removal remove_listed(Directory& dir, const BackupEntry& b, std::string& why, Step& step) {
     EntryInfo now;
     const FsResult looked = dir.look(b.name.c_str(), now);
     if (!looked.ok()) {
         if (dir.type_of(b.name.c_str()) == EntryType::MISSING) return Removal::GONE;
-        why = step_failed("it could not be looked at", looked);
+        why = step_failed(step = Step::LOOK, looked);
         return Removal::REFUSED;
     }
     if (now.id != b.info.id || now.type != b.info.type || now.changed != b.info.changed ||
@@ -164,6 +163,6 @@ Removal remove_listed(Directory& dir, const BackupEntry& b, std::string& why) {
     }
     const FsResult removed = remove_and_look(dir, b.name.c_str());
     if (removed.ok()) return Removal::REMOVED;
-    why = step_failed("the removal was refused", removed);
+    why = step_failed(step = Step::REMOVE, removed);
     return Removal::REFUSED;
 }

@@ -83,5 +83,5 @@ enum class Removal { REMOVED, GONE, REFUSED };
 
 /// Removes the backup b, as a look found it when it was listed, only while a look shows that
 /// its name still holds that file; judged by the directory afterwards (gone is removed,
-/// whatever the answer). why tells a refusal.
-Removal remove_listed(Directory& dir, const BackupEntry& b, std::string& why);
+/// whatever the answer). why tells a refusal, and step the step that failed, when one did.
+Removal remove_listed(Directory& dir, const BackupEntry& b, std::string& why, Step& step);

@@ -5,13 +5,14 @@
 namespace {
 
 /// The copy's data, part after part, Esc looked at after each.
-StepResult copy_data(SourceFile& source, NewCopy& copy, CopyWatcher& watcher, std::string& reason) {
+StepResult copy_data(SourceFile& source, PreparedCopy& made, CopyWatcher& watcher) {
+    NewCopy& copy = *made.copy;
     const uint64_t total = source.size();
     uint64_t done = 0;
     for (uint64_t copied = 1; copied > 0;) {
         const FsResult r = copy.copy_range(source, copied);
         if (!r.ok()) {
-            reason = step_failed("the data could not be copied", r);
+            made.reason = step_failed(made.step = Step::COPY_DATA, r);
             return StepResult::REFUSED;
         }
         done += copied;
@@ -42,7 +43,8 @@ void keep_owner_and_group(SourceFile& source, NewCopy& copy, bool& owner, bool& 
 }
 
 /// The file's attributes on the copy, never leaving it readable by more than the file is.
-StepResult keep_attributes(SourceFile& source, NewCopy& copy, std::string& reason) {
+StepResult keep_attributes(SourceFile& source, PreparedCopy& made) {
+    NewCopy& copy = *made.copy;
     if (source.type() == EntryType::LINK) {
         keep_link_attributes(source, copy);
         return StepResult::DONE;
@@ -65,13 +67,13 @@ StepResult keep_attributes(SourceFile& source, NewCopy& copy, std::string& reaso
         if (r.ok() && narrowing) copy.add_note("readable by its owner alone");
     }
     if (!r.ok()) {
-        reason = step_failed("its permissions could not be kept", r);
+        made.reason = step_failed(made.step = Step::KEEP_PERMISSIONS, r);
         return StepResult::REFUSED;
     }
     // The times last: every step before writes to the copy and would change them.
     r = copy.keep_times(source);
     if (!r.ok()) {
-        reason = step_failed("its times could not be kept", r);
+        made.reason = step_failed(made.step = Step::KEEP_TIMES, r);
         return StepResult::REFUSED;
     }
     return StepResult::DONE;
@@ -80,15 +82,15 @@ StepResult keep_attributes(SourceFile& source, NewCopy& copy, std::string& reaso
 /// The file opened for copying: a FIFO, socket or device, or an entry that is a directory by
 /// now, is not copied.
 StepResult open_for_copy(Directory& dir, const char* name, std::unique_ptr<SourceFile>& source,
-                         std::string& reason) {
+                         PreparedCopy& made) {
     const FsResult opened = dir.open_source(name, source);
     if (!opened.ok()) {
-        reason = step_failed("the file could not be opened", opened);
+        made.reason = step_failed(made.step = Step::OPEN, opened);
         return StepResult::REFUSED;
     }
     if (source->type() == EntryType::SPECIAL) return StepResult::NOT_REGULAR;
     if (source->type() == EntryType::DIRECTORY) {  // it became one since the listing
-        reason = std::string("the file could not be opened: ") + IS_A_DIRECTORY;
+        made.reason = std::string(step_words(made.step = Step::OPEN)) + ": " + IS_A_DIRECTORY;
         return StepResult::REFUSED;
     }
     return StepResult::DONE;
@@ -98,22 +100,21 @@ StepResult open_for_copy(Directory& dir, const char* name, std::unique_ptr<Sourc
 PreparedCopy copy_once(Directory& dir, Signals& signals, const char* name, CopyWatcher& watcher) {
     PreparedCopy made;
     std::unique_ptr<SourceFile> source;
-    made.result = open_for_copy(dir, name, source, made.reason);
+    made.result = open_for_copy(dir, name, source, made);
     if (made.result != StepResult::DONE) return made;
     const FsResult created = dir.create_copy(*source, made.copy);
     if (!created.ok()) {
-        made.reason = step_failed("the copy could not be made", created);
+        made.reason = step_failed(made.step = Step::CREATE_COPY, created);
         made.result = StepResult::REFUSED;
         return made;
     }
     made.size = source->size();
     if (source->type() == EntryType::FILE) {
-        made.result = copy_data(*source, *made.copy, watcher, made.reason);
+        made.result = copy_data(*source, made, watcher);
         if (made.result == StepResult::DONE && made.copy->source_changed(*source))
             made.result = StepResult::CHANGED;
     }
-    if (made.result == StepResult::DONE)
-        made.result = keep_attributes(*source, *made.copy, made.reason);
+    if (made.result == StepResult::DONE) made.result = keep_attributes(*source, made);
     if (made.result != StepResult::DONE) made.reason += discard_copy(dir, signals, made);
     return made;
 }
@@ -146,7 +147,7 @@ void flush_copies(Directory& dir, Signals& signals, const std::vector<PreparedCo
             c->flushed = true;
             continue;
         }
-        c->reason = step_failed("the copy could not be flushed", r);
+        c->reason = step_failed(c->step = Step::FLUSH, r);
         c->result = StepResult::REFUSED;
         c->reason += discard_copy(dir, signals, *c);
     }
@@ -203,7 +204,7 @@ StepResult name_copy(Directory& dir, Signals& signals, PreparedCopy& made, const
     }
     if (r.status == FsStatus::TAKEN) return StepResult::TAKEN;  // kept for the next name
     if (!r.ok()) {
-        reason = step_failed("the copy could not be named", r);
+        reason = step_failed(made.step = Step::NAME_COPY, r);
         reason += discard_copy(dir, signals, made);
         return StepResult::REFUSED;
     }

@@ -31,9 +31,10 @@ struct PreparedCopy {
     StepResult result = StepResult::REFUSED;  // DONE while it is ready to be flushed and named
     std::unique_ptr<NewCopy> copy;            // none once named or discarded
     bool flushed = false;
-    uint64_t size = 0;   // of the file's data
-    std::string reason;  // why there is no copy: the step and the system's words
-    std::string note;    // what the copy could not keep of the file
+    uint64_t size = 0;       // of the file's data
+    std::string reason;      // why there is no copy: the step and the system's words
+    Step step = Step::NONE;  // the step that failed
+    std::string note;        // what the copy could not keep of the file
 };
 
 /// Copies the entry name up to, not including, its flush and its name. A copy during which

@@ -21,8 +21,9 @@ std::string EntryMove::finish() {
 
 /// A refusal ends the attempts: the entry goes back to its name first. When the entry's name
 /// is missing by then, with look set, the file is gone: another process removed or renamed it.
-StepResult EntryMove::refused(const std::string& why, bool look) {
+StepResult EntryMove::refused(Step step, const std::string& why, bool look) {
     reason_ = why;
+    step_ = step;
     const std::string kept = finish();
     if (!kept.empty()) reason_ += "; " + kept;
     if (kept.empty() && look && dir_.type_of(name_.c_str()) == EntryType::MISSING)
@@ -52,7 +53,7 @@ StepResult EntryMove::in_one_call(const char* backup) {
         // the listing gave (as a TAKEN that comes this far was seen to be).
         if (r.status != FsStatus::TAKEN &&
             (dir_.type_of(name_.c_str()) != EntryType::MISSING || !dir_.is_listed(backup, id_))) {
-            return refused(step_failed("the rename was refused", r), true);
+            return refused(Step::RENAME, step_failed(Step::RENAME, r), true);
         }
         note_ = "renamed, though the system answered: " + r.words;
     }
@@ -60,7 +61,7 @@ StepResult EntryMove::in_one_call(const char* backup) {
     if (dir_.type_of(backup) != EntryType::DIRECTORY) return StepResult::DONE;
     note_.clear();
     dir_.rename_noreplace(backup, name_.c_str());  // refused: it stays, nothing is lost
-    return refused(std::string("the rename was refused: ") + IS_A_DIRECTORY);
+    return refused(Step::RENAME, std::string(step_words(Step::RENAME)) + ": " + IS_A_DIRECTORY);
 }
 
 /// The file is held open before it gets the new name: a file that cannot lose its old name
@@ -83,18 +84,18 @@ StepResult EntryMove::through_link(const char* backup) {
     const FsResult opened = dir_.hold_entry(backup, made);
     if (!opened.ok()) {
         // Both names stay, the one file's: nothing is lost.
-        return refused(step_failed("the backup name could not be opened", opened));
+        return refused(Step::HOLD_BACKUP_NAME, step_failed(Step::HOLD_BACKUP_NAME, opened));
     }
     if (!made->same_file(*old)) {
         // Another process gave the old name to another file meanwhile: that file keeps it,
         // and the backup name, which is its, goes again.
         made->remove_on_close();
-        return refused("the file was replaced meanwhile");
+        return refused(Step::NONE, "the file was replaced meanwhile");
     }
     const FsResult dropped = old->remove_on_close();
     if (dropped.ok()) return StepResult::DONE;
     made->remove_on_close();  // both names are the one file: dropping the new one loses nothing
-    return refused(step_failed("the old name could not be removed", dropped));
+    return refused(Step::REMOVE_OLD_NAME, step_failed(Step::REMOVE_OLD_NAME, dropped));
 }
 
 StepResult EntryMove::in_steps(const char* backup) {
@@ -107,7 +108,7 @@ StepResult EntryMove::in_steps(const char* backup) {
         // A link made all the same is used only when the backup name is seen to be the entry;
         // a name that cannot be told apart from another file's counts as taken.
         if (dir_.type_of(backup) == EntryType::MISSING)
-            return refused(step_failed("the link to the backup name failed", linked));
+            return refused(Step::LINK, step_failed(Step::LINK, linked));
         if (!dir_.same_file(aside, backup)) return StepResult::TAKEN;
         note_ = "linked, though the system answered: " + linked.words;
     }
@@ -132,13 +133,13 @@ StepResult EntryMove::move_aside() {
     if (!moved.ok() && dir_.type_of(aside.c_str()) == EntryType::MISSING) {
         // Gone, or not ours to move: nothing changed.
         const bool gone = dir_.type_of(name_.c_str()) == EntryType::MISSING;
-        reason_ = step_failed("the move to a private name failed", moved);
+        reason_ = step_failed(step_ = Step::MOVE_ASIDE, moved);
         release();
         return gone ? StepResult::GONE : StepResult::REFUSED;
     }
     aside_ = aside;
     if (dir_.type_of(aside_.c_str()) == EntryType::DIRECTORY)
-        return refused(std::string("the rename was refused: ") + IS_A_DIRECTORY);
+        return refused(Step::RENAME, std::string(step_words(Step::RENAME)) + ": " + IS_A_DIRECTORY);
     return StepResult::DONE;
 }
 

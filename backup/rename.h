@@ -39,6 +39,8 @@ class EntryMove {
     std::string finish();
     /// Why the last attempt was refused: the step and the system's words.
     const std::string& reason() const { return reason_; }
+    /// The step that failed, when one did.
+    Step step() const { return step_; }
     /// What the attempt that succeeded did not do as asked, in words; empty when all went.
     const std::string& note() const { return note_; }
 
@@ -46,7 +48,7 @@ class EntryMove {
     StepResult in_one_call(const char* backup);
     StepResult through_link(const char* backup);
     StepResult in_steps(const char* backup);
-    StepResult refused(const std::string& why, bool look = false);
+    StepResult refused(Step step, const std::string& why, bool look = false);
     StepResult move_aside();
     /// False when the entry stays under its private name.
     bool put_back();
@@ -59,6 +61,7 @@ class EntryMove {
     uint64_t id_;
     std::string aside_;  // the private name the entry is under, while it is
     std::string reason_;
+    Step step_ = Step::NONE;
     std::string note_;
     bool held_ = false;  // signals held back while the entry is aside
 };

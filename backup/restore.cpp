@@ -55,6 +55,7 @@ void move_into(BackupPlace& place, const std::string& source, uint64_t id, const
         add_note(r, move.note());
         return;
     }
+    if (moved != StepResult::TAKEN) r.step = move.step();
     r.reason = moved == StepResult::TAKEN || move.reason().empty() ? "its name was taken meanwhile"
                                                                    : move.reason();
     const std::string kept = move.finish();
@@ -71,6 +72,7 @@ void in_two_steps(BackupPlace& place, const std::string& source, uint64_t source
     const BackupResult current = backup_file(place, name.c_str(), id, rename);
     if (current.outcome != BackupOutcome::DONE) {
         r.reason = "the current file could not be backed up: " + backup_reason(current);
+        r.step = current.step;
         return;
     }
     r.current = current.backup;
@@ -98,11 +100,12 @@ void into_existing(BackupPlace& place, const std::string& source, uint64_t sourc
     if (!looked.ok()) {
         if (dir.type_of(name.c_str()) == EntryType::MISSING)
             return move_into(place, source, source_id, name, r);  // gone meanwhile
-        r.reason = step_failed("the current file could not be looked at", looked);
+        r.reason = step_failed(r.step = Step::LOOK_CURRENT, looked);
         return;
     }
     if (now.type == EntryType::DIRECTORY || !now.reachable) {
-        r.reason = std::string("the exchange was refused: ") +
+        r.step = Step::EXCHANGE;
+        r.reason = std::string(step_words(Step::EXCHANGE)) + ": " +
                    (now.reachable ? IS_A_DIRECTORY : PASSED_UNREACHABLE);
         return;
     }
@@ -122,7 +125,7 @@ void into_existing(BackupPlace& place, const std::string& source, uint64_t sourc
         if (in == Holds::YES && out == Holds::YES) {
             add_note(r, "exchanged, though the system answered: " + swapped.words);
         } else {
-            r.reason = step_failed("the exchange was refused", swapped);
+            r.reason = step_failed(r.step = Step::EXCHANGE, swapped);
             const bool unchanged = known && holds(dir, source, source_id) == Holds::YES &&
                                    holds(dir, name, id) == Holds::YES;
             if (!unchanged) {
@@ -136,7 +139,7 @@ void into_existing(BackupPlace& place, const std::string& source, uint64_t sourc
     // Whatever had the name at that instant came out: a directory goes back.
     if (dir.type_of(source.c_str()) == EntryType::DIRECTORY) {
         dir.exchange(source.c_str(), name.c_str());
-        r.reason = std::string("the exchange was refused: ") + IS_A_DIRECTORY;
+        r.reason = std::string(step_words(r.step = Step::EXCHANGE)) + ": " + IS_A_DIRECTORY;
         return;
     }
     r.outcome = RestoreResult::RESTORED;
@@ -154,6 +157,7 @@ void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original&
         r.outcome = made.result == StepResult::CANCELLED ? RestoreResult::CANCELLED
                                                          : RestoreResult::REFUSED;
         r.reason = made.reason;
+        r.step = made.step;
         return;
     }
     // The copy first under a name of its own, which only this process knows.
@@ -162,6 +166,7 @@ void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original&
     const StepResult named = name_copy(dir, place.signals, made, target.c_str(), r.reason);
     if (named != StepResult::DONE) {
         if (named == StepResult::TAKEN) r.reason = "its name was taken meanwhile";
+        r.step = made.step;
         r.reason += discard_copy(dir, place.signals, made);
         return;
     }
@@ -187,9 +192,10 @@ void foresee_restore(BackupPlace& place, const BackupEntry& chosen, const Origin
                      const BackupRequest& request, RestoreResult& r) {
     const FsResult moved = place.dir.foresee_refusal(chosen.name.c_str(), request.copy);
     if (request.foresee && !moved.ok()) {
-        r.reason = step_failed(
-            request.copy ? "the backup could not be copied" : "the backup could not be moved",
-            moved);
+        r.step = request.copy ? Step::OPEN : Step::RENAME;
+        r.reason = std::string(request.copy ? "the backup could not be copied"
+                                            : "the backup could not be moved") +
+                   ": " + moved.words;
         return;
     }
     if (original.exists) {
@@ -198,6 +204,7 @@ void foresee_restore(BackupPlace& place, const BackupEntry& chosen, const Origin
         const BackupResult b = backup_file(place, original.name.c_str(), original.info.id, rename);
         if (b.outcome != BackupOutcome::DONE) {
             r.reason = "the current file could not be backed up: " + backup_reason(b);
+            r.step = b.step;
             return;
         }
         r.current = b.backup;
@@ -229,6 +236,7 @@ RestoreResult restore_file(BackupPlace& place, const Original& original, int num
     // The backup restored is the one listed.
     const Holds listed = holds(place.dir, chosen->name, chosen->info.id);
     if (listed != Holds::YES) {
+        if (listed == Holds::UNKNOWN) r.step = Step::LOOK;
         r.reason = listed == Holds::NO ? "the backup changed or went since it was listed"
                                        : "the backup could not be looked at";
         return r;

@@ -15,6 +15,7 @@ struct RestoreResult {
     std::string from;        // the backup restored
     std::string current;     // the name the current file took, when there was one
     std::string reason;      // when refused: the step that failed and the system's words
+    Step step = Step::NONE;  // the step that failed, when one did
     std::string note;        // what went otherwise than asked
     bool uncertain = false;  // refused, and what the names hold could not be told
 };

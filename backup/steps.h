@@ -16,9 +16,37 @@ enum class StepResult {
     CHANGED       // the file changed during each of its copies
 };
 
+/// The steps whose failure a run tells: each has its words, which /DEBUG and standard error
+/// give, and its name, which /JSON gives as "step" (step_words, step_name).
+enum class Step : unsigned char {
+    NONE,
+    RENAME,            // the rename to a backup name
+    HOLD_BACKUP_NAME,  // the backup name held open, to compare it with the file (Wine)
+    REMOVE_OLD_NAME,   // the file's own name removed through its handle (Wine)
+    LINK,              // the link from a private name to the backup name
+    MOVE_ASIDE,        // the move to a private name
+    OPEN,              // the file opened for copying
+    CREATE_COPY,
+    COPY_DATA,
+    KEEP_PERMISSIONS,
+    KEEP_TIMES,
+    FLUSH,
+    NAME_COPY,
+    LOOK,          // a look at a name
+    LOOK_CURRENT,  // a restore's look at the current file
+    EXCHANGE,      // a restore's exchange of the backup and the current file
+    REMOVE,        // /KEEP's removal of a backup
+};
+
+/// The words of step's failure: "the link to the backup name failed".
+const char* step_words(Step step);
+/// The step's name as /JSON gives it: "link"; null for NONE.
+const char* step_name(Step step);
+
 /// A refusal's reason: the step that failed, in plain words, and the system's own words.
-inline std::string step_failed(const char* step, const FsResult& r) {
-    return r.words.empty() ? std::string(step) : std::string(step) + ": " + r.words;
+inline std::string step_failed(Step step, const FsResult& r) {
+    const std::string words = step_words(step);
+    return r.words.empty() ? words : words + ": " + r.words;
 }
 
 /// Removes name from dir, as the directory shows it afterwards: OK when it is gone, whatever
