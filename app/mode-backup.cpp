@@ -37,9 +37,11 @@ class BackupTally : public BackupReport {
     void told(size_t index, const BackupResult& r) override {
         if (r.outcome == BackupOutcome::DONE) {
             ++count.done;
-            backed_up.push_back(index);
-            touched.insert(r.backup);
-            if (!options_.copy) touched.insert(listing_.names[index]);
+            if (options_.keep > 0) {  // what /KEEP must leave; no cost without it
+                backed_up.push_back(index);
+                touched.insert(r.backup);
+                if (!options_.copy) touched.insert(listing_.names[index]);
+            }
         }
         if (options_.debug || options_.list_only) report_.backed_up(listing_.names[index], r);
         if (failed(r.outcome)) {
