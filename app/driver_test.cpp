@@ -271,7 +271,7 @@ TEST(FailedSteps, DebugNamesTheStepThatFailed) {
         {"rename", false, true, true, ": not renamed, the move to a private name failed"},
         {"link", false, true, true, ": not renamed, the link to the backup name failed"},
         {"remove", false, true, true,
-         " -> f.000.bak; its private name .tavrix-1-1.tmp could not be removed"},
+         " -> f.000.bak; its private name .tavrix-1-0000000000000001.tmp could not be removed"},
         {"open_source", true, false, true, ": not copied, the file could not be opened"},
         {"create_copy", true, false, true, ": not copied, the copy could not be made"},
         {"copy_range", true, false, true, ": not copied, the data could not be copied"},

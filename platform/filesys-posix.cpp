@@ -20,6 +20,7 @@
 #include "platform/linux_calls.h"
 #include "platform/path-posix.h"
 #include "platform/platform.h"
+#include "platform/private_name.h"
 #include "platform/signals-posix.h"
 #include "platform/wildcard.h"
 
@@ -572,7 +573,7 @@ class PosixDirectory : public Directory {
         }
         const uint64_t bits = name_bits_ + names_made_;
         for (int i = 0; i < 4; ++i) r[i] = static_cast<unsigned>(bits >> (48 - 16 * i)) & 0xFFFFu;
-        char name[64];
+        char name[PRIVATE_NAME_SIZE];
         format_private_name(name, static_cast<long>(getpid()), r);
         return name;
     }

@@ -16,6 +16,7 @@
 
 #include "platform/limits.h"
 #include "platform/platform.h"
+#include "platform/private_name.h"
 #include "platform/wildcard.h"
 #include "platform/win32_common.h"
 
@@ -659,10 +660,11 @@ class Win32Directory : public Directory {
             }
             name_bits_ = (static_cast<uint64_t>(high) << 32) | low;
         }
-        char name[64];
-        std::snprintf(name, sizeof name, ".tavrix-%lu-%016llx.tmp",
-                      static_cast<unsigned long>(GetCurrentProcessId()),
-                      static_cast<unsigned long long>(name_bits_ + names_made_));
+        const uint64_t bits = name_bits_ + names_made_;
+        unsigned r[4];
+        for (int i = 0; i < 4; ++i) r[i] = static_cast<unsigned>(bits >> (48 - 16 * i)) & 0xFFFFu;
+        char name[PRIVATE_NAME_SIZE];
+        format_private_name(name, static_cast<long>(GetCurrentProcessId()), r);
         return name;
     }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/private_name.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ void remove_private_name() {
     const unsigned r[4] = {
         static_cast<unsigned>(private_random[0]), static_cast<unsigned>(private_random[1]),
         static_cast<unsigned>(private_random[2]), static_cast<unsigned>(private_random[3])};
-    char name[64];
+    char name[PRIVATE_NAME_SIZE];
     format_private_name(name, private_pid, r);
     unlinkat(dir, name, 0);
 }
@@ -107,26 +108,6 @@ void install_ending_handlers() {
 
 void on_ending_signal(void (*restore)()) {
     restore_terminal = restore;
-}
-
-void format_private_name(char* out, long pid, const unsigned (&r)[4]) {
-    const char* prefix = ".tavrix-";
-    while (*prefix) *out++ = *prefix++;
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + pid % 10);
-        pid /= 10;
-    } while (pid > 0 && n < 20);
-    while (n > 0) *out++ = digits[--n];
-    *out++ = '-';
-    for (unsigned part : r) {
-        for (int shift = 12; shift >= 0; shift -= 4)
-            *out++ = "0123456789abcdef"[(part >> shift) & 15];
-    }
-    const char* suffix = ".tmp";
-    while (*suffix) *out++ = *suffix++;
-    *out = '\0';
 }
 
 void remove_on_signal(int dir, long pid, const unsigned (&r)[4]) {

@@ -16,9 +16,6 @@ void install_ending_handlers();
 /// ends by a signal.
 void on_ending_signal(void (*restore)());
 
-/// Writes the private name of process pid with random part r into out (64 bytes), without any
-/// library call, so that the signal handler can make it too: ".tavrix-PID-RANDOM.tmp".
-void format_private_name(char* out, long pid, const unsigned (&r)[4]);
 /// The handler removes the private name of process pid with random part r from the directory
 /// dir, until forget_private_name; one such name at a time.
 void remove_on_signal(int dir, long pid, const unsigned (&r)[4]);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "platform/private_name.h"
 
 namespace {
 
@@ -184,7 +185,12 @@ class FakeDirectory : public Directory {
         return fs_.has(x) && fs_.has(y) && !fs_.entries[x] && !fs_.entries[y] &&
                fs_.content[x] == fs_.content[y];
     }
-    std::string private_name() override { return ".tavrix-1-" + std::to_string(++names_) + ".tmp"; }
+    std::string private_name() override {
+        const unsigned r[4] = {0, 0, 0, static_cast<unsigned>(++names_)};
+        char name[PRIVATE_NAME_SIZE];
+        format_private_name(name, 1, r);
+        return name;
+    }
 
     FsResult open_source(const char* name, std::unique_ptr<SourceFile>& source) override {
         const std::string p = prefix_ + name;
@@ -236,7 +242,7 @@ class FakeDirectory : public Directory {
     bool taken(const std::string& path) {
         return fs_.has(path) || fs_.move_refused.count(path) != 0;
     }
-    static bool is_private(const char* name) { return std::strncmp(name, ".tavrix-", 8) == 0; }
+    static bool is_private(const char* name) { return is_private_name(name); }
     void move(const std::string& f, const std::string& t) {
         fs_.entries[t] = fs_.entries[f];
         fs_.entries.erase(f);
