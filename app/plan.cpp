@@ -79,7 +79,7 @@ RunPlan plan_run(const RunOptions& options) {
                                                plan.pattern.c_str() + plan.name_slot, plan.dir);
     if (!plan.dir) return plan;
     // The limit counts the path through which the entries are reached, where it is known.
-    if (const size_t reached = plan.dir->path_length()) {
+    if (const size_t reached = plan.dir->traits().path_length) {
         plan.dir_length = reached;
     } else {
         const std::string dir_full = directory_full_path(dir_typed.c_str());

@@ -9,7 +9,7 @@ BackupBatch::BackupBatch(const BackupPlace& place, const BackupRequest& request,
       request_(request),
       report_(report),
       copying_(request.copy && !request.dry_run),
-      together_(copying_ ? std::max<size_t>(1, place.dir.copies_together()) : 1) {}
+      together_(copying_ ? std::max<size_t>(1, place.dir.traits().copies_together) : 1) {}
 
 BackupBatch::~BackupBatch() {
     for (Waiting& w : waiting_) discard_copy(place_.dir, place_.signals, w.copy);

@@ -33,7 +33,7 @@ StepResult EntryMove::refused(Step step, const std::string& why, bool look) {
 
 StepResult EntryMove::to(const char* backup) {
     if (!aside_.empty()) return in_steps(backup);
-    if (dir_.rename_may_replace()) return through_link(backup);
+    if (dir_.traits().rename_may_replace) return through_link(backup);
     return in_one_call(backup);
 }
 

@@ -307,7 +307,11 @@ class PosixDirectory : public Directory {
    public:
     /// utf8: names are read in UTF-8, as the locale's character set is.
     PosixDirectory(int fd, std::string name_pattern, bool utf8)
-        : fd_(fd), pattern_(std::move(name_pattern)), utf8_(utf8), opened_(coarse_now()) {}
+        : fd_(fd), pattern_(std::move(name_pattern)), utf8_(utf8), opened_(coarse_now()) {
+        const long longest = fpathconf(fd_, _PC_NAME_MAX);
+        traits_.longest_name = longest > 0 ? static_cast<size_t>(longest) : 255;
+        traits_.copies_together = copies_together();
+    }
     ~PosixDirectory() override {
         if (list_) closedir(list_);
         close(fd_);
@@ -481,7 +485,7 @@ class PosixDirectory : public Directory {
     }
 
     /// Half the files this process may open, at most 4,096.
-    size_t copies_together() override {
+    static size_t copies_together() {
         struct rlimit limit;
         if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
         const rlim_t room = limit.rlim_cur == RLIM_INFINITY ? 4096
@@ -515,14 +519,6 @@ class PosixDirectory : public Directory {
             return failed(FsOp::COPY_DATA, EFBIG);
         }
         return FsResult();
-    }
-
-    size_t longest_name() override {
-        if (longest_ == 0) {
-            const long n = fpathconf(fd_, _PC_NAME_MAX);
-            longest_ = n > 0 ? static_cast<size_t>(n) : 255;
-        }
-        return longest_;
     }
 
    private:
@@ -647,7 +643,6 @@ class PosixDirectory : public Directory {
     const gid_t getegid_ = getegid();
     int directory_refusal_ = -1;  // why no entry could be renamed here, 0 for none; -1 unknown
     int directory_fixed_ = 0;     // FIXED_ bits of the directory itself
-    size_t longest_ = 0;          // of a name here; 0 until asked
     unsigned names_made_ = 0;
     uint64_t name_bits_ = 0;
     std::vector<char> buffer_;  // for copies by reads and writes

@@ -536,6 +536,14 @@ class Win32Directory : public Directory {
           prefix_(std::move(prefix)),
           name_in_volume_(name_in_volume(held)) {
         if (!name_in_volume_.empty() && name_in_volume_.back() != L'\\') name_in_volume_ += L'\\';
+        traits_.rename_may_replace = rename_may_replace_here();
+        traits_.path_length = reached_length();
+        DWORD longest = 0;
+        traits_.longest_name = GetVolumeInformationByHandleW(held_, nullptr, 0, nullptr, &longest,
+                                                             nullptr, nullptr, 0) &&
+                                       longest > 0
+                                   ? longest
+                                   : 255;
     }
     ~Win32Directory() override { CloseHandle(held_); }
 
@@ -668,11 +676,9 @@ class Win32Directory : public Directory {
         return name;
     }
 
-    bool rename_may_replace() override { return rename_may_replace_here(); }
-
     /// The prefix without the "\\\\?\\" that only long paths have, in the code page's bytes
     /// as names are counted; 0 where the code page cannot hold it.
-    size_t path_length() override {
+    size_t reached_length() const {
         const bool unc = prefix_.compare(0, 8, L"\\\\?\\UNC\\") == 0;
         const std::wstring path = unc ? L"\\\\" + prefix_.substr(8) : prefix_.substr(4);
         std::string narrow;
@@ -681,15 +687,7 @@ class Win32Directory : public Directory {
 
     /// Counted in UTF-16 units, as the volume's limit is (255 on NTFS).
     bool name_fits(const char* name) override {
-        if (longest_ == 0) {
-            DWORD longest = 0;
-            longest_ = GetVolumeInformationByHandleW(held_, nullptr, 0, nullptr, &longest, nullptr,
-                                                     nullptr, 0) &&
-                               longest > 0
-                           ? longest
-                           : 255;
-        }
-        return widen(name, std::strlen(name), CP_ACP).size() <= longest_;
+        return widen(name, std::strlen(name), CP_ACP).size() <= traits_.longest_name;
     }
 
     /// Each character in the system's own upper case, as NTFS compares names.
@@ -826,7 +824,6 @@ class Win32Directory : public Directory {
     bool listed_ = false;
     unsigned names_made_ = 0;
     uint64_t name_bits_ = 0;
-    size_t longest_ = 0;        // of a name on the volume, in UTF-16 units; 0 until asked
     std::vector<char> buffer_;  // one for every copy of the run
 };
 

@@ -161,12 +161,30 @@ class HeldEntry {
     virtual FsResult remove_on_close() = 0;
 };
 
+/// What a directory's platform and file system are like, as the platform finds them once,
+/// when it opens the directory.
+struct DirectoryTraits {
+    /// Whether rename_noreplace may replace a name that is taken in an instant of its own
+    /// (Wine's MoveFile).
+    bool rename_may_replace = false;
+    /// The length in bytes of the path through which the entries are reached, with its
+    /// separator, as the limit of a full path counts it; 0 where it is the directory's full
+    /// path as typed.
+    size_t path_length = 0;
+    /// The longest name an entry may have, in bytes (on Windows in UTF-16 units).
+    size_t longest_name = 255;
+    /// How many copies may wait, open, to be flushed together.
+    size_t copies_together = 1;
+};
+
 /// A directory opened once for a run. Its entries are listed, looked at and renamed by their
 /// names relative to it, never through a path again: renaming or replacing the directory, or
 /// one above it, while a run goes on changes nothing about which files are renamed.
 class Directory {
    public:
     virtual ~Directory() = default;
+    /// What the directory's platform and file system are like.
+    const DirectoryTraits& traits() const { return traits_; }
 
     /// Fills e with the next entry, in the order the system gives them, flagged whether it
     /// matches the pattern the directory was opened with; false when none is left, with
@@ -205,20 +223,11 @@ class Directory {
     /// A new name, ".tavrix-PID-RANDOM.tmp", whose random part is drawn from the system's
     /// unpredictable bits.
     virtual std::string private_name() = 0;
-    /// True where rename_noreplace may replace a name that is taken in an instant of its own
-    /// (Wine's MoveFile).
-    virtual bool rename_may_replace() { return false; }
     /// The form of name under which the file system compares names: names with one key are
     /// one name. The name itself where names compare byte for byte.
     virtual std::string name_key(const char* name) { return name; }
-    /// The length in bytes of the path through which the entries are reached, with its
-    /// separator, as the limit of a full path counts it; 0 where it is the directory's full
-    /// path as typed.
-    virtual size_t path_length() { return 0; }
-    /// The longest name an entry of the directory may have, in bytes.
-    virtual size_t longest_name() { return 255; }
     /// Whether an entry of the directory may have the name.
-    virtual bool name_fits(const char* name) { return std::strlen(name) <= longest_name(); }
+    virtual bool name_fits(const char* name) { return std::strlen(name) <= traits_.longest_name; }
     /// Holds the entry name open for removal through it, and refuses while another program
     /// has the file open to read or write it (its name would stay until that program closes
     /// it); while held, no other program opens it so. UNSUPPORTED where there is no such way.
@@ -243,8 +252,6 @@ class Directory {
         }
         return FsResult();
     }
-    /// How many copies may wait, open, to be flushed together.
-    virtual size_t copies_together() { return 1; }
     /// Puts the directory's entries, the new names, on the disk.
     virtual FsResult flush_directory() { return FsResult(); }
 
@@ -256,6 +263,9 @@ class Directory {
         (void)copy;
         return FsResult();
     }
+
+   protected:
+    DirectoryTraits traits_;  // filled by the platform when it opens the directory
 };
 
 /// The file system's side that is not a directory of a run: paths and opening directories.

@@ -99,7 +99,10 @@ class FakeDirectory : public Directory {
         : fs_(fs),
           prefix_(dir == "/" ? "/" : dir + "/"),
           found_(std::move(found)),
-          pattern_(std::move(pattern)) {}
+          pattern_(std::move(pattern)) {
+        traits_.copies_together = 3;
+        traits_.longest_name = fs.longest_name;
+    }
     bool next(FindEntry& e, FsResult& failure) override {
         if (at_ >= found_.size()) return false;
         if (fs_.fault("next")) {
@@ -216,8 +219,6 @@ class FakeDirectory : public Directory {
     FsResult flush_together(const std::vector<NewCopy*>&) override {
         return fs_.fault("flush_together") ? refused(FsOp::FLUSH) : FsResult();
     }
-    size_t copies_together() override { return 3; }
-    size_t longest_name() override { return fs_.longest_name; }
     std::string name_key(const char* name) override {
         std::string key = name;
         if (!fs_.fold_case) return key;
