@@ -15,13 +15,13 @@ namespace {
 /// Whether the file of an outcome could not be backed up: the system refused, no name could
 /// be had, or it changed while it was copied. A file passed over (a special file, a name
 /// without an extension under /FORMAT3), gone meanwhile or cancelled is no failure.
-bool failed(BackupOutcome outcome) {
+bool failed(Outcome outcome) {
     switch (outcome) {
-        case BackupOutcome::NO_FULL_PATH:
-        case BackupOutcome::TOO_LONG:
-        case BackupOutcome::ALL_TAKEN:
-        case BackupOutcome::REFUSED:
-        case BackupOutcome::CHANGED:
+        case Outcome::NO_FULL_PATH:
+        case Outcome::TOO_LONG:
+        case Outcome::TAKEN:
+        case Outcome::REFUSED:
+        case Outcome::CHANGED:
             return true;
         default:
             return false;
@@ -35,7 +35,7 @@ class BackupTally : public BackupReport {
     BackupTally(const Listing& listing, const RunOptions& options, Report& report, bool show)
         : listing_(listing), options_(options), report_(report), show_(show) {}
     void told(size_t index, const BackupResult& r) override {
-        if (r.outcome == BackupOutcome::DONE) {
+        if (r.outcome == Outcome::DONE) {
             ++count.done;
             if (options_.keep > 0) {  // what /KEEP must leave; no cost without it
                 backed_up.push_back(index);

@@ -49,16 +49,16 @@ JsonLine& step_field(JsonLine& line, Step step) {
 const char* backup_result(const BackupResult& r, const RunOptions& options) {
     const bool would = options.list_only;
     switch (r.outcome) {
-        case BackupOutcome::DONE:
+        case Outcome::DONE:
             return options.copy ? (would ? "would copy" : "copied")
                                 : (would ? "would rename" : "renamed");
-        case BackupOutcome::NOT_REGULAR:
+        case Outcome::NOT_REGULAR:
             return "passed over";
-        case BackupOutcome::GONE:
+        case Outcome::GONE:
             return "gone";
-        case BackupOutcome::CANCELLED:
+        case Outcome::CANCELLED:
             return "cancelled";
-        case BackupOutcome::REFUSED:
+        case Outcome::REFUSED:
             return would ? "would be refused" : "refused";
         default:
             return "refused";
@@ -75,14 +75,13 @@ class JsonReport : public Report {
         step_field(line, step).write();
     }
     void backed_up(const std::string& name, const BackupResult& r) override {
-        const std::string reason = r.outcome == BackupOutcome::DONE ? std::string()
-                                   : r.outcome == BackupOutcome::NOT_REGULAR
-                                       ? "a FIFO, socket or device"
-                                       : backup_reason(r);
+        const std::string reason = r.outcome == Outcome::DONE          ? std::string()
+                                   : r.outcome == Outcome::NOT_REGULAR ? "a FIFO, socket or device"
+                                                                       : backup_reason(r);
         JsonLine line;
         line.text("name", name).text("backup", r.backup).text("result", backup_result(r, options_));
         line.text("reason", reason);
-        step_field(line, r.outcome == BackupOutcome::DONE ? Step::NONE : r.step)
+        step_field(line, r.outcome == Outcome::DONE ? Step::NONE : r.step)
             .text("note", r.note)
             .write();
     }

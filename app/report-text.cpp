@@ -17,15 +17,15 @@ void trace(const std::string& name, const char* what, const std::string& more = 
 /// The words of a file's line after its name: what became of it, then the rest.
 const char* backup_words(const BackupResult& r, const RunOptions& options, std::string& more) {
     more.clear();
-    if (options.list_only && r.outcome == BackupOutcome::REFUSED) {  // foreseen
+    if (options.list_only && r.outcome == Outcome::REFUSED) {  // foreseen
         more = r.reason;
         return ": would be refused: ";
     }
-    if (r.outcome == BackupOutcome::DONE) {
+    if (r.outcome == Outcome::DONE) {
         more = r.note.empty() ? r.backup : r.backup + "; " + r.note;
         return " -> ";
     }
-    if (r.outcome == BackupOutcome::NOT_REGULAR) return ": passed over, a FIFO, socket or device";
+    if (r.outcome == Outcome::NOT_REGULAR) return ": passed over, a FIFO, socket or device";
     // What was left of a copy, if anything, follows the outcome's own words.
     more = backup_reason(r);
     return options.copy ? ": not copied, " : ": not renamed, ";

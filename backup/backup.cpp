@@ -47,18 +47,18 @@ Step foreseen_step(const FsResult& r) {
 
 /// Takes one candidate for the file: renames it there, names the prepared copy so, or, for a
 /// dry run, only chooses it.
-StepResult take_name(BackupPlace& place, EntryMove& move, const char* name, const char* candidate,
-                     const BackupRequest& request, PreparedCopy* prepared, BackupResult& result) {
+Outcome take_name(BackupPlace& place, EntryMove& move, const char* name, const char* candidate,
+                  const BackupRequest& request, PreparedCopy* prepared, BackupResult& result) {
     if (request.dry_run) {
-        if (!request.foresee) return StepResult::DONE;
+        if (!request.foresee) return Outcome::DONE;
         const FsResult r = place.dir.foresee_refusal(name, request.copy);
-        if (r.ok()) return StepResult::DONE;
+        if (r.ok()) return Outcome::DONE;
         result.reason = r.words;
         result.step = foreseen_step(r);
-        return StepResult::REFUSED;
+        return Outcome::REFUSED;
     }
     if (!request.copy) {
-        const StepResult r = move.to(candidate);
+        const Outcome r = move.to(candidate);
         result.reason = move.reason();
         result.step = move.step();
         result.note = move.note();
@@ -66,9 +66,9 @@ StepResult take_name(BackupPlace& place, EntryMove& move, const char* name, cons
     }
     if (!prepared) {
         result.reason = "no copy was made";
-        return StepResult::REFUSED;
+        return Outcome::REFUSED;
     }
-    const StepResult r = name_copy(place.dir, place.signals, *prepared, candidate, result.reason);
+    const Outcome r = name_copy(place.dir, place.signals, *prepared, candidate, result.reason);
     result.step = prepared->step;
     result.note = prepared->note;
     return r;
@@ -92,55 +92,55 @@ bool split_name(const char* name, BackupFormat format, char (&base)[MAX_PATH + 1
 }
 
 /// Tries the candidates from the lowest on; candidate is the last one tried.
-StepResult try_candidates(BackupPlace& place, const char* name, const char* shape,
-                          const BackupRequest& request, PreparedCopy* prepared, EntryMove& move,
-                          char (&candidate)[MAX_PATH + 1], BackupResult& result) {
+Outcome try_candidates(BackupPlace& place, const char* name, const char* shape,
+                       const BackupRequest& request, PreparedCopy* prepared, EntryMove& move,
+                       char (&candidate)[MAX_PATH + 1], BackupResult& result) {
     char base[MAX_PATH + 1] = {0};
     char ext[MAX_PATH + 1] = {0};
     if (!split_name(shape, request.format, base, ext)) {
-        result.outcome = BackupOutcome::NO_EXTENSION;
-        return StepResult::REFUSED;
+        result.outcome = Outcome::NO_EXTENSION;
+        return Outcome::REFUSED;
     }
     const int limit = request.hex ? SEQUENCE_LIMIT_HEX : SEQUENCE_LIMIT_DECIMAL;
     bool listed = place.view != nullptr;  // whether the listing still answers for the names
-    StepResult last = StepResult::TAKEN;
-    for (int i = 0; i < limit && last == StepResult::TAKEN; ++i) {
+    Outcome last = Outcome::TAKEN;
+    for (int i = 0; i < limit && last == Outcome::TAKEN; ++i) {
         if (!format_candidate(candidate, place.dir_length, request.format, request.hex, base, i,
                               ext) ||
             !place.dir.name_fits(candidate)) {
-            result.outcome = BackupOutcome::TOO_LONG;
-            return StepResult::REFUSED;
+            result.outcome = Outcome::TOO_LONG;
+            return Outcome::REFUSED;
         }
         if (listed ? place.view->taken(candidate)
                    : place.dir.type_of(candidate) != EntryType::MISSING)
             continue;
         last = take_name(place, move, name, candidate, request, prepared, result);
-        if (last == StepResult::TAKEN && listed) {
+        if (last == Outcome::TAKEN && listed) {
             // The listing was stale: the candidates are tested on the directory from the first.
             listed = false;
             i = -1;
         }
     }
-    result.outcome = backup_outcome(last);
+    result.outcome = last;
     return last;
 }
 
 }  // namespace
 
 /// The outcome of the search's end, and of a refusal.
-const char* backup_outcome_words(BackupOutcome outcome) {
+const char* backup_outcome_words(Outcome outcome) {
     switch (outcome) {
-        case BackupOutcome::NO_EXTENSION:
+        case Outcome::NO_EXTENSION:
             return "no extension for /FORMAT3";
-        case BackupOutcome::TOO_LONG:
+        case Outcome::TOO_LONG:
             return "the name would be too long";
-        case BackupOutcome::ALL_TAKEN:
+        case Outcome::TAKEN:
             return "every candidate is taken";
-        case BackupOutcome::NO_FULL_PATH:
+        case Outcome::NO_FULL_PATH:
             return "its full path cannot be had";
-        case BackupOutcome::CHANGED:
+        case Outcome::CHANGED:
             return "the file changed while it was copied";
-        case BackupOutcome::CANCELLED:
+        case Outcome::CANCELLED:
             return "cancelled";
         default:
             return nullptr;
@@ -150,26 +150,6 @@ const char* backup_outcome_words(BackupOutcome outcome) {
 std::string backup_reason(const BackupResult& r) {
     const char* words = backup_outcome_words(r.outcome);
     return words ? words + r.reason : r.reason;
-}
-
-BackupOutcome backup_outcome(StepResult r) {
-    switch (r) {
-        case StepResult::DONE:
-            return BackupOutcome::DONE;
-        case StepResult::TAKEN:
-            return BackupOutcome::ALL_TAKEN;
-        case StepResult::NOT_REGULAR:
-            return BackupOutcome::NOT_REGULAR;
-        case StepResult::CANCELLED:
-            return BackupOutcome::CANCELLED;
-        case StepResult::CHANGED:
-            return BackupOutcome::CHANGED;
-        case StepResult::GONE:
-            return BackupOutcome::GONE;
-        case StepResult::REFUSED:
-            break;
-    }
-    return BackupOutcome::REFUSED;
 }
 
 BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
@@ -182,13 +162,13 @@ BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
     }
     char candidate[MAX_PATH + 1] = {0};
     EntryMove move(place.dir, place.signals, name, id);
-    StepResult last = StepResult::REFUSED;
+    Outcome last = Outcome::REFUSED;
     if (place.dir_length + std::strlen(shape) >= static_cast<size_t>(MAX_PATH)) {
-        result.outcome = BackupOutcome::TOO_LONG;
+        result.outcome = Outcome::TOO_LONG;
     } else {
         last = try_candidates(place, name, shape, request, prepared, move, candidate, result);
     }
-    if (last == StepResult::DONE) {
+    if (last == Outcome::DONE) {
         result.backup = candidate;
         // A rename frees the name, for /L too; the backup name is taken from now on.
         if (place.view && !request.copy) place.view->forget(name);
@@ -197,7 +177,7 @@ BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
     if (prepared) result.reason += discard_copy(place.dir, place.signals, *prepared);  // no name
     const std::string kept = move.finish();
     if (!kept.empty()) {
-        result.outcome = BackupOutcome::REFUSED;
+        result.outcome = Outcome::REFUSED;
         result.reason = kept;
     }
     return result;

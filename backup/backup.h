@@ -25,24 +25,6 @@ class Directory;
 class Signals;
 struct PreparedCopy;
 
-/// What became of one file, and why. DONE: renamed, or copied; with a dry run, the name
-/// chosen.
-enum class BackupOutcome {
-    DONE,
-    NO_FULL_PATH,
-    NO_EXTENSION,
-    TOO_LONG,
-    ALL_TAKEN,
-    REFUSED,
-    GONE,  // refused, the file having been removed or renamed by another process
-    NOT_REGULAR,
-    CANCELLED,
-    CHANGED  // the file changed during each of its copies
-};
-
-/// The outcome of a file whose last step ended so.
-BackupOutcome backup_outcome(StepResult r);
-
 /// How one file is backed up.
 struct BackupRequest {
     BackupFormat format = FORMAT_BAK;
@@ -54,7 +36,7 @@ struct BackupRequest {
 };
 
 struct BackupResult {
-    BackupOutcome outcome = BackupOutcome::NO_FULL_PATH;
+    Outcome outcome = Outcome::NO_FULL_PATH;
     std::string backup;      // the backup's name in the directory, when done
     std::string reason;      // when refused: the step that failed and the system's words
     Step step = Step::NONE;  // the step that failed, when one did
@@ -62,7 +44,7 @@ struct BackupResult {
 };
 
 /// The words of an outcome that has words of its own; null for one whose reason tells it.
-const char* backup_outcome_words(BackupOutcome outcome);
+const char* backup_outcome_words(Outcome outcome);
 /// Why a file was not backed up, in full: its outcome's own words, then the reason.
 std::string backup_reason(const BackupResult& r);
 

@@ -30,7 +30,7 @@ int backup_path(const char* path, BackupFormat format, bool hex) {
     request.format = format;
     request.hex = hex;
     BackupPlace place{*dir, signals(), name_at, nullptr};
-    return backup_file(place, full + name_at, 0, request).outcome == BackupOutcome::DONE;
+    return backup_file(place, full + name_at, 0, request).outcome == Outcome::DONE;
 }
 
 struct BackupFile : ::testing::Test {
@@ -180,7 +180,7 @@ int listed_backup(const std::string& name, BackupFormat format, bool hex, Direct
     request.hex = hex;
     BackupPlace place{*d, signals(), 3, &view};
     BackupResult r = backup_file(place, name.c_str(), 0, request);
-    return r.outcome == BackupOutcome::DONE;
+    return r.outcome == Outcome::DONE;
 }
 
 }  // namespace
@@ -313,7 +313,7 @@ TEST(ListedBackup, WhereNamesFoldADryRunTakesWhatTheRunWould) {
                                      {"\xcf\x83.txt", "\xcf\x83.txt.001.bak"}};
     for (const auto& w : wanted) {
         BackupResult r = backup_file(place, w[0], 0, request);
-        EXPECT_EQ(BackupOutcome::DONE, r.outcome) << w[0];
+        EXPECT_EQ(Outcome::DONE, r.outcome) << w[0];
         EXPECT_EQ(w[1], r.backup) << w[0];
     }
     EXPECT_EQ(0, fs.moves);  // a dry run

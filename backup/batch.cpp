@@ -27,13 +27,13 @@ bool BackupBatch::add(size_t index, const char* name, uint64_t id, CopyWatcher& 
         choose.foresee = false;
         choose.look_ahead = true;
         w.known = backup_file(place_, name, id, choose);
-        w.prepared = w.known.outcome == BackupOutcome::DONE;
+        w.prepared = w.known.outcome == Outcome::DONE;
         if (w.prepared) w.copy = prepare_copy(place_.dir, place_.signals, name, watcher);
     } else {
         w.known = backup_file(place_, name, id, request_);
     }
-    const bool cancelled = w.prepared ? w.copy.result == StepResult::CANCELLED
-                                      : w.known.outcome == BackupOutcome::CANCELLED;
+    const bool cancelled =
+        w.prepared ? w.copy.result == Outcome::CANCELLED : w.known.outcome == Outcome::CANCELLED;
     const bool alone = w.prepared && w.copy.copy && !w.copy.copy->private_name().empty();
     if (w.prepared) waiting_bytes_ += w.copy.size;
     waiting_.push_back(std::move(w));
@@ -54,14 +54,14 @@ void BackupBatch::settle() {
     if (!ready.empty()) report_.waited();
     for (Waiting& w : waiting_) {
         BackupResult r = w.known;
-        if (w.prepared && w.copy.result == StepResult::DONE) {
+        if (w.prepared && w.copy.result == Outcome::DONE) {
             r = backup_file(place_, w.name, w.id, request_, &w.copy);
         } else if (w.prepared) {
-            r.outcome = backup_outcome(w.copy.result);
+            r.outcome = w.copy.result;
             r.reason = w.copy.reason;
             r.step = w.copy.step;
         }
-        named_ = named_ || (copying_ && r.outcome == BackupOutcome::DONE);
+        named_ = named_ || (copying_ && r.outcome == Outcome::DONE);
         report_.told(w.index, r);
     }
     waiting_.clear();

@@ -5,7 +5,7 @@
 namespace {
 
 /// The copy's data, part after part, Esc looked at after each.
-StepResult copy_data(SourceFile& source, PreparedCopy& made, CopyWatcher& watcher) {
+Outcome copy_data(SourceFile& source, PreparedCopy& made, CopyWatcher& watcher) {
     NewCopy& copy = *made.copy;
     const uint64_t total = source.size();
     uint64_t done = 0;
@@ -13,12 +13,12 @@ StepResult copy_data(SourceFile& source, PreparedCopy& made, CopyWatcher& watche
         const FsResult r = copy.copy_range(source, copied);
         if (!r.ok()) {
             made.reason = step_failed(made.step = Step::COPY_DATA, r);
-            return StepResult::REFUSED;
+            return Outcome::REFUSED;
         }
         done += copied;
-        if (!watcher.keep_going(done, total > done ? total : done)) return StepResult::CANCELLED;
+        if (!watcher.keep_going(done, total > done ? total : done)) return Outcome::CANCELLED;
     }
-    return StepResult::DONE;
+    return Outcome::DONE;
 }
 
 /// What of a link's attributes cannot be kept is told, never a refusal: a link has no
@@ -43,11 +43,11 @@ void keep_owner_and_group(SourceFile& source, NewCopy& copy, bool& owner, bool& 
 }
 
 /// The file's attributes on the copy, never leaving it readable by more than the file is.
-StepResult keep_attributes(SourceFile& source, PreparedCopy& made) {
+Outcome keep_attributes(SourceFile& source, PreparedCopy& made) {
     NewCopy& copy = *made.copy;
     if (source.type() == EntryType::LINK) {
         keep_link_attributes(source, copy);
-        return StepResult::DONE;
+        return Outcome::DONE;
     }
     // The owner and group first: a change of owner afterwards would clear the set-ID bits.
     // What the process may not give stays the runner's, and a set-ID bit would run the
@@ -68,32 +68,32 @@ StepResult keep_attributes(SourceFile& source, PreparedCopy& made) {
     }
     if (!r.ok()) {
         made.reason = step_failed(made.step = Step::KEEP_PERMISSIONS, r);
-        return StepResult::REFUSED;
+        return Outcome::REFUSED;
     }
     // The times last: every step before writes to the copy and would change them.
     r = copy.keep_times(source);
     if (!r.ok()) {
         made.reason = step_failed(made.step = Step::KEEP_TIMES, r);
-        return StepResult::REFUSED;
+        return Outcome::REFUSED;
     }
-    return StepResult::DONE;
+    return Outcome::DONE;
 }
 
 /// The file opened for copying: a FIFO, socket or device, or an entry that is a directory by
 /// now, is not copied.
-StepResult open_for_copy(Directory& dir, const char* name, std::unique_ptr<SourceFile>& source,
-                         PreparedCopy& made) {
+Outcome open_for_copy(Directory& dir, const char* name, std::unique_ptr<SourceFile>& source,
+                      PreparedCopy& made) {
     const FsResult opened = dir.open_source(name, source);
     if (!opened.ok()) {
         made.reason = step_failed(made.step = Step::OPEN, opened);
-        return StepResult::REFUSED;
+        return Outcome::REFUSED;
     }
-    if (source->type() == EntryType::SPECIAL) return StepResult::NOT_REGULAR;
+    if (source->type() == EntryType::SPECIAL) return Outcome::NOT_REGULAR;
     if (source->type() == EntryType::DIRECTORY) {  // it became one since the listing
         made.reason = std::string(step_words(made.step = Step::OPEN)) + ": " + IS_A_DIRECTORY;
-        return StepResult::REFUSED;
+        return Outcome::REFUSED;
     }
-    return StepResult::DONE;
+    return Outcome::DONE;
 }
 
 /// One copy, from opening the file to its attributes.
@@ -101,21 +101,21 @@ PreparedCopy copy_once(Directory& dir, Signals& signals, const char* name, CopyW
     PreparedCopy made;
     std::unique_ptr<SourceFile> source;
     made.result = open_for_copy(dir, name, source, made);
-    if (made.result != StepResult::DONE) return made;
+    if (made.result != Outcome::DONE) return made;
     const FsResult created = dir.create_copy(*source, made.copy);
     if (!created.ok()) {
         made.reason = step_failed(made.step = Step::CREATE_COPY, created);
-        made.result = StepResult::REFUSED;
+        made.result = Outcome::REFUSED;
         return made;
     }
     made.size = source->size();
     if (source->type() == EntryType::FILE) {
         made.result = copy_data(*source, made, watcher);
-        if (made.result == StepResult::DONE && made.copy->source_changed(*source))
-            made.result = StepResult::CHANGED;
+        if (made.result == Outcome::DONE && made.copy->source_changed(*source))
+            made.result = Outcome::CHANGED;
     }
-    if (made.result == StepResult::DONE) made.result = keep_attributes(*source, made);
-    if (made.result != StepResult::DONE) made.reason += discard_copy(dir, signals, made);
+    if (made.result == Outcome::DONE) made.result = keep_attributes(*source, made);
+    if (made.result != Outcome::DONE) made.reason += discard_copy(dir, signals, made);
     return made;
 }
 
@@ -124,9 +124,8 @@ PreparedCopy copy_once(Directory& dir, Signals& signals, const char* name, CopyW
 PreparedCopy prepare_copy(Directory& dir, Signals& signals, const char* name,
                           CopyWatcher& watcher) {
     PreparedCopy made;
-    made.result = StepResult::CHANGED;
-    for (int attempt = 0; attempt < COPY_ATTEMPTS && made.result == StepResult::CHANGED;
-         ++attempt) {
+    made.result = Outcome::CHANGED;
+    for (int attempt = 0; attempt < COPY_ATTEMPTS && made.result == Outcome::CHANGED; ++attempt) {
         made = copy_once(dir, signals, name, watcher);
     }
     watcher.copied();
@@ -136,19 +135,19 @@ PreparedCopy prepare_copy(Directory& dir, Signals& signals, const char* name,
 void flush_copies(Directory& dir, Signals& signals, const std::vector<PreparedCopy*>& copies) {
     std::vector<NewCopy*> ready;
     for (PreparedCopy* c : copies) {
-        if (c->result == StepResult::DONE && !c->flushed) ready.push_back(c->copy.get());
+        if (c->result == Outcome::DONE && !c->flushed) ready.push_back(c->copy.get());
     }
     // Together where the system can; where that fails, one by one, to tell which.
     const bool together = ready.size() > 1 && dir.flush_together(ready).ok();
     for (PreparedCopy* c : copies) {
-        if (c->result != StepResult::DONE || c->flushed) continue;
+        if (c->result != Outcome::DONE || c->flushed) continue;
         const FsResult r = together ? FsResult() : c->copy->flush();
         if (r.ok()) {
             c->flushed = true;
             continue;
         }
         c->reason = step_failed(c->step = Step::FLUSH, r);
-        c->result = StepResult::REFUSED;
+        c->result = Outcome::REFUSED;
         c->reason += discard_copy(dir, signals, *c);
     }
 }
@@ -183,8 +182,8 @@ FsResult name_private_copy(Directory& dir, const std::string& hidden, const char
 
 }  // namespace
 
-StepResult name_copy(Directory& dir, Signals& signals, PreparedCopy& made, const char* backup,
-                     std::string& reason) {
+Outcome name_copy(Directory& dir, Signals& signals, PreparedCopy& made, const char* backup,
+                  std::string& reason) {
     const std::string hidden = made.copy->private_name();
     std::string note;
     FsResult r;
@@ -202,16 +201,16 @@ StepResult name_copy(Directory& dir, Signals& signals, PreparedCopy& made, const
             }
         }
     }
-    if (r.status == FsStatus::TAKEN) return StepResult::TAKEN;  // kept for the next name
+    if (r.status == FsStatus::TAKEN) return Outcome::TAKEN;  // kept for the next name
     if (!r.ok()) {
         reason = step_failed(made.step = Step::NAME_COPY, r);
         reason += discard_copy(dir, signals, made);
-        return StepResult::REFUSED;
+        return Outcome::REFUSED;
     }
     if (!note.empty()) made.copy->add_note(note);
     made.note = made.copy->note;
     made.copy.reset();
-    return StepResult::DONE;
+    return Outcome::DONE;
 }
 
 std::string discard_copy(Directory& dir, Signals& signals, PreparedCopy& made) {

@@ -28,8 +28,8 @@ constexpr int COPY_ATTEMPTS = 4;
 /// A copy of an entry made up to its flush and its name: complete, with the file's
 /// attributes, where no name shows it.
 struct PreparedCopy {
-    StepResult result = StepResult::REFUSED;  // DONE while it is ready to be flushed and named
-    std::unique_ptr<NewCopy> copy;            // none once named or discarded
+    Outcome result = Outcome::REFUSED;  // DONE while it is ready to be flushed and named
+    std::unique_ptr<NewCopy> copy;      // none once named or discarded
     bool flushed = false;
     uint64_t size = 0;       // of the file's data
     std::string reason;      // why there is no copy: the step and the system's words
@@ -46,8 +46,8 @@ PreparedCopy prepare_copy(Directory& dir, Signals& signals, const char* name, Co
 void flush_copies(Directory& dir, Signals& signals, const std::vector<PreparedCopy*>& copies);
 /// Gives a flushed copy the name backup, never replacing: TAKEN when it exists (the copy is
 /// kept for another name); REFUSED with the reason, the copy discarded.
-StepResult name_copy(Directory& dir, Signals& signals, PreparedCopy& copy, const char* backup,
-                     std::string& reason);
+Outcome name_copy(Directory& dir, Signals& signals, PreparedCopy& copy, const char* backup,
+                  std::string& reason);
 /// Drops a copy that will get no name: nothing of it is left, or what is left is said, as
 /// "; its copy is left as NAME (why)"; empty when nothing is left.
 std::string discard_copy(Directory& dir, Signals& signals, PreparedCopy& copy);

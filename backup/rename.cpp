@@ -21,32 +21,32 @@ std::string EntryMove::finish() {
 
 /// A refusal ends the attempts: the entry goes back to its name first. When the entry's name
 /// is missing by then, with look set, the file is gone: another process removed or renamed it.
-StepResult EntryMove::refused(Step step, const std::string& why, bool look) {
+Outcome EntryMove::refused(Step step, const std::string& why, bool look) {
     reason_ = why;
     step_ = step;
     const std::string kept = finish();
     if (!kept.empty()) reason_ += "; " + kept;
     if (kept.empty() && look && dir_.type_of(name_.c_str()) == EntryType::MISSING)
-        return StepResult::GONE;
-    return StepResult::REFUSED;
+        return Outcome::GONE;
+    return Outcome::REFUSED;
 }
 
-StepResult EntryMove::to(const char* backup) {
+Outcome EntryMove::to(const char* backup) {
     if (!aside_.empty()) return in_steps(backup);
     if (dir_.traits().rename_may_replace) return through_link(backup);
     return in_one_call(backup);
 }
 
-StepResult EntryMove::in_one_call(const char* backup) {
+Outcome EntryMove::in_one_call(const char* backup) {
     const FsResult r = dir_.rename_noreplace(name_.c_str(), backup);
     // Taken, unless the rename was made all the same: the entry's name is free and the backup
     // name is the file the listing gave.
     if (r.status == FsStatus::TAKEN &&
         (dir_.type_of(name_.c_str()) != EntryType::MISSING || !dir_.is_listed(backup, id_)))
-        return StepResult::TAKEN;
+        return Outcome::TAKEN;
     if (r.status == FsStatus::UNSUPPORTED) {
-        const StepResult aside = move_aside();
-        return aside == StepResult::DONE ? in_steps(backup) : aside;
+        const Outcome aside = move_aside();
+        return aside == Outcome::DONE ? in_steps(backup) : aside;
     }
     if (!r.ok()) {
         // Made all the same when the entry's name is free and the backup name is the file
@@ -58,7 +58,7 @@ StepResult EntryMove::in_one_call(const char* backup) {
         note_ = "renamed, though the system answered: " + r.words;
     }
     // Whatever had the name at that instant was renamed: a directory goes back.
-    if (dir_.type_of(backup) != EntryType::DIRECTORY) return StepResult::DONE;
+    if (dir_.type_of(backup) != EntryType::DIRECTORY) return Outcome::DONE;
     note_.clear();
     dir_.rename_noreplace(backup, name_.c_str());  // refused: it stays, nothing is lost
     return refused(Step::RENAME, std::string(step_words(Step::RENAME)) + ": " + IS_A_DIRECTORY);
@@ -68,14 +68,14 @@ StepResult EntryMove::in_one_call(const char* backup) {
 /// through a handle gets no new one. Directories, links of the file system and read-only files,
 /// which Wine will not remove through a handle, and file systems without links are renamed
 /// in one call, as Windows itself renames them.
-StepResult EntryMove::through_link(const char* backup) {
+Outcome EntryMove::through_link(const char* backup) {
     std::unique_ptr<HeldEntry> old;
     if (!dir_.hold_entry(name_.c_str(), old).ok() || !old->ordinary()) {
         old.reset();
         return in_one_call(backup);
     }
     const FsResult linked = dir_.link(name_.c_str(), backup);
-    if (linked.status == FsStatus::TAKEN) return StepResult::TAKEN;
+    if (linked.status == FsStatus::TAKEN) return Outcome::TAKEN;
     if (!linked.ok()) {
         old.reset();
         return in_one_call(backup);
@@ -93,23 +93,22 @@ StepResult EntryMove::through_link(const char* backup) {
         return refused(Step::NONE, "the file was replaced meanwhile");
     }
     const FsResult dropped = old->remove_on_close();
-    if (dropped.ok()) return StepResult::DONE;
+    if (dropped.ok()) return Outcome::DONE;
     made->remove_on_close();  // both names are the one file: dropping the new one loses nothing
     return refused(Step::REMOVE_OLD_NAME, step_failed(Step::REMOVE_OLD_NAME, dropped));
 }
 
-StepResult EntryMove::in_steps(const char* backup) {
+Outcome EntryMove::in_steps(const char* backup) {
     const char* aside = aside_.c_str();
     const FsResult linked = dir_.link(aside, backup);
     // Still aside, for the next name, unless the link was made all the same.
-    if (linked.status == FsStatus::TAKEN && !dir_.same_file(aside, backup))
-        return StepResult::TAKEN;
+    if (linked.status == FsStatus::TAKEN && !dir_.same_file(aside, backup)) return Outcome::TAKEN;
     if (!linked.ok()) {
         // A link made all the same is used only when the backup name is seen to be the entry;
         // a name that cannot be told apart from another file's counts as taken.
         if (dir_.type_of(backup) == EntryType::MISSING)
             return refused(Step::LINK, step_failed(Step::LINK, linked));
-        if (!dir_.same_file(aside, backup)) return StepResult::TAKEN;
+        if (!dir_.same_file(aside, backup)) return Outcome::TAKEN;
         note_ = "linked, though the system answered: " + linked.words;
     }
     const FsResult removed = remove_private_name(dir_, aside);
@@ -119,12 +118,12 @@ StepResult EntryMove::in_steps(const char* backup) {
     }
     aside_.clear();
     release();
-    return StepResult::DONE;
+    return Outcome::DONE;
 }
 
 /// The entry to a private name, which only this process knows: from then on, nothing that
 /// another process does under the entry's own name reaches what this one links or removes.
-StepResult EntryMove::move_aside() {
+Outcome EntryMove::move_aside() {
     signals_.hold_signals();
     held_ = true;
     const std::string aside = dir_.private_name();
@@ -135,12 +134,12 @@ StepResult EntryMove::move_aside() {
         const bool gone = dir_.type_of(name_.c_str()) == EntryType::MISSING;
         reason_ = step_failed(step_ = Step::MOVE_ASIDE, moved);
         release();
-        return gone ? StepResult::GONE : StepResult::REFUSED;
+        return gone ? Outcome::GONE : Outcome::REFUSED;
     }
     aside_ = aside;
     if (dir_.type_of(aside_.c_str()) == EntryType::DIRECTORY)
         return refused(Step::RENAME, std::string(step_words(Step::RENAME)) + ": " + IS_A_DIRECTORY);
-    return StepResult::DONE;
+    return Outcome::DONE;
 }
 
 /// The entry back under its own name, never over what another process put there meanwhile;

@@ -32,7 +32,7 @@ class EntryMove {
     EntryMove(const EntryMove&) = delete;
     EntryMove& operator=(const EntryMove&) = delete;
 
-    StepResult to(const char* backup);
+    Outcome to(const char* backup);
     /// Ends the attempts: an entry still under its private name goes back to its own name.
     /// Empty when all is well; otherwise where the entry is kept, its name having been taken
     /// meanwhile.
@@ -45,11 +45,11 @@ class EntryMove {
     const std::string& note() const { return note_; }
 
    private:
-    StepResult in_one_call(const char* backup);
-    StepResult through_link(const char* backup);
-    StepResult in_steps(const char* backup);
-    StepResult refused(Step step, const std::string& why, bool look = false);
-    StepResult move_aside();
+    Outcome in_one_call(const char* backup);
+    Outcome through_link(const char* backup);
+    Outcome in_steps(const char* backup);
+    Outcome refused(Step step, const std::string& why, bool look = false);
+    Outcome move_aside();
     /// False when the entry stays under its private name.
     bool put_back();
     /// Lets the signals held back while the entry was aside through.

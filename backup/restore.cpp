@@ -34,7 +34,7 @@ void move_current(BackupPlace& place, const std::string& moved, const std::strin
     BackupRequest rename = request;
     rename.copy = false;
     const BackupResult b = backup_file(place, moved.c_str(), id, rename, nullptr, original.c_str());
-    if (b.outcome == BackupOutcome::DONE) {
+    if (b.outcome == Outcome::DONE) {
         r.current = b.backup;
         add_note(r, b.note);
     } else {  // nothing lost: it keeps the name it came out under
@@ -49,15 +49,15 @@ void move_current(BackupPlace& place, const std::string& moved, const std::strin
 void move_into(BackupPlace& place, const std::string& source, uint64_t id, const std::string& name,
                RestoreResult& r) {
     EntryMove move(place.dir, place.signals, source.c_str(), id);
-    const StepResult moved = move.to(name.c_str());
-    if (moved == StepResult::DONE) {
+    const Outcome moved = move.to(name.c_str());
+    if (moved == Outcome::DONE) {
         r.outcome = RestoreResult::RESTORED;
         add_note(r, move.note());
         return;
     }
-    if (moved != StepResult::TAKEN) r.step = move.step();
-    r.reason = moved == StepResult::TAKEN || move.reason().empty() ? "its name was taken meanwhile"
-                                                                   : move.reason();
+    if (moved != Outcome::TAKEN) r.step = move.step();
+    r.reason = moved == Outcome::TAKEN || move.reason().empty() ? "its name was taken meanwhile"
+                                                                : move.reason();
     const std::string kept = move.finish();
     if (!kept.empty()) r.reason += "; " + kept;
 }
@@ -70,7 +70,7 @@ void in_two_steps(BackupPlace& place, const std::string& source, uint64_t source
     BackupRequest rename = request;
     rename.copy = false;
     const BackupResult current = backup_file(place, name.c_str(), id, rename);
-    if (current.outcome != BackupOutcome::DONE) {
+    if (current.outcome != Outcome::DONE) {
         r.reason = "the current file could not be backed up: " + backup_reason(current);
         r.step = current.step;
         return;
@@ -79,7 +79,7 @@ void in_two_steps(BackupPlace& place, const std::string& source, uint64_t source
     move_into(place, source, source_id, name, r);
     if (r.outcome == RestoreResult::RESTORED) return;
     EntryMove back(place.dir, place.signals, current.backup.c_str(), id);
-    if (back.to(name.c_str()) == StepResult::DONE) {
+    if (back.to(name.c_str()) == Outcome::DONE) {
         r.current.clear();
         r.reason += "; the current file is back under its name";
     } else {
@@ -152,10 +152,10 @@ void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original&
     Directory& dir = place.dir;
     PreparedCopy made = prepare_copy(dir, place.signals, backup.name.c_str(), watcher);
     std::vector<PreparedCopy*> one = {&made};
-    if (made.result == StepResult::DONE) flush_copies(dir, place.signals, one);
-    if (made.result != StepResult::DONE) {
-        r.outcome = made.result == StepResult::CANCELLED ? RestoreResult::CANCELLED
-                                                         : RestoreResult::REFUSED;
+    if (made.result == Outcome::DONE) flush_copies(dir, place.signals, one);
+    if (made.result != Outcome::DONE) {
+        r.outcome =
+            made.result == Outcome::CANCELLED ? RestoreResult::CANCELLED : RestoreResult::REFUSED;
         r.reason = made.reason;
         r.step = made.step;
         return;
@@ -163,9 +163,9 @@ void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original&
     // The copy first under a name of its own, which only this process knows.
     const std::string target = original.exists ? dir.private_name() : original.name;
     HeldSignals held(place.signals, original.exists);
-    const StepResult named = name_copy(dir, place.signals, made, target.c_str(), r.reason);
-    if (named != StepResult::DONE) {
-        if (named == StepResult::TAKEN) r.reason = "its name was taken meanwhile";
+    const Outcome named = name_copy(dir, place.signals, made, target.c_str(), r.reason);
+    if (named != Outcome::DONE) {
+        if (named == Outcome::TAKEN) r.reason = "its name was taken meanwhile";
         r.step = made.step;
         r.reason += discard_copy(dir, place.signals, made);
         return;
@@ -202,7 +202,7 @@ void foresee_restore(BackupPlace& place, const BackupEntry& chosen, const Origin
         BackupRequest rename = request;
         rename.copy = false;
         const BackupResult b = backup_file(place, original.name.c_str(), original.info.id, rename);
-        if (b.outcome != BackupOutcome::DONE) {
+        if (b.outcome != Outcome::DONE) {
             r.reason = "the current file could not be backed up: " + backup_reason(b);
             r.step = b.step;
             return;

@@ -5,15 +5,19 @@
 
 #include "platform/filesys.h"
 
-/// What became of one attempt at one backup name.
-enum class StepResult {
-    DONE,         // the entry (or its copy) has the name
-    TAKEN,        // the name exists: nothing changed, the next one may be tried
-    REFUSED,      // the system refused; the reason says which step and why
-    GONE,         // refused, the file having been removed or renamed by another process
-    NOT_REGULAR,  // a FIFO, socket or device, which is never copied
-    CANCELLED,    // Esc during a copy
-    CHANGED       // the file changed during each of its copies
+/// What an attempt ended in: one step of a backup, or the whole backup of a file, as the
+/// rename and the copy tell it.
+enum class Outcome {
+    DONE,          // the entry (or its copy) has the name; with a dry run, the name is chosen
+    TAKEN,         // the name exists: nothing changed; of a file, every candidate is taken
+    REFUSED,       // the system refused; the reason says which step and why
+    GONE,          // refused, the file having been removed or renamed by another process
+    NOT_REGULAR,   // a FIFO, socket or device, which is never copied
+    CANCELLED,     // Esc during a copy
+    CHANGED,       // the file changed during each of its copies
+    NO_FULL_PATH,  // of a file: its directory's full path cannot be had
+    NO_EXTENSION,  // of a file: /FORMAT3 needs an extension its name has not
+    TOO_LONG       // of a file: its backup name would be too long
 };
 
 /// The steps whose failure a run tells: each has its words, which /DEBUG and standard error

@@ -49,19 +49,19 @@ TEST_F(PosixLayer, RenameNeverReplaces) {
     auto rename = [&](const char* from, const char* to) {
         return EntryMove(*d, signals_native(), from).to(to);
     };
-    EXPECT_EQ(StepResult::TAKEN, rename("a", "b"));
+    EXPECT_EQ(Outcome::TAKEN, rename("a", "b"));
     EXPECT_EQ("first", read("a"));
     EXPECT_EQ("second", read("b"));
-    EXPECT_EQ(StepResult::DONE, rename("a", "c"));
+    EXPECT_EQ(Outcome::DONE, rename("a", "c"));
     EXPECT_EQ("first", read("c"));
     EXPECT_EQ(EntryType::MISSING, d->type_of("a"));
-    EXPECT_EQ(StepResult::GONE, rename("a", "d"));  // vanished
+    EXPECT_EQ(Outcome::GONE, rename("a", "d"));  // vanished
     ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
     EXPECT_EQ(EntryType::LINK, d->type_of("dangling"));  // a dangling link still takes its name
-    EXPECT_EQ(StepResult::TAKEN, rename("c", "dangling"));
+    EXPECT_EQ(Outcome::TAKEN, rename("c", "dangling"));
     EXPECT_EQ(FsStatus::TAKEN, d->link("c", "b").status);
     ASSERT_EQ(0, mkdir((dir + "/sub").c_str(), 0755));
-    EXPECT_EQ(StepResult::REFUSED, rename("sub", "e"));  // a directory keeps its name
+    EXPECT_EQ(Outcome::REFUSED, rename("sub", "e"));  // a directory keeps its name
     EXPECT_EQ(EntryType::DIRECTORY, d->type_of("sub"));
     EXPECT_EQ(EntryType::MISSING, d->type_of("e"));
     // Nothing else: no private name is left.
