@@ -61,8 +61,8 @@ class BackupTally : public BackupReport {
         shown_.clear();
     }
     RunCount count;
-    std::vector<size_t> backed_up;  // the listing's indexes of the files backed up
-    std::set<std::string> touched;  // the names this run gave, and those it renamed away
+    std::vector<size_t> backed_up;  // with /KEEP: the listing's indexes of the files backed up
+    std::set<std::string> touched;  // with /KEEP: the names this run gave or renamed away
 
    private:
     /// Less data than this is on the disk at once: no row to show.

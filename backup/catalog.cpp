@@ -73,20 +73,23 @@ void sort_newest_first(std::vector<BackupEntry>& backups) {
 
 namespace {
 
-/// Looks at name: true with info for a file or link its name reaches. A name gone meanwhile
-/// is false and untold; anything else goes to passed, as what it is or as a failed look.
-bool usable(Directory& dir, const std::string& name, EntryInfo& info,
-            std::vector<PassedOver>& passed, bool& missing) {
+/// What a look at a name found: a file or link its name reaches (with its info), nothing
+/// (gone meanwhile, untold), something passed over, or a look that failed (both told in
+/// passed).
+enum class Looked { USABLE, GONE, PASSED_OVER, FAILED };
+
+Looked look_at(Directory& dir, const std::string& name, EntryInfo& info,
+               std::vector<PassedOver>& passed) {
     const FsResult looked = dir.look(name.c_str(), info);
-    missing = false;
     if (!looked.ok()) {
-        missing = dir.type_of(name.c_str()) == EntryType::MISSING;
-        if (!missing) passed.push_back({name, step_failed(Step::LOOK, looked), true});
-        return false;
+        if (dir.type_of(name.c_str()) == EntryType::MISSING) return Looked::GONE;
+        passed.push_back({name, step_failed(Step::LOOK, looked), true});
+        return Looked::FAILED;
     }
     const char* why = passed_over_as(info);
-    if (why) passed.push_back({name, why});
-    return !why;
+    if (!why) return Looked::USABLE;
+    passed.push_back({name, why});
+    return Looked::PASSED_OVER;
 }
 
 }  // namespace
@@ -117,12 +120,9 @@ std::vector<Original> gather_originals(Directory& dir, const std::vector<Catalog
             BackupEntry b;
             b.name = name;
             b.number = number;
-            bool missing = false;
-            if (usable(dir, name, b.info, passed, missing)) {
-                original(of).backups.push_back(b);
-            } else if (!missing && !passed.empty() && passed.back().failed) {
-                original(of).incomplete = true;
-            }
+            const Looked looked = look_at(dir, name, b.info, passed);
+            if (looked == Looked::USABLE) original(of).backups.push_back(b);
+            if (looked == Looked::FAILED) original(of).incomplete = true;
         } else if (e.matched) {
             original(name).listed_id = e.id;
         }
@@ -130,9 +130,9 @@ std::vector<Original> gather_originals(Directory& dir, const std::vector<Catalog
     std::vector<Original> originals;
     for (auto& entry : found) {
         Original& o = entry.second;
-        bool missing = false;
-        o.exists = usable(dir, o.name, o.info, passed, missing);
-        if (!o.exists && !missing) continue;  // passed over, or not looked at: told
+        const Looked looked = look_at(dir, o.name, o.info, passed);
+        if (looked == Looked::PASSED_OVER || looked == Looked::FAILED) continue;  // told
+        o.exists = looked == Looked::USABLE;
         if (!o.exists && o.backups.empty()) continue;
         sort_newest_first(o.backups);
         originals.push_back(std::move(o));

@@ -27,13 +27,25 @@ void add_note(RestoreResult& r, const std::string& note) {
     if (!note.empty()) r.note += (r.note.empty() ? "" : "; ") + note;
 }
 
+/// The request for a rename of the current file, whatever the restore's own.
+BackupRequest renaming(const BackupRequest& request) {
+    BackupRequest rename = request;
+    rename.copy = false;
+    return rename;
+}
+
+/// Ends the moves of an entry that did not get its name, and tells where it is kept.
+void tell_kept(EntryMove& move, RestoreResult& r) {
+    const std::string kept = move.finish();
+    if (!kept.empty()) r.reason += "; " + kept;
+}
+
 /// The current file, which now has the name moved, to the first free backup name of
 /// original (a rename, whatever the request).
 void move_current(BackupPlace& place, const std::string& moved, const std::string& original,
                   uint64_t id, const BackupRequest& request, RestoreResult& r) {
-    BackupRequest rename = request;
-    rename.copy = false;
-    const BackupResult b = backup_file(place, moved.c_str(), id, rename, nullptr, original.c_str());
+    const BackupResult b =
+        backup_file(place, moved.c_str(), id, renaming(request), nullptr, original.c_str());
     if (b.outcome == Outcome::DONE) {
         r.current = b.backup;
         add_note(r, b.note);
@@ -58,8 +70,7 @@ void move_into(BackupPlace& place, const std::string& source, uint64_t id, const
     if (moved != Outcome::TAKEN) r.step = move.step();
     r.reason = moved == Outcome::TAKEN || move.reason().empty() ? "its name was taken meanwhile"
                                                                 : move.reason();
-    const std::string kept = move.finish();
-    if (!kept.empty()) r.reason += "; " + kept;
+    tell_kept(move, r);
 }
 
 /// Where the system has no exchange: the current file, of identity id, to its backup name,
@@ -67,9 +78,7 @@ void move_into(BackupPlace& place, const std::string& source, uint64_t id, const
 void in_two_steps(BackupPlace& place, const std::string& source, uint64_t source_id,
                   const std::string& name, uint64_t id, const BackupRequest& request,
                   RestoreResult& r) {
-    BackupRequest rename = request;
-    rename.copy = false;
-    const BackupResult current = backup_file(place, name.c_str(), id, rename);
+    const BackupResult current = backup_file(place, name.c_str(), id, renaming(request));
     if (current.outcome != Outcome::DONE) {
         r.reason = "the current file could not be backed up: " + backup_reason(current);
         r.step = current.step;
@@ -83,8 +92,7 @@ void in_two_steps(BackupPlace& place, const std::string& source, uint64_t source
         r.current.clear();
         r.reason += "; the current file is back under its name";
     } else {
-        const std::string kept = back.finish();
-        r.reason += kept.empty() ? std::string() : "; " + kept;
+        tell_kept(back, r);
     }
 }
 
@@ -190,8 +198,9 @@ void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original&
 /// trying, and the name the current file would take.
 void foresee_restore(BackupPlace& place, const BackupEntry& chosen, const Original& original,
                      const BackupRequest& request, RestoreResult& r) {
-    const FsResult moved = place.dir.foresee_refusal(chosen.name.c_str(), request.copy);
-    if (request.foresee && !moved.ok()) {
+    const FsResult moved =
+        request.foresee ? place.dir.foresee_refusal(chosen.name.c_str(), request.copy) : FsResult();
+    if (!moved.ok()) {
         r.step = request.copy ? Step::OPEN : Step::RENAME;
         r.reason = std::string(request.copy ? "the backup could not be copied"
                                             : "the backup could not be moved") +
@@ -199,9 +208,8 @@ void foresee_restore(BackupPlace& place, const BackupEntry& chosen, const Origin
         return;
     }
     if (original.exists) {
-        BackupRequest rename = request;
-        rename.copy = false;
-        const BackupResult b = backup_file(place, original.name.c_str(), original.info.id, rename);
+        const BackupResult b =
+            backup_file(place, original.name.c_str(), original.info.id, renaming(request));
         if (b.outcome != Outcome::DONE) {
             r.reason = "the current file could not be backed up: " + backup_reason(b);
             r.step = b.step;
