@@ -236,7 +236,7 @@ TEST_F(Driver, DebugTellsWhatBecameOfEachEntry) {
 
     // A listing that fails midway says so; what it listed is still backed up.
     fs.out.clear();
-    fs.fail_at["next"] = fs.calls["next"] + 2;
+    fs.fail_at[Call::NEXT] = fs.calls[Call::NEXT] + 2;
     o.list_only = true;
     run_backup(o);
     EXPECT_NE(std::string::npos,
@@ -263,22 +263,37 @@ TEST_F(Driver, DebugTellsWhatBecameOfEachEntry) {
 
 TEST(FailedSteps, DebugNamesTheStepThatFailed) {
     struct Case {
-        const char* op;
-        bool copy, no_noreplace, unnamed_files;
+        Call call;
+        int at;  // the call's number that fails, and every later one
+        bool copy, no_noreplace, unnamed_files, may_replace, list_only;
         const char* line;  // after "  f"
     };
     const Case cases[] = {
-        {"rename", false, true, true, ": not renamed, the move to a private name failed"},
-        {"link", false, true, true, ": not renamed, the link to the backup name failed"},
-        {"remove", false, true, true,
+        {Call::RENAME, 1, false, true, true, false, false,
+         ": not renamed, the move to a private name failed"},
+        {Call::LINK, 1, false, true, true, false, false,
+         ": not renamed, the link to the backup name failed"},
+        {Call::REMOVE, 1, false, true, true, false, false,
          " -> f.000.bak; its private name .tavrix-1-0000000000000001.tmp could not be removed"},
-        {"open_source", true, false, true, ": not copied, the file could not be opened"},
-        {"create_copy", true, false, true, ": not copied, the copy could not be made"},
-        {"copy_range", true, false, true, ": not copied, the data could not be copied"},
-        {"keep_permissions", true, false, true, ": not copied, its permissions could not be kept"},
-        {"keep_times", true, false, true, ": not copied, its times could not be kept"},
-        {"flush", true, false, false, ": not copied, the copy could not be flushed"},
-        {"link_unnamed", true, false, true, ": not copied, the copy could not be named"},
+        {Call::OPEN_SOURCE, 1, true, false, true, false, false,
+         ": not copied, the file could not be opened"},
+        {Call::CREATE_COPY, 1, true, false, true, false, false,
+         ": not copied, the copy could not be made"},
+        {Call::COPY_RANGE, 1, true, false, true, false, false,
+         ": not copied, the data could not be copied"},
+        {Call::KEEP_PERMISSIONS, 1, true, false, true, false, false,
+         ": not copied, its permissions could not be kept"},
+        {Call::KEEP_TIMES, 1, true, false, true, false, false,
+         ": not copied, its times could not be kept"},
+        {Call::FLUSH, 1, true, false, false, false, false,
+         ": not copied, the copy could not be flushed"},
+        {Call::LINK_UNNAMED, 1, true, false, true, false, false,
+         ": not copied, the copy could not be named"},
+        // Where a rename may replace (Wine): the file held, linked, then its new name held.
+        {Call::HOLD_ENTRY, 2, false, false, true, true, false,
+         ": not renamed, the backup name could not be opened"},
+        {Call::FORESEE, 1, false, false, true, false, true, ": would be refused"},
+        {Call::FORESEE, 1, true, false, true, false, true, ": would be refused"},
     };
     for (const Case& c : cases) {
         FakePlatform steps;
@@ -286,36 +301,41 @@ TEST(FailedSteps, DebugNamesTheStepThatFailed) {
         steps.add_file("/work/f");
         steps.no_noreplace = c.no_noreplace;
         steps.unnamed_files = c.unnamed_files;
-        steps.fail_at[c.op] = 1;
+        steps.may_replace = c.may_replace;
+        steps.fail_at[c.call] = c.at;
         steps.fail_on = true;
         RunOptions o;
         o.spec = "f";
         o.copy = c.copy;
         o.debug = true;
         o.verbose = false;
+        o.list_only = c.list_only;
         const int status = run_backup(o);
-        EXPECT_EQ(std::string("  f") + c.line + ": refused by the test\n", steps.out) << c.op;
-        EXPECT_TRUE(steps.has("/work/f") || steps.has("/work/f.000.bak")) << c.op;
+        const std::string call = call_name(c.call);
+        EXPECT_EQ(std::string("  f") + c.line + ": refused by the test\n", steps.out) << call;
+        EXPECT_TRUE(steps.has("/work/f") || steps.has("/work/f.000.bak")) << call;
         // A refusal is a status, the file's line on standard error and the count, even with /Q.
         const bool done = c.line[1] == '-';
-        EXPECT_EQ(done ? 0 : RUN_FAILED, status) << c.op;
+        EXPECT_EQ(done ? 0 : RUN_FAILED, status) << call;
         EXPECT_EQ(done ? ""
                        : std::string("Tavrix: f") + c.line +
-                             ": refused by the test\nTavrix: 1 file(s) could not be backed up; "
-                             "/DEBUG tells why\n",
+                             ": refused by the test\nTavrix: 1 file(s) " +
+                             (c.list_only ? "would not be backed up; /L tells why\n"
+                                          : "could not be backed up; /DEBUG tells why\n"),
                   steps.err)
-            << c.op;
+            << call;
     }
 }
 
 TEST(FailedSteps, JsonNamesTheStepOfARefusedLinkAndRemoval) {
-    for (const std::string op : {"link", "remove"}) {
+    for (const Call call : {Call::LINK, Call::REMOVE}) {
+        const std::string op = call_name(call);
         FakePlatform fs;
         fs.add_dir("/work");
         fs.add_file("/work/f");
         fs.add_file("/work/f.000.bak");
         fs.no_noreplace = op == "link";  // the rename in steps links the backup name
-        fs.fail_at[op] = 1;
+        fs.fail_at[call] = 1;
         fs.fail_on = true;
         RunOptions o;
         o.spec = "f";

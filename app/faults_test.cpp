@@ -14,29 +14,13 @@
 
 namespace {
 
-const char* const OPERATIONS[] = {"full_path",
-                                  "current_directory",
-                                  "open_directory",
-                                  "next",
-                                  "type_of",
-                                  "rename_noreplace",
-                                  "rename",
-                                  "link",
-                                  "remove",
-                                  "open_source",
-                                  "create_copy",
-                                  "copy_range",
-                                  "keep_owner",
-                                  "keep_group",
-                                  "keep_permissions",
-                                  "keep_extended",
-                                  "owner_alone",
-                                  "keep_times",
-                                  "flush",
-                                  "flush_together",
-                                  "flush_directory",
-                                  "link_unnamed"};
-constexpr int OPERATION_COUNT = sizeof OPERATIONS / sizeof OPERATIONS[0];
+/// Every call of the fake, each of which a sweep makes fail.
+std::vector<Call> every_call() {
+    std::vector<Call> calls;
+    for (int c = 0; c < static_cast<int>(Call::COUNT); ++c) calls.push_back(static_cast<Call>(c));
+    return calls;
+}
+const std::vector<Call> OPERATIONS = every_call();
 
 /// The ways a run takes its steps: a rename in one call or in steps, a copy with or without
 /// a name of its own while it is made.
@@ -163,15 +147,15 @@ RunOptions options_for(const Mode& mode, int format) {
 
 /// The operations that change the tree: each may act and then answer an error, as a network
 /// file system whose reply was lost does.
-const char* const ACTING[] = {"rename_noreplace", "rename", "link", "remove", "link_unnamed"};
+const std::vector<Call> ACTING = {Call::RENAME_NO_REPLACE, Call::RENAME, Call::LINK, Call::REMOVE,
+                                  Call::LINK_UNNAMED};
 
 /// Runs every mode with each of ops failing at each of its first 30 calls, once and for good
 /// (with lie, after doing what it was asked); returns the count of runs.
-template <size_t N>
-int sweep(const char* const (&ops)[N], bool lie) {
+int sweep(const std::vector<Call>& ops, bool lie) {
     int runs = 0;
     for (const Mode& mode : MODES) {
-        for (const char* op : ops) {
+        for (const Call op : ops) {
             for (bool for_good : {false, true}) {
                 for (int n = 1; n <= 30; ++n) {
                     FakePlatform before;
@@ -183,7 +167,7 @@ int sweep(const char* const (&ops)[N], bool lie) {
                     const RunOptions o = options_for(mode, n % 3);
                     const int status = run_backup(o);
                     expect_nothing_lost(before, *fs, o.format, mode, status,
-                                        std::string(mode.name) + ", " + op + " #" +
+                                        std::string(mode.name) + ", " + call_name(op) + " #" +
                                             std::to_string(n) + (for_good ? " on" : "") +
                                             (lie ? ", done then failed" : ""));
                     ++runs;
@@ -197,7 +181,7 @@ int sweep(const char* const (&ops)[N], bool lie) {
 }  // namespace
 
 TEST(Faults, EachCallFailingOnceOrForGoodLosesNothing) {
-    EXPECT_EQ(4 * OPERATION_COUNT * 2 * 30, sweep(OPERATIONS, false));
+    EXPECT_EQ(static_cast<int>(4 * OPERATIONS.size() * 2 * 30), sweep(OPERATIONS, false));
 }
 
 TEST(Faults, EachChangeDoneThenFailedLosesNothing) {
@@ -224,7 +208,7 @@ TEST(Faults, AFailedLookNeverLetsARenameReplace) {
         FakePlatform before;
         populate(before);
         std::unique_ptr<FakePlatform> fs(prepared(mode));
-        fs->fail_at["type_of"] = 1;
+        fs->fail_at[Call::TYPE_OF] = 1;
         fs->fail_on = true;
         const int status = run_backup(options_for(mode, 0));
         expect_nothing_lost(before, *fs, 0, mode, status,
@@ -301,9 +285,7 @@ TEST(Faults, EachCallFailingInARestoreOrKeepLosesNothing) {
     // file", with a second fault after it; the listing's identities made up in half of the
     // runs, as a FUSE file system without use_ino gives them; for /KEEP, the backups listed
     // before their files in a third, so that a name freed is taken again by the run.
-    const char* const more[] = {"exchange", "look"};
-    std::vector<std::string> ops(std::begin(OPERATIONS), std::end(OPERATIONS));
-    ops.insert(ops.end(), std::begin(more), std::end(more));
+    const std::vector<Call>& ops = OPERATIONS;
     int runs = 0;
     for (int what = 0; what < 4; ++what) {  // restore, in two steps, by copying; keep
         for (size_t op = 0; op < ops.size(); ++op) {
@@ -332,7 +314,7 @@ TEST(Faults, EachCallFailingInARestoreOrKeepLosesNothing) {
                     o.keep = what == 3 ? 2 : 0;
                     const int status = run_backup(o);
                     expect_told_truly(before, fs, what == 3, status,
-                                      std::to_string(what) + " " + ops[op] + " #" +
+                                      std::to_string(what) + " " + call_name(ops[op]) + " #" +
                                           std::to_string(n) + " lie " + std::to_string(lie));
                     ++runs;
                 }
@@ -350,8 +332,8 @@ TEST(Faults, EachCallFailingInARestoreOrKeepLosesNothing) {
             fs.add_file(std::string("/work/") + name);
         const std::map<std::string, std::string> before = fs.content;
         fs.unnamed_files = false;
-        if (which == 0) fs.fail_at["exchange"] = 1;
-        fs.fail_at["remove"] = 1;
+        if (which == 0) fs.fail_at[Call::EXCHANGE] = 1;
+        fs.fail_at[Call::REMOVE] = 1;
         fs.fail_on = true;
         if (which == 1) fs.move_refused.insert("/work/g.doc");
         RunOptions o;

@@ -130,11 +130,11 @@ void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<Ori
         Step step = Step::NONE;
         Removal removed = Removal::REMOVED;
         if (options.list_only) {
-            const FsResult foreseen = dir.foresee_refusal(b.name.c_str(), false);
-            if (!foreseen.ok()) {
+            const Refusal foreseen = foresee(dir, b.name.c_str(), false);
+            if (foreseen.at != Foreseen::NOTHING) {
                 removed = Removal::REFUSED;
                 step = Step::REMOVE;
-                why = "the removal would be refused: " + foreseen.words;
+                why = "the removal would be refused: " + foreseen.why.words;
             }
         } else {
             removed = remove_listed(dir, b, why, step);

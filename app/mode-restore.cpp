@@ -31,19 +31,17 @@ bool restore_one(RunPlan& plan, const Original& o, const RunOptions& options,
         CopyProgress progress(o.name, options.verbose && terminal().output_is_terminal());
         r = restore_file(place, o, options.restore_at, request, progress);
     }
-    if (r.outcome == RestoreResult::RESTORED) ++count.done;
-    const bool failure =
-        r.outcome == RestoreResult::REFUSED ||
-        (r.outcome == RestoreResult::NO_BACKUP && (named || options.restore_at >= 0));
+    if (r.outcome == Outcome::DONE) ++count.done;
+    const bool failure = r.outcome == Outcome::REFUSED ||
+                         (r.outcome == Outcome::NO_BACKUP && (named || options.restore_at >= 0));
     // Each file restored is told, which backup came back and where the current file went.
-    if (options.debug || options.list_only ||
-        (options.verbose && r.outcome == RestoreResult::RESTORED))
+    if (options.debug || options.list_only || (options.verbose && r.outcome == Outcome::DONE))
         report.restored(o.name, r);
     if (failure) {
         ++count.failed;
         tell_failed_restore(o.name, r, options);
     }
-    return r.outcome != RestoreResult::CANCELLED;
+    return r.outcome != Outcome::CANCELLED;
 }
 }  // namespace
 
@@ -81,7 +79,7 @@ RunCount restore_mode(RunPlan& plan, const RunOptions& options, Report& report, 
         // A name that is there was passed over, and told so.
         const bool there = plan.dir && plan.dir->type_of(name_part) != EntryType::MISSING;
         RestoreResult none;
-        none.outcome = RestoreResult::NO_BACKUP;
+        none.outcome = Outcome::NO_BACKUP;
         if (trace_all && !there) report.restored(name_part, none);
         if (!there) tell_failed_restore(name_part, none, options);
     }

@@ -11,17 +11,9 @@ namespace {
 /// it, which may be longer than MAX_PATH; empty when it cannot be had.
 std::string directory_full_path(const char* dir) {
     FileSystem& os = file_system();
-    std::string out(MAX_PATH + 1, '\0');
-    for (;;) {
-        size_t len = *dir ? os.full_path(dir, &out[0], out.size())
-                          : os.current_directory(&out[0], out.size());
-        if (len == 0) return std::string();
-        if (len < out.size()) {
-            out.resize(len);
-            break;
-        }
-        out.assign(len, '\0');
-    }
+    std::string out;
+    const FsResult r = *dir ? os.full_path(dir, out) : os.current_directory(out);
+    if (!r.ok()) return std::string();
     if (!out.empty() && out.back() != '/' && out.back() != '\\') out += PLATFORM_SEPARATOR;
     return out;
 }
@@ -64,9 +56,12 @@ RunPlan plan_run(const RunOptions& options) {
         plan.name_slot = too_long ? 0 : path_name_start(spec);
         dir_typed.assign(spec, plan.name_slot);
     } else {
+        // A current directory whose path does not fit is searched as itself.
+        std::string current;
         char cwd[MAX_PATH + 1] = {0};
-        size_t len = file_system().current_directory(cwd, MAX_PATH);
-        if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) cwd[0] = '\0';
+        if (file_system().current_directory(current).ok() &&
+            current.size() < static_cast<size_t>(MAX_PATH))
+            str_copy_max(cwd, current.c_str(), MAX_PATH);
         path_add_separator(cwd, PLATFORM_SEPARATOR);
         plan.name_slot = std::strlen(cwd);
         plan.pattern = std::string(cwd) + path_file_name(spec);

@@ -96,15 +96,17 @@ class JsonReport : public Report {
         step_field(line, step).write();
     }
     void restored(const std::string& name, const RestoreResult& r) override {
-        static const char* const results[] = {"restored", "no backup", "refused", "cancelled"};
-        static const char* const would[] = {"would restore", "no backup", "would be refused",
-                                            "cancelled"};
+        const bool dry = options_.list_only;
+        const char* result = r.outcome == Outcome::DONE ? (dry ? "would restore" : "restored")
+                             : r.outcome == Outcome::NO_BACKUP ? "no backup"
+                             : r.outcome == Outcome::CANCELLED ? "cancelled"
+                             : dry                             ? "would be refused"
+                                                               : "refused";
         JsonLine line;
         line.text("name", name).text("backup", r.from);
-        line.text("result", (options_.list_only ? would : results)[r.outcome])
-            .text("current", r.current);
+        line.text("result", result).text("current", r.current);
         line.text("reason", r.reason);
-        step_field(line, r.outcome == RestoreResult::RESTORED ? Step::NONE : r.step)
+        step_field(line, r.outcome == Outcome::DONE ? Step::NONE : r.step)
             .text("note", r.note)
             .write();
     }

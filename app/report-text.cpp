@@ -39,14 +39,14 @@ const char* restore_words(const RestoreResult& r, const RunOptions& options, std
                                                          : "; the current file is now ") +
                                           r.current;
     switch (r.outcome) {
-        case RestoreResult::RESTORED:
+        case Outcome::DONE:
             more = r.from + current + (r.note.empty() ? "" : "; " + r.note);
             return " <- ";
-        case RestoreResult::NO_BACKUP:
+        case Outcome::NO_BACKUP:
             more = options.restore_at < 0 ? "" : options.restore_number;
             return options.restore_at < 0 ? ": not restored, it has no backup"
                                           : ": not restored, it has no backup numbered ";
-        case RestoreResult::CANCELLED:
+        case Outcome::CANCELLED:
             more.clear();
             return ": not restored, cancelled";
         default:

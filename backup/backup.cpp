@@ -30,31 +30,16 @@ bool format_candidate(char* out, size_t dir_length, BackupFormat format, bool he
     return len >= 0 && dir_length + static_cast<size_t>(len) < static_cast<size_t>(MAX_PATH);
 }
 
-/// The step a foreseen refusal names: the rename, or for a copy the opening of the file or
-/// the making of its copy.
-Step foreseen_step(const FsResult& r) {
-    switch (r.op) {
-        case FsOp::OPEN_SOURCE:
-            return Step::OPEN;
-        case FsOp::CREATE_COPY:
-            return Step::CREATE_COPY;
-        case FsOp::COPY_DATA:
-            return Step::COPY_DATA;
-        default:
-            return Step::RENAME;
-    }
-}
-
 /// Takes one candidate for the file: renames it there, names the prepared copy so, or, for a
 /// dry run, only chooses it.
 Outcome take_name(BackupPlace& place, EntryMove& move, const char* name, const char* candidate,
                   const BackupRequest& request, PreparedCopy* prepared, BackupResult& result) {
     if (request.dry_run) {
         if (!request.foresee) return Outcome::DONE;
-        const FsResult r = place.dir.foresee_refusal(name, request.copy);
-        if (r.ok()) return Outcome::DONE;
-        result.reason = r.words;
-        result.step = foreseen_step(r);
+        const Refusal r = foresee(place.dir, name, request.copy);
+        if (r.at == Foreseen::NOTHING) return Outcome::DONE;
+        result.reason = r.why.words;
+        result.step = foreseen_step(r.at);
         return Outcome::REFUSED;
     }
     if (!request.copy) {
@@ -157,7 +142,7 @@ BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
     if (!shape) shape = name;
     BackupResult result;
     if (place.dir_length == NO_DIRECTORY_PATH) {
-        if (prepared) result.reason = discard_copy(place.dir, place.signals, *prepared);
+        if (prepared) result.reason = told(discard_copy(place.dir, place.signals, *prepared));
         return result;
     }
     char candidate[MAX_PATH + 1] = {0};
@@ -174,11 +159,11 @@ BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
         if (place.view && !request.copy) place.view->forget(name);
         if (place.view && !request.look_ahead) place.view->add(candidate);
     }
-    if (prepared) result.reason += discard_copy(place.dir, place.signals, *prepared);  // no name
-    const std::string kept = move.finish();
-    if (!kept.empty()) {
+    if (prepared) result.reason += told(discard_copy(place.dir, place.signals, *prepared));
+    const std::optional<Leftover> kept = move.finish();
+    if (kept) {
         result.outcome = Outcome::REFUSED;
-        result.reason = kept;
+        result.reason = kept->words;
     }
     return result;
 }

@@ -19,9 +19,9 @@ namespace {
 /// 1 when it was renamed.
 int backup_path(const char* path, BackupFormat format, bool hex) {
     if (!path || !*path) return 0;
-    char full[MAX_PATH + 1] = {0};
-    size_t len = file_system().full_path(path, full, MAX_PATH);
-    if (len == 0 || len >= static_cast<size_t>(MAX_PATH)) return 0;
+    std::string absolute;
+    if (!file_system().full_path(path, absolute).ok() || absolute.size() >= MAX_PATH) return 0;
+    const char* full = absolute.c_str();
     const size_t name_at = path_name_start(full);
     std::unique_ptr<Directory> dir;
     file_system().open_directory(std::string(full, name_at).c_str(), "*", dir);
@@ -283,8 +283,8 @@ TEST(ListedBackup, ARenamedNameIsFreeForTheFilesAfterIt) {
     EXPECT_EQ(1, listed_backup("x.000", FORMAT_NUMBER, false, view));
     EXPECT_EQ(1, listed_backup("x", FORMAT_NUMBER, false, view));
     EXPECT_TRUE(fs.has("/d/x.000.000"));
-    EXPECT_TRUE(fs.has("/d/x.000"));    // x took the name x.000 gave up
-    EXPECT_EQ(2, fs.calls["type_of"]);  // no test on disk but the look at each new name
+    EXPECT_TRUE(fs.has("/d/x.000"));        // x took the name x.000 gave up
+    EXPECT_EQ(2, fs.calls[Call::TYPE_OF]);  // no test on disk but the look at each new name
 }
 
 TEST(ListedBackup, WhereNamesFoldADryRunTakesWhatTheRunWould) {

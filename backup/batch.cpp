@@ -12,7 +12,16 @@ BackupBatch::BackupBatch(const BackupPlace& place, const BackupRequest& request,
       together_(copying_ ? std::max<size_t>(1, place.dir.traits().copies_together) : 1) {}
 
 BackupBatch::~BackupBatch() {
-    for (Waiting& w : waiting_) discard_copy(place_.dir, place_.signals, w.copy);
+    // Only where the run ended before finish(): no copy gets its name, and what is left of
+    // one is told.
+    for (Waiting& w : waiting_) {
+        const std::optional<Leftover> left = discard_copy(place_.dir, place_.signals, w.copy);
+        if (!left || !w.prepared) continue;
+        BackupResult r = w.known;
+        r.outcome = Outcome::CANCELLED;
+        r.reason = told(left);
+        report_.told(w.index, r);
+    }
 }
 
 bool BackupBatch::add(size_t index, const char* name, uint64_t id, CopyWatcher& watcher) {

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "backup/identity.h"
+
 namespace {
 
 /// The copy's data, part after part, Esc looked at after each.
@@ -23,30 +25,31 @@ Outcome copy_data(SourceFile& source, PreparedCopy& made, CopyWatcher& watcher) 
 
 /// What of a link's attributes cannot be kept is told, never a refusal: a link has no
 /// permissions of its own, and its owner and times change nothing of what it gives access to.
-void keep_link_attributes(SourceFile& source, NewCopy& copy) {
+void keep_link_attributes(SourceFile& source, NewCopy& copy, std::string& note) {
     const FsResult owner = copy.keep_owner(source);
-    if (!owner.ok()) copy.add_note("not kept: its owner (" + owner.words + ")");
+    if (!owner.ok()) add_words(note, "not kept: its owner (" + owner.words + ")");
     const FsResult times = copy.keep_times(source);
-    if (!times.ok()) copy.add_note("not kept: its times (" + times.words + ")");
+    if (!times.ok()) add_words(note, "not kept: its times (" + times.words + ")");
 }
 
 /// The file's owner and group on the copy, each where the process may give it; what it may
 /// not give is told.
-void keep_owner_and_group(SourceFile& source, NewCopy& copy, bool& owner, bool& group) {
+void keep_owner_and_group(SourceFile& source, NewCopy& copy, bool& owner, bool& group,
+                          std::string& note) {
     const FsResult r = copy.keep_owner(source);
     owner = group = r.ok();
     if (owner) return;
-    copy.add_note("not kept: its owner (" + r.words + ")");
+    add_words(note, "not kept: its owner (" + r.words + ")");
     const FsResult g = copy.keep_group(source);
     group = g.ok();
-    if (!group) copy.add_note("not kept: its group (" + g.words + "), which may not read it");
+    if (!group) add_words(note, "not kept: its group (" + g.words + "), which may not read it");
 }
 
 /// The file's attributes on the copy, never leaving it readable by more than the file is.
 Outcome keep_attributes(SourceFile& source, PreparedCopy& made) {
     NewCopy& copy = *made.copy;
     if (source.type() == EntryType::LINK) {
-        keep_link_attributes(source, copy);
+        keep_link_attributes(source, copy, made.note);
         return Outcome::DONE;
     }
     // The owner and group first: a change of owner afterwards would clear the set-ID bits.
@@ -54,17 +57,18 @@ Outcome keep_attributes(SourceFile& source, PreparedCopy& made) {
     // program with the runner's rights, or the group's bits open it to the runner's group:
     // those go.
     bool owner = false, group = false;
-    keep_owner_and_group(source, copy, owner, group);
+    keep_owner_and_group(source, copy, owner, group, made.note);
     // The extended attributes and the access list while the copy is still its owner's alone
     // and writable (Linux sets no user.* attribute of a read-only file), and before the
     // permission bits, so that no moment shows the file's bits without its access list. One
     // that narrows who may read the file and cannot be kept leaves the copy to its owner
     // alone: never wider than the file.
     bool narrowing = false;
-    FsResult r = copy.keep_extended(source, narrowing);
+    FsResult r = copy.keep_extended(source, narrowing, made.note);
     if (r.ok()) {
-        r = narrowing ? copy.owner_alone(source) : copy.keep_permissions(source, owner, group);
-        if (r.ok() && narrowing) copy.add_note("readable by its owner alone");
+        r = narrowing ? copy.owner_alone(source)
+                      : copy.keep_permissions(source, owner, group, made.note);
+        if (r.ok() && narrowing) add_words(made.note, "readable by its owner alone");
     }
     if (!r.ok()) {
         made.reason = step_failed(made.step = Step::KEEP_PERMISSIONS, r);
@@ -115,7 +119,7 @@ PreparedCopy copy_once(Directory& dir, Signals& signals, const char* name, CopyW
             made.result = Outcome::CHANGED;
     }
     if (made.result == Outcome::DONE) made.result = keep_attributes(*source, made);
-    if (made.result != Outcome::DONE) made.reason += discard_copy(dir, signals, made);
+    if (made.result != Outcome::DONE) made.reason += told(discard_copy(dir, signals, made));
     return made;
 }
 
@@ -148,7 +152,7 @@ void flush_copies(Directory& dir, Signals& signals, const std::vector<PreparedCo
         }
         c->reason = step_failed(c->step = Step::FLUSH, r);
         c->result = Outcome::REFUSED;
-        c->reason += discard_copy(dir, signals, *c);
+        c->reason += told(discard_copy(dir, signals, *c));
     }
 }
 
@@ -163,7 +167,7 @@ FsResult name_private_copy(Directory& dir, const std::string& hidden, const char
     FsResult r = dir.rename_noreplace(hidden.c_str(), backup);
     if (r.status == FsStatus::UNSUPPORTED) {
         r = dir.link(hidden.c_str(), backup);
-        if (!r.ok() && dir.same_file(hidden.c_str(), backup)) {
+        if (!r.ok() && linked_all_the_same(dir, hidden.c_str(), backup)) {
             note = "linked, though the system answered: " + r.words;
             r = FsResult();
         }
@@ -172,8 +176,8 @@ FsResult name_private_copy(Directory& dir, const std::string& hidden, const char
             if (!removed.ok())
                 note = "its private name " + hidden + " could not be removed: " + removed.words;
         }
-    } else if (r.status == FsStatus::FAILED && dir.type_of(hidden.c_str()) == EntryType::MISSING &&
-               dir.type_of(backup) != EntryType::MISSING) {
+    } else if (r.status == FsStatus::FAILED &&
+               renamed_all_the_same(dir, hidden.c_str(), backup, 0)) {
         note = "named, though the system answered: " + r.words;
         r = FsResult();
     }
@@ -194,7 +198,7 @@ Outcome name_copy(Directory& dir, Signals& signals, PreparedCopy& made, const ch
         if (!hidden.empty()) {
             r = name_private_copy(dir, hidden, backup, note);
         } else {
-            r = made.copy->link_unnamed(backup);
+            r = made.copy->link_unnamed(backup, note);
             if (!r.ok() && made.copy->is(backup)) {
                 note = "named, though the system answered: " + r.words;
                 r = FsResult();
@@ -204,23 +208,21 @@ Outcome name_copy(Directory& dir, Signals& signals, PreparedCopy& made, const ch
     if (r.status == FsStatus::TAKEN) return Outcome::TAKEN;  // kept for the next name
     if (!r.ok()) {
         reason = step_failed(made.step = Step::NAME_COPY, r);
-        reason += discard_copy(dir, signals, made);
+        reason += told(discard_copy(dir, signals, made));
         return Outcome::REFUSED;
     }
-    if (!note.empty()) made.copy->add_note(note);
-    made.note = made.copy->note;
+    add_words(made.note, note);
     made.copy.reset();
     return Outcome::DONE;
 }
 
-std::string discard_copy(Directory& dir, Signals& signals, PreparedCopy& made) {
-    if (!made.copy) return std::string();
+std::optional<Leftover> discard_copy(Directory& dir, Signals& signals, PreparedCopy& made) {
+    if (!made.copy) return std::nullopt;
     const std::string hidden = made.copy->private_name();
     HeldSignals held(signals, !hidden.empty());
-    made.note = made.copy->note;
     made.copy.reset();  // closed before its private name goes, as Windows needs
-    if (hidden.empty()) return std::string();
+    if (hidden.empty()) return std::nullopt;
     const FsResult removed = remove_private_name(dir, hidden.c_str());
-    return removed.ok() ? std::string()
-                        : "; its copy is left as " + hidden + " (" + removed.words + ")";
+    if (removed.ok()) return std::nullopt;
+    return Leftover{hidden, "its copy is left as " + hidden + " (" + removed.words + ")"};
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ void flush_copies(Directory& dir, Signals& signals, const std::vector<PreparedCo
 /// kept for another name); REFUSED with the reason, the copy discarded.
 Outcome name_copy(Directory& dir, Signals& signals, PreparedCopy& copy, const char* backup,
                   std::string& reason);
-/// Drops a copy that will get no name: nothing of it is left, or what is left is said, as
-/// "; its copy is left as NAME (why)"; empty when nothing is left.
-std::string discard_copy(Directory& dir, Signals& signals, PreparedCopy& copy);
+/// Drops a copy that will get no name: nothing of it is left, or what is left comes back
+/// ("its copy is left as NAME (why)").
+[[nodiscard]] std::optional<Leftover> discard_copy(Directory& dir, Signals& signals,
+                                                   PreparedCopy& copy);

@@ -2,21 +2,21 @@
 
 #include <memory>
 
-// Every step that may have acted though it answered an error (a network file system's reply
-// lost after the step was done) is followed by a look at the directory, and the entry's names
-// are taken as the directory shows them, never as the answer says.
+#include "backup/identity.h"
+
+// Every step that may have acted though it answered an error is followed by a look at the
+// directory (backup/identity.h).
 
 EntryMove::~EntryMove() {
-    finish();
+    // Every caller finishes the moves and tells what is left; this is for an end unforeseen.
+    static_cast<void>(finish());
 }
 
-std::string EntryMove::finish() {
-    if (aside_.empty() || put_back()) return std::string();
-    if (dir_.type_of(name_.c_str()) != EntryType::MISSING &&
-        dir_.same_file(aside_.c_str(), name_.c_str())) {
-        return "it is back under its name, and also under " + aside_;
-    }
-    return "its name was taken meanwhile, and it is kept as " + aside_;
+std::optional<Leftover> EntryMove::finish() {
+    if (aside_.empty() || put_back()) return std::nullopt;
+    if (same_file(dir_, aside_.c_str(), name_.c_str()))
+        return Leftover{aside_, "it is back under its name, and also under " + aside_};
+    return Leftover{aside_, "its name was taken meanwhile, and it is kept as " + aside_};
 }
 
 /// A refusal ends the attempts: the entry goes back to its name first. When the entry's name
@@ -24,10 +24,9 @@ std::string EntryMove::finish() {
 Outcome EntryMove::refused(Step step, const std::string& why, bool look) {
     reason_ = why;
     step_ = step;
-    const std::string kept = finish();
-    if (!kept.empty()) reason_ += "; " + kept;
-    if (kept.empty() && look && dir_.type_of(name_.c_str()) == EntryType::MISSING)
-        return Outcome::GONE;
+    const std::optional<Leftover> kept = finish();
+    reason_ += told(kept);
+    if (!kept && look && dir_.type_of(name_.c_str()) == EntryType::MISSING) return Outcome::GONE;
     return Outcome::REFUSED;
 }
 
@@ -41,9 +40,10 @@ Outcome EntryMove::in_one_call(const char* backup) {
     const FsResult r = dir_.rename_noreplace(name_.c_str(), backup);
     // Taken, unless the rename was made all the same: the entry's name is free and the backup
     // name is the file the listing gave.
-    if (r.status == FsStatus::TAKEN &&
-        (dir_.type_of(name_.c_str()) != EntryType::MISSING || !dir_.is_listed(backup, id_)))
-        return Outcome::TAKEN;
+    const auto made_all_the_same = [&] {
+        return id_ != 0 && renamed_all_the_same(dir_, name_.c_str(), backup, id_);
+    };
+    if (r.status == FsStatus::TAKEN && !made_all_the_same()) return Outcome::TAKEN;
     if (r.status == FsStatus::UNSUPPORTED) {
         const Outcome aside = move_aside();
         return aside == Outcome::DONE ? in_steps(backup) : aside;
@@ -51,8 +51,7 @@ Outcome EntryMove::in_one_call(const char* backup) {
     if (!r.ok()) {
         // Made all the same when the entry's name is free and the backup name is the file
         // the listing gave (as a TAKEN that comes this far was seen to be).
-        if (r.status != FsStatus::TAKEN &&
-            (dir_.type_of(name_.c_str()) != EntryType::MISSING || !dir_.is_listed(backup, id_))) {
+        if (r.status != FsStatus::TAKEN && !made_all_the_same()) {
             return refused(Step::RENAME, step_failed(Step::RENAME, r), true);
         }
         note_ = "renamed, though the system answered: " + r.words;
@@ -102,13 +101,14 @@ Outcome EntryMove::in_steps(const char* backup) {
     const char* aside = aside_.c_str();
     const FsResult linked = dir_.link(aside, backup);
     // Still aside, for the next name, unless the link was made all the same.
-    if (linked.status == FsStatus::TAKEN && !dir_.same_file(aside, backup)) return Outcome::TAKEN;
+    if (linked.status == FsStatus::TAKEN && !linked_all_the_same(dir_, aside, backup))
+        return Outcome::TAKEN;
     if (!linked.ok()) {
         // A link made all the same is used only when the backup name is seen to be the entry;
         // a name that cannot be told apart from another file's counts as taken.
         if (dir_.type_of(backup) == EntryType::MISSING)
             return refused(Step::LINK, step_failed(Step::LINK, linked));
-        if (!dir_.same_file(aside, backup)) return Outcome::TAKEN;
+        if (!linked_all_the_same(dir_, aside, backup)) return Outcome::TAKEN;
         note_ = "linked, though the system answered: " + linked.words;
     }
     const FsResult removed = remove_private_name(dir_, aside);
@@ -150,8 +150,7 @@ bool EntryMove::put_back() {
     const char* name = name_.c_str();
     bool back = false;
     if (dir_.type_of(aside) != EntryType::DIRECTORY) {
-        back = dir_.link(aside, name).ok() ||
-               (dir_.type_of(name) != EntryType::MISSING && dir_.same_file(aside, name));
+        back = dir_.link(aside, name).ok() || linked_all_the_same(dir_, aside, name);
         // Back under its name; the private name then goes, or stays one more name of it.
         if (back && !remove_private_name(dir_, aside).ok()) back = false;
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "backup/steps.h"
@@ -34,9 +35,9 @@ class EntryMove {
 
     Outcome to(const char* backup);
     /// Ends the attempts: an entry still under its private name goes back to its own name.
-    /// Empty when all is well; otherwise where the entry is kept, its name having been taken
-    /// meanwhile.
-    std::string finish();
+    /// Nothing when all is well; otherwise the private name that is left, its own having been
+    /// taken meanwhile.
+    [[nodiscard]] std::optional<Leftover> finish();
     /// Why the last attempt was refused: the step and the system's words.
     const std::string& reason() const { return reason_; }
     /// The step that failed, when one did.

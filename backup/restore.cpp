@@ -36,8 +36,7 @@ BackupRequest renaming(const BackupRequest& request) {
 
 /// Ends the moves of an entry that did not get its name, and tells where it is kept.
 void tell_kept(EntryMove& move, RestoreResult& r) {
-    const std::string kept = move.finish();
-    if (!kept.empty()) r.reason += "; " + kept;
+    r.reason += told(move.finish());
 }
 
 /// The current file, which now has the name moved, to the first free backup name of
@@ -63,7 +62,7 @@ void move_into(BackupPlace& place, const std::string& source, uint64_t id, const
     EntryMove move(place.dir, place.signals, source.c_str(), id);
     const Outcome moved = move.to(name.c_str());
     if (moved == Outcome::DONE) {
-        r.outcome = RestoreResult::RESTORED;
+        r.outcome = Outcome::DONE;
         add_note(r, move.note());
         return;
     }
@@ -86,7 +85,7 @@ void in_two_steps(BackupPlace& place, const std::string& source, uint64_t source
     }
     r.current = current.backup;
     move_into(place, source, source_id, name, r);
-    if (r.outcome == RestoreResult::RESTORED) return;
+    if (r.outcome == Outcome::DONE) return;
     EntryMove back(place.dir, place.signals, current.backup.c_str(), id);
     if (back.to(name.c_str()) == Outcome::DONE) {
         r.current.clear();
@@ -150,7 +149,7 @@ void into_existing(BackupPlace& place, const std::string& source, uint64_t sourc
         r.reason = std::string(step_words(r.step = Step::EXCHANGE)) + ": " + IS_A_DIRECTORY;
         return;
     }
-    r.outcome = RestoreResult::RESTORED;
+    r.outcome = Outcome::DONE;
     move_current(place, source, name, id, request, r);
 }
 
@@ -162,8 +161,7 @@ void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original&
     std::vector<PreparedCopy*> one = {&made};
     if (made.result == Outcome::DONE) flush_copies(dir, place.signals, one);
     if (made.result != Outcome::DONE) {
-        r.outcome =
-            made.result == Outcome::CANCELLED ? RestoreResult::CANCELLED : RestoreResult::REFUSED;
+        r.outcome = made.result == Outcome::CANCELLED ? Outcome::CANCELLED : Outcome::REFUSED;
         r.reason = made.reason;
         r.step = made.step;
         return;
@@ -175,18 +173,18 @@ void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original&
     if (named != Outcome::DONE) {
         if (named == Outcome::TAKEN) r.reason = "its name was taken meanwhile";
         r.step = made.step;
-        r.reason += discard_copy(dir, place.signals, made);
+        r.reason += told(discard_copy(dir, place.signals, made));
         return;
     }
     add_note(r, made.note);
     if (!original.exists) {
-        r.outcome = RestoreResult::RESTORED;
+        r.outcome = Outcome::DONE;
         return;
     }
     EntryInfo copy;
     const uint64_t copy_id = dir.look(target.c_str(), copy).ok() ? copy.id : 0;
     into_existing(place, target, copy_id, original, request, r);
-    if (r.outcome == RestoreResult::RESTORED) return;
+    if (r.outcome == Outcome::DONE) return;
     // The copy goes only while its private name is seen to hold it: the backup is there.
     const bool ours = !r.uncertain && holds(dir, target, copy_id) == Holds::YES;
     if (ours && remove_and_look(dir, target.c_str()).ok()) return;
@@ -198,13 +196,13 @@ void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original&
 /// trying, and the name the current file would take.
 void foresee_restore(BackupPlace& place, const BackupEntry& chosen, const Original& original,
                      const BackupRequest& request, RestoreResult& r) {
-    const FsResult moved =
-        request.foresee ? place.dir.foresee_refusal(chosen.name.c_str(), request.copy) : FsResult();
-    if (!moved.ok()) {
+    const Refusal moved =
+        request.foresee ? foresee(place.dir, chosen.name.c_str(), request.copy) : Refusal();
+    if (moved.at != Foreseen::NOTHING) {
         r.step = request.copy ? Step::OPEN : Step::RENAME;
         r.reason = std::string(request.copy ? "the backup could not be copied"
                                             : "the backup could not be moved") +
-                   ": " + moved.words;
+                   ": " + moved.why.words;
         return;
     }
     if (original.exists) {
@@ -217,7 +215,7 @@ void foresee_restore(BackupPlace& place, const BackupEntry& chosen, const Origin
         }
         r.current = b.backup;
     }
-    r.outcome = RestoreResult::RESTORED;
+    r.outcome = Outcome::DONE;
 }
 
 }  // namespace
@@ -233,7 +231,7 @@ RestoreResult restore_file(BackupPlace& place, const Original& original, int num
         }
     }
     if (!chosen) {
-        r.outcome = RestoreResult::NO_BACKUP;
+        r.outcome = Outcome::NO_BACKUP;
         return r;
     }
     r.from = chosen->name;

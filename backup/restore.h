@@ -11,9 +11,9 @@
 
 /// What became of one restore.
 struct RestoreResult {
-    enum Outcome { RESTORED, NO_BACKUP, REFUSED, CANCELLED } outcome = REFUSED;
-    std::string from;        // the backup restored
-    std::string current;     // the name the current file took, when there was one
+    Outcome outcome = Outcome::REFUSED;  // DONE, NO_BACKUP, REFUSED or CANCELLED
+    std::string from;                    // the backup restored
+    std::string current;                 // the name the current file took, when there was one
     std::string reason;      // when refused: the step that failed and the system's words
     Step step = Step::NONE;  // the step that failed, when one did
     std::string note;        // what went otherwise than asked

@@ -43,3 +43,18 @@ const char* step_words(Step step) {
 const char* step_name(Step step) {
     return text_of(step).name;
 }
+
+Step foreseen_step(Foreseen at) {
+    switch (at) {
+        case Foreseen::OPEN:
+            return Step::OPEN;
+        case Foreseen::CREATE_COPY:
+            return Step::CREATE_COPY;
+        case Foreseen::COPY_DATA:
+            return Step::COPY_DATA;
+        case Foreseen::RENAME:
+            return Step::RENAME;
+        default:
+            return Step::NONE;
+    }
+}

@@ -1,12 +1,13 @@
 // What one step of a backup can end in, shared by the rename and the copy.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/filesys.h"
 
-/// What an attempt ended in: one step of a backup, or the whole backup of a file, as the
-/// rename and the copy tell it.
+/// What an attempt ended in: one step of a backup, the whole backup of a file, or a restore,
+/// as the rename, the copy and the restore tell it.
 enum class Outcome {
     DONE,          // the entry (or its copy) has the name; with a dry run, the name is chosen
     TAKEN,         // the name exists: nothing changed; of a file, every candidate is taken
@@ -17,7 +18,8 @@ enum class Outcome {
     CHANGED,       // the file changed during each of its copies
     NO_FULL_PATH,  // of a file: its directory's full path cannot be had
     NO_EXTENSION,  // of a file: /FORMAT3 needs an extension its name has not
-    TOO_LONG       // of a file: its backup name would be too long
+    TOO_LONG,      // of a file: its backup name would be too long
+    NO_BACKUP      // of a restore: the file has no backup (of the number asked for)
 };
 
 /// The steps whose failure a run tells: each has its words, which /DEBUG and standard error
@@ -41,6 +43,19 @@ enum class Step : unsigned char {
     EXCHANGE,      // a restore's exchange of the backup and the current file
     REMOVE,        // /KEEP's removal of a backup
 };
+
+/// A name that the program leaves in the directory, which it meant to remove or give up: the
+/// run's report must tell it. Functions that may leave one return it, [[nodiscard]], so that
+/// one left untold does not compile (-Werror=unused-result).
+struct Leftover {
+    std::string name;   // as the directory holds it
+    std::string words;  // what the user is told of it: "its copy is left as NAME (why)"
+};
+
+/// The words of what is left, after "; ", for a reason or a note; empty where nothing is.
+inline std::string told(const std::optional<Leftover>& left) {
+    return left ? "; " + left->words : std::string();
+}
 
 /// The words of step's failure: "the link to the backup name failed".
 const char* step_words(Step step);
@@ -66,6 +81,15 @@ inline FsResult remove_private_name(Directory& dir, const char* name) {
     const FsResult r = remove_and_look(dir, name);
     return r.ok() ? r : remove_and_look(dir, name);
 }
+
+/// What the directory's platform foresees it would refuse (Foresight::refusal); nothing
+/// where the platform foresees nothing.
+inline Refusal foresee(Directory& dir, const char* name, bool copy) {
+    return dir.foresight() ? dir.foresight()->refusal(name, copy) : Refusal();
+}
+
+/// The step at which a foreseen refusal would stop.
+Step foreseen_step(Foreseen at);
 
 /// What an entry that has become a directory is refused with, on every platform.
 constexpr const char* IS_A_DIRECTORY = "Is a directory";

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foresight-posix.h"
 #include "platform/limits.h"
 #include "platform/linux_calls.h"
 #include "platform/path-posix.h"
@@ -35,15 +36,15 @@ bool unsupported(int e) {
 #endif
 }
 
-/// The failure of op that errno tells: TAKEN for a name that exists.
-FsResult failed(FsOp op, int error = errno) {
-    return FsResult{error == EEXIST ? FsStatus::TAKEN : FsStatus::FAILED, op, error,
+/// The failure that errno tells: TAKEN for a name that exists.
+FsResult failed(int error = errno) {
+    return FsResult{error == EEXIST ? FsStatus::TAKEN : FsStatus::FAILED, error,
                     std::strerror(error)};
 }
 
 /// OK when the call answered 0, else its failure.
-FsResult result_of(int answer, FsOp op) {
-    return answer == 0 ? FsResult() : failed(op);
+FsResult result_of(int answer) {
+    return answer == 0 ? FsResult() : failed();
 }
 
 /// Now, by the clock the kernel stamps files with where it has one (a file made after this
@@ -130,7 +131,7 @@ class PosixCopy : public NewCopy {
             n = system_copy_range(from.fd_, fd_, at, size);
         } while (n < 0 && errno == EINTR);
         if (n < 0 && errno == ENOSYS) n = read_write(from, at, size);
-        if (n < 0) return failed(FsOp::COPY_DATA);
+        if (n < 0) return failed();
         if (n == 0) return end_of_data(from, copied);
         copied = static_cast<uint64_t>(at + n - at_);
         at_ = at + n;
@@ -155,67 +156,65 @@ class PosixCopy : public NewCopy {
         const struct stat& st = static_cast<PosixSource&>(source).st_;
         if (fd_ < 0) {
             return result_of(
-                fchownat(place_.dir, name_.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW),
-                FsOp::KEEP_OWNER);
+                fchownat(place_.dir, name_.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW));
         }
         if (st.st_uid == place_.euid && st.st_gid == place_.egid && !place_.gives_group)
             return FsResult();
-        return result_of(fchown(fd_, st.st_uid, st.st_gid), FsOp::KEEP_OWNER);
+        return result_of(fchown(fd_, st.st_uid, st.st_gid));
     }
 
     FsResult keep_group(SourceFile& source) override {
         const struct stat& st = static_cast<PosixSource&>(source).st_;
         if (fd_ < 0) {
             return result_of(fchownat(place_.dir, name_.c_str(), static_cast<uid_t>(-1), st.st_gid,
-                                      AT_SYMLINK_NOFOLLOW),
-                             FsOp::KEEP_OWNER);
+                                      AT_SYMLINK_NOFOLLOW));
         }
-        return result_of(fchown(fd_, static_cast<uid_t>(-1), st.st_gid), FsOp::KEEP_OWNER);
+        return result_of(fchown(fd_, static_cast<uid_t>(-1), st.st_gid));
     }
 
-    FsResult keep_permissions(SourceFile& source, bool owner_kept, bool group_kept) override {
+    FsResult keep_permissions(SourceFile& source, bool owner_kept, bool group_kept,
+                              std::string& lost_words) override {
         if (fd_ < 0) return FsResult();  // a link has no permissions of its own
         const mode_t mode = static_cast<PosixSource&>(source).st_.st_mode & 07777;
         const mode_t lost = (owner_kept ? 0 : S_ISUID) | (group_kept ? 0 : S_ISGID | S_IRWXG);
-        if (mode & lost & S_ISUID) add_note("not kept: its set-user-ID bit");
-        if (mode & lost & S_ISGID) add_note("not kept: its set-group-ID bit");
-        return result_of(fchmod(fd_, mode & ~lost), FsOp::KEEP_PERMISSIONS);
+        if (mode & lost & S_ISUID) add_words(lost_words, "not kept: its set-user-ID bit");
+        if (mode & lost & S_ISGID) add_words(lost_words, "not kept: its set-group-ID bit");
+        return result_of(fchmod(fd_, mode & ~lost));
     }
 
-    FsResult keep_extended(SourceFile& source, bool& narrowing) override {
+    FsResult keep_extended(SourceFile& source, bool& narrowing, std::string& lost_words) override {
         narrowing = false;
         if (fd_ < 0) return FsResult();
         const std::string lost = system_copy_xattrs(static_cast<PosixSource&>(source).fd_, fd_,
                                                     place_.gives_access_list, narrowing);
-        if (!lost.empty()) add_note("not kept: " + lost);
+        if (!lost.empty()) add_words(lost_words, "not kept: " + lost);
         return FsResult();
     }
 
     FsResult owner_alone(SourceFile& source) override {
         if (fd_ < 0) return FsResult();
         const struct stat& st = static_cast<PosixSource&>(source).st_;
-        return result_of(fchmod(fd_, st.st_mode & 0700), FsOp::OWNER_ALONE);
+        return result_of(fchmod(fd_, st.st_mode & 0700));
     }
 
     FsResult keep_times(SourceFile& source) override {
         const struct stat& st = static_cast<PosixSource&>(source).st_;
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         if (fd_ < 0) {
-            return result_of(utimensat(place_.dir, name_.c_str(), times, AT_SYMLINK_NOFOLLOW),
-                             FsOp::KEEP_TIMES);
+            return result_of(utimensat(place_.dir, name_.c_str(), times, AT_SYMLINK_NOFOLLOW));
         }
-        return result_of(futimens(fd_, times), FsOp::KEEP_TIMES);
+        return result_of(futimens(fd_, times));
     }
 
     /// The data on the disk; a copy under a private name is closed too, and the close
     /// checked, since some file systems (NFS) report a failed write only there.
     FsResult flush() override {
         if (fd_ < 0) return FsResult();
-        if (fsync(fd_) != 0) return failed(FsOp::FLUSH);
+        if (fsync(fd_) != 0) return failed();
         if (name_.empty()) return FsResult();  // kept open: it is named through it
         const int fd = fd_;
         fd_ = -1;
-        return result_of(close(fd), FsOp::FLUSH);
+        return result_of(close(fd));
     }
 
     bool is(const char* to) override {
@@ -225,12 +224,12 @@ class PosixCopy : public NewCopy {
                mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
     }
 
-    FsResult link_unnamed(const char* to) override {
-        if (system_link_unnamed(fd_, place_.dir, to) != 0) return failed(FsOp::NAME);
+    FsResult link_unnamed(const char* to, std::string& note) override {
+        if (system_link_unnamed(fd_, place_.dir, to) != 0) return failed();
         const int fd = fd_;
         fd_ = -1;
         if (close(fd) != 0)
-            add_note(std::string("its close failed (") + std::strerror(errno) + ")");
+            add_words(note, std::string("its close failed (") + std::strerror(errno) + ")");
         return FsResult();
     }
 
@@ -287,7 +286,7 @@ class PosixCopy : public NewCopy {
     FsResult end_of_data(const PosixSource& from, uint64_t& copied) {
         ended_ = true;
         if (at_ >= from.st_.st_size) return FsResult();
-        if (ftruncate(fd_, from.st_.st_size) != 0) return failed(FsOp::COPY_DATA);
+        if (ftruncate(fd_, from.st_.st_size) != 0) return failed();
         copied = static_cast<uint64_t>(from.st_.st_size - at_);
         at_ = from.st_.st_size;
         return FsResult();
@@ -307,10 +306,14 @@ class PosixDirectory : public Directory {
    public:
     /// utf8: names are read in UTF-8, as the locale's character set is.
     PosixDirectory(int fd, std::string name_pattern, bool utf8)
-        : fd_(fd), pattern_(std::move(name_pattern)), utf8_(utf8), opened_(coarse_now()) {
+        : Directory(std::move(name_pattern)), fd_(fd), opened_(coarse_now()) {
+        traits_.match = utf8 ? NameMatch::UTF8 : NameMatch::BYTES;
+        traits_.opened = {static_cast<int64_t>(opened_.tv_sec),
+                          static_cast<int32_t>(opened_.tv_nsec)};
         const long longest = fpathconf(fd_, _PC_NAME_MAX);
         traits_.longest_name = longest > 0 ? static_cast<size_t>(longest) : 255;
         traits_.copies_together = copies_together();
+        foresight_ = posix_foresight(fd_);
     }
     ~PosixDirectory() override {
         if (list_) closedir(list_);
@@ -325,7 +328,7 @@ class PosixDirectory : public Directory {
             int fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             list_ = fd < 0 ? nullptr : fdopendir(fd);
             if (!list_) {
-                failure = failed(FsOp::LIST);
+                failure = failed();
                 if (fd >= 0) close(fd);
                 return false;
             }
@@ -334,10 +337,10 @@ class PosixDirectory : public Directory {
             errno = 0;
             dirent* d = readdir(list_);
             if (!d) {
-                if (errno != 0) failure = failed(FsOp::LIST);  // 0 at the end of the listing
+                if (errno != 0) failure = failed();  // 0 at the end of the listing
                 return false;
             }
-            e.matched = wildcard_match(pattern_.c_str(), d->d_name, utf8_);
+            e.matched = matches(d->d_name);
             e.name = d->d_name;
             e.id = static_cast<uint64_t>(d->d_ino);
             e.is_directory = false;
@@ -356,7 +359,8 @@ class PosixDirectory : public Directory {
 
     FsResult look(const char* name, EntryInfo& info) override {
         struct stat st;
-        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failed(FsOp::LOOK);
+        struct timespec made {};
+        if (!system_look(fd_, name, st, made)) return failed();
         info.type = type_of_mode(st.st_mode);
         info.size = static_cast<uint64_t>(st.st_size);
         info.modified = {static_cast<int64_t>(st.st_mtim.tv_sec),
@@ -364,59 +368,38 @@ class PosixDirectory : public Directory {
         info.changed = {static_cast<int64_t>(st.st_ctim.tv_sec),
                         static_cast<int32_t>(st.st_ctim.tv_nsec)};
         info.id = static_cast<uint64_t>(st.st_ino);
+        info.device = static_cast<uint64_t>(st.st_dev);
+        info.born = {static_cast<int64_t>(made.tv_sec), static_cast<int32_t>(made.tv_nsec)};
+        info.born_known = true;
         return FsResult();
     }
 
-    bool matches(const char* name) override {
-        return wildcard_match(pattern_.c_str(), name, utf8_);
-    }
-
     FsResult rename_noreplace(const char* from, const char* to) override {
-        if (no_noreplace_) return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, ""};
+        if (no_noreplace_) return FsResult{FsStatus::UNSUPPORTED, 0, ""};
         if (system_rename_noreplace(fd_, from, to) == 0) return FsResult();
         if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || unsupported(errno)) {
             no_noreplace_ = true;  // the file system's answer for every name
-            return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, errno, std::strerror(errno)};
+            return FsResult{FsStatus::UNSUPPORTED, errno, std::strerror(errno)};
         }
-        return failed(FsOp::RENAME);
+        return failed();
     }
 
     FsResult exchange(const char* a, const char* b) override {
         if (system_rename_exchange(fd_, a, b) == 0) return FsResult();
         if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || unsupported(errno))
-            return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, errno, std::strerror(errno)};
-        return failed(FsOp::RENAME);
+            return FsResult{FsStatus::UNSUPPORTED, errno, std::strerror(errno)};
+        return failed();
     }
 
     FsResult rename(const char* from, const char* to) override {
-        return result_of(renameat(fd_, from, fd_, to), FsOp::RENAME);
+        return result_of(renameat(fd_, from, fd_, to));
     }
 
     FsResult link(const char* from, const char* to) override {
-        return result_of(linkat(fd_, from, fd_, to, 0), FsOp::LINK);
+        return result_of(linkat(fd_, from, fd_, to, 0));
     }
 
-    FsResult remove(const char* name) override {
-        return result_of(unlinkat(fd_, name, 0), FsOp::REMOVE);
-    }
-
-    /// An inode number names a file only while it lives: a file made since the listing began
-    /// may carry the number of a listed one removed meanwhile, and is not taken for it. One
-    /// made in the clock's tick of the directory's opening was made before the listing.
-    bool is_listed(const char* name, uint64_t id) override {
-        uint64_t found = 0;
-        struct timespec made {};
-        if (id == 0 || !system_made(fd_, name, found, made) || found != id) return false;
-        return made.tv_sec < opened_.tv_sec ||
-               (made.tv_sec == opened_.tv_sec && made.tv_nsec <= opened_.tv_nsec);
-    }
-
-    bool same_file(const char* a, const char* b) override {
-        struct stat x, y;
-        return fstatat(fd_, a, &x, AT_SYMLINK_NOFOLLOW) == 0 &&
-               fstatat(fd_, b, &y, AT_SYMLINK_NOFOLLOW) == 0 && x.st_dev == y.st_dev &&
-               x.st_ino == y.st_ino;
-    }
+    FsResult remove(const char* name) override { return result_of(unlinkat(fd_, name, 0)); }
 
     std::string private_name() override {
         unsigned r[4];
@@ -435,10 +418,10 @@ class PosixDirectory : public Directory {
                 source.reset(new PosixSource(-1, st, name));
                 return FsResult();
             }
-            return failed(FsOp::OPEN_SOURCE, error);
+            return failed(error);
         }
         if (fstat(in, &st) != 0) {
-            FsResult r = failed(FsOp::OPEN_SOURCE);
+            FsResult r = failed();
             close(in);
             return r;
         }
@@ -456,7 +439,7 @@ class PosixDirectory : public Directory {
         }
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT &&
             errno != ENOSYS && !unsupported(errno)) {
-            return failed(FsOp::CREATE_COPY);
+            return failed();
         }
         // Under a private name, removed should a signal end the program first.
         unsigned r[4];
@@ -464,7 +447,7 @@ class PosixDirectory : public Directory {
         remove_on_signal(fd_, static_cast<long>(getpid()), r);
         out = openat(fd_, named.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
         if (out < 0) {
-            FsResult refused = failed(FsOp::CREATE_COPY);
+            FsResult refused = failed();
             forget_private_name();
             return refused;
         }
@@ -481,7 +464,7 @@ class PosixDirectory : public Directory {
         if (!unnamed || copies.empty()) return Directory::flush_together(copies);
         if (system_sync_fs(static_cast<PosixCopy*>(copies.front())->fd()) == 0) return FsResult();
         if (errno == ENOSYS) return Directory::flush_together(copies);
-        return failed(FsOp::FLUSH);
+        return failed();
     }
 
     /// Half the files this process may open, at most 4,096.
@@ -494,60 +477,9 @@ class PosixDirectory : public Directory {
         return room < 4096 ? static_cast<size_t>(room) : 4096;
     }
 
-    FsResult flush_directory() override { return result_of(fsync(fd_), FsOp::FLUSH_DIRECTORY); }
-
-    /// A file system mounted read-only, a directory this process may not write or search (by
-    /// its effective ids) or that is immutable, or append-only for a rename; a sticky
-    /// directory whose entry is another user's, where the process may not act as its owner;
-    /// an immutable or append-only file, or a mount point; with copy, a file it may not read
-    /// or one larger than the files it may write.
-    FsResult foresee_refusal(const char* name, bool copy) override {
-        const FsOp op = copy ? FsOp::CREATE_COPY : FsOp::RENAME;
-        const int whole = directory_refusal(copy);
-        if (whole) return failed(op, whole);
-        struct stat st;
-        if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return FsResult();
-        if (!copy) {
-            const int error = rename_refusal(name, st);
-            return error ? failed(op, error) : FsResult();
-        }
-        if (!S_ISREG(st.st_mode)) return FsResult();
-        if (faccessat(fd_, name, R_OK, AT_EACCESS) != 0) return failed(FsOp::OPEN_SOURCE);
-        struct rlimit limit;
-        if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-            static_cast<rlim_t>(st.st_size) > limit.rlim_cur) {
-            return failed(FsOp::COPY_DATA, EFBIG);
-        }
-        return FsResult();
-    }
+    FsResult flush_directory() override { return result_of(fsync(fd_)); }
 
    private:
-    /// Why no entry could be renamed (or, with copy, copied) here, looked at once; 0 for none.
-    int directory_refusal(bool copy) {
-        if (directory_refusal_ < 0) {
-            struct statvfs vfs;
-            directory_refusal_ = fstatvfs(fd_, &vfs) == 0 && (vfs.f_flag & ST_RDONLY) ? EROFS
-                                 : faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) != 0  ? errno
-                                                                                      : 0;
-            directory_fixed_ = system_fixed_file(fd_, "");
-        }
-        if (directory_refusal_) return directory_refusal_;
-        // An append-only directory takes new names but gives none up.
-        const int fixed = copy ? FIXED_IMMUTABLE : FIXED_IMMUTABLE | FIXED_APPEND_ONLY;
-        return directory_fixed_ & fixed ? EPERM : 0;
-    }
-
-    /// Why the rename of the entry name, of status st, would be refused; 0 for no reason.
-    int rename_refusal(const char* name, const struct stat& st) {
-        struct stat dir;
-        if (st.st_uid != geteuid_ && fstat(fd_, &dir) == 0 && (dir.st_mode & S_ISVTX) &&
-            dir.st_uid != geteuid_ && !system_acts_as_owner_of(st.st_uid)) {
-            return EPERM;
-        }
-        if (system_fixed_file(fd_, name)) return EPERM;
-        return system_mount_root(fd_, name) ? EBUSY : 0;
-    }
-
     /// What a copy needs to know of the directory, looked at once.
     CopyPlace place() {
         if (gives_group_ < 0) {
@@ -579,15 +511,15 @@ class PosixDirectory : public Directory {
         const struct stat& st = from.st_;
         std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
         ssize_t n = readlinkat(fd_, from.name_.c_str(), &target[0], target.size());
-        if (n < 0) return failed(FsOp::CREATE_COPY);
+        if (n < 0) return failed();
         if (static_cast<size_t>(n) >= target.size())
-            return failed(FsOp::CREATE_COPY, ENAMETOOLONG);  // it grew since it was looked at
+            return failed(ENAMETOOLONG);  // it grew since it was looked at
         target.resize(static_cast<size_t>(n));
         unsigned r[4];
         const std::string named = private_name(r);
         remove_on_signal(fd_, static_cast<long>(getpid()), r);  // should a signal end the run
         if (symlinkat(target.c_str(), fd_, named.c_str()) != 0) {
-            FsResult refused = failed(FsOp::CREATE_COPY);
+            FsResult refused = failed();
             forget_private_name();
             return refused;
         }
@@ -631,8 +563,6 @@ class PosixDirectory : public Directory {
     }
 
     int fd_;
-    std::string pattern_;
-    bool utf8_;
     struct timespec opened_;  // by the clock that stamps files, or a second early
     DIR* list_ = nullptr;
     bool no_noreplace_ = false;
@@ -641,8 +571,6 @@ class PosixDirectory : public Directory {
     bool gives_access_list_ = false;
     const uid_t geteuid_ = geteuid();
     const gid_t getegid_ = getegid();
-    int directory_refusal_ = -1;  // why no entry could be renamed here, 0 for none; -1 unknown
-    int directory_fixed_ = 0;     // FIXED_ bits of the directory itself
     unsigned names_made_ = 0;
     uint64_t name_bits_ = 0;
     std::vector<char> buffer_;  // for copies by reads and writes
@@ -657,24 +585,26 @@ std::string backslash_to_slash(const char* path) {
 }
 
 bool read_cwd(std::string& cwd) {
-    char buffer[4096];
-    if (!getcwd(buffer, sizeof buffer)) return false;
-    cwd = buffer;
+    std::vector<char> buffer(4096);
+    while (!getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE || buffer.size() > (1u << 20)) return false;
+        buffer.resize(buffer.size() * 2);
+    }
+    cwd = buffer.data();
     return true;
 }
 
 class PosixFileSystem : public FileSystem {
    public:
-    size_t full_path(const char* path, char* out, size_t out_size) override {
+    FsResult full_path(const char* path, std::string& out) override {
         std::string cwd;
-        if (path[0] != '/' && path[0] != '\\' && !read_cwd(cwd)) return 0;
-        return platform_give_back(absolute_path(cwd, path), out, out_size);
+        if (path[0] != '/' && path[0] != '\\' && !read_cwd(cwd)) return failed();
+        out = absolute_path(cwd, path);
+        return FsResult();
     }
 
-    size_t current_directory(char* out, size_t out_size) override {
-        std::string cwd;
-        if (!read_cwd(cwd)) return 0;
-        return platform_give_back(cwd, out, out_size);
+    FsResult current_directory(std::string& out) override {
+        return read_cwd(out) ? FsResult() : failed();
     }
 
     /// The directory as the user typed it, where '\' separates too; the current directory is
@@ -694,7 +624,7 @@ class PosixFileSystem : public FileSystem {
         std::string path = *dir ? backslash_to_slash(dir) : ".";
         int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
-            FsResult r = failed(FsOp::OPEN_DIRECTORY);
+            FsResult r = failed();
             if (r.code == ENOENT || r.code == ENOTDIR) r.status = FsStatus::MISSING;
             return r;
         }

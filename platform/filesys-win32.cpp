@@ -54,15 +54,15 @@ bool rename_may_replace_here() {
 }
 
 /// The failure of op that the Windows error tells: TAKEN for a name that exists.
-FsResult failed(FsOp op, DWORD error = GetLastError()) {
+FsResult failed(DWORD error = GetLastError()) {
     const bool taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-    return FsResult{taken ? FsStatus::TAKEN : FsStatus::FAILED, op, static_cast<int>(error),
+    return FsResult{taken ? FsStatus::TAKEN : FsStatus::FAILED, static_cast<int>(error),
                     system_message(error)};
 }
 
 /// OK when the call succeeded, else its failure.
-FsResult result_of(BOOL done, FsOp op) {
-    return done ? FsResult() : failed(op);
+FsResult result_of(BOOL done) {
+    return done ? FsResult() : failed();
 }
 
 /// A FILETIME's count of 100 ns from 1601 as a moment since 1970: 11,644,473,600 s lie
@@ -222,9 +222,9 @@ class Win32Copy : public NewCopy {
     FsResult create(const Win32Source& from) {
         handle_ = CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle_ == INVALID_HANDLE_VALUE) return failed(FsOp::CREATE_COPY);
+        if (handle_ == INVALID_HANDLE_VALUE) return failed();
         if (!delete_on_close(handle_)) {
-            FsResult r = failed(FsOp::CREATE_COPY);
+            FsResult r = failed();
             CloseHandle(handle_);
             handle_ = INVALID_HANDLE_VALUE;
             DeleteFileW(path_.c_str());
@@ -257,13 +257,12 @@ class Win32Copy : public NewCopy {
         if ((sparse_ && (!SetFilePointerEx(from.handle, position, nullptr, FILE_BEGIN) ||
                          !SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN))) ||
             !ReadFile(from.handle, buffer_.data(), size, &got, nullptr)) {
-            return failed(FsOp::COPY_DATA);
+            return failed();
         }
         if (got == 0) return end_of_data(from, copied);
         if (!WriteFile(handle_, buffer_.data(), got, &put, nullptr) || put != got) {
             const DWORD error = GetLastError();
-            return failed(FsOp::COPY_DATA,
-                          put != got && error == ERROR_SUCCESS ? ERROR_DISK_FULL : error);
+            return failed(put != got && error == ERROR_SUCCESS ? ERROR_DISK_FULL : error);
         }
         copied = at + got - at_;
         at_ = at + got;
@@ -284,41 +283,40 @@ class Win32Copy : public NewCopy {
     /// A new file is its creator's; the permissions are the access list's.
     FsResult keep_owner(SourceFile&) override { return FsResult(); }
     FsResult keep_group(SourceFile&) override { return FsResult(); }
-    FsResult keep_permissions(SourceFile&, bool, bool) override { return FsResult(); }
+    FsResult keep_permissions(SourceFile&, bool, bool, std::string&) override { return FsResult(); }
 
     /// The access list, then the streams; the link copied by the system kept them.
-    FsResult keep_extended(SourceFile& source, bool& narrowing) override {
+    FsResult keep_extended(SourceFile& source, bool& narrowing, std::string& lost) override {
         narrowing = false;
         if (handle_ == INVALID_HANDLE_VALUE) return FsResult();
         const Win32Source& from = static_cast<Win32Source&>(source);
-        narrowing = !copy_access(from);
-        copy_streams(from);
+        narrowing = !copy_access(from, lost);
+        copy_streams(from, lost);
         return FsResult();
     }
 
     /// A protected access list that grants the process's own user alone.
     FsResult owner_alone(SourceFile&) override {
         HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-            return failed(FsOp::OWNER_ALONE);
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return failed();
         char user[256];
         DWORD length = 0;
         const bool known = GetTokenInformation(token, TokenUser, user, sizeof user, &length) != 0;
         const DWORD error = GetLastError();
         CloseHandle(token);
-        if (!known) return failed(FsOp::OWNER_ALONE, error);
+        if (!known) return failed(error);
         PSID sid = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
         char list[512];
         PACL acl = reinterpret_cast<PACL>(list);
         if (!InitializeAcl(acl, sizeof list, ACL_REVISION) ||
             !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid)) {
-            return failed(FsOp::OWNER_ALONE);
+            return failed();
         }
         const DWORD set =
             SetSecurityInfo(handle_, SE_FILE_OBJECT,
                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                             nullptr, nullptr, acl, nullptr);
-        return set == ERROR_SUCCESS ? FsResult() : failed(FsOp::OWNER_ALONE, set);
+        return set == ERROR_SUCCESS ? FsResult() : failed(set);
     }
 
     /// The three times and the attributes read-only, hidden, system and archive.
@@ -336,8 +334,7 @@ class Win32Copy : public NewCopy {
             info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
         if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        return result_of(SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic),
-                         FsOp::KEEP_TIMES);
+        return result_of(SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic));
     }
 
     /// The data on the disk, the deletion mark taken off, and the copy closed: Windows
@@ -345,7 +342,7 @@ class Win32Copy : public NewCopy {
     FsResult flush() override {
         if (handle_ == INVALID_HANDLE_VALUE) return FsResult();
         const bool done = FlushFileBuffers(handle_) && delete_on_close(handle_, false);
-        FsResult r = done ? FsResult() : failed(FsOp::FLUSH);
+        FsResult r = done ? FsResult() : failed();
         CloseHandle(handle_);  // deleted with it unless kept
         handle_ = INVALID_HANDLE_VALUE;
         return r;
@@ -380,14 +377,14 @@ class Win32Copy : public NewCopy {
         FILE_END_OF_FILE_INFO end;
         end.EndOfFile.QuadPart = static_cast<LONGLONG>(from.size());
         if (!SetFileInformationByHandle(handle_, FileEndOfFileInfo, &end, sizeof end))
-            return failed(FsOp::COPY_DATA);
+            return failed();
         copied = from.size() - at_;
         at_ = from.size();
         return FsResult();
     }
 
     /// The source's alternate data streams, each to a stream of the same name of the copy.
-    void copy_streams(const Win32Source& from) {
+    void copy_streams(const Win32Source& from, std::string& lost) {
         if (buffer_.empty()) buffer_.resize(4096);
         WIN32_FIND_STREAM_DATA stream;
         HANDLE found = FindFirstStreamW(from.path.c_str(), FindStreamInfoStandard, &stream, 0);
@@ -398,7 +395,7 @@ class Win32Copy : public NewCopy {
                 char why[64];
                 std::snprintf(why, sizeof why, " (error %lu)",
                               static_cast<unsigned long>(GetLastError()));
-                add_note("not kept: the stream " + utf8_of(name) + why);
+                add_words(lost, "not kept: the stream " + utf8_of(name) + why);
             }
         } while (FindNextStreamW(found, &stream));
         FindClose(found);
@@ -424,7 +421,7 @@ class Win32Copy : public NewCopy {
     /// The source's own access entries (its DACL) to the copy; false when they could not be
     /// set. Not under Wine, which makes up an access list from the file's Unix permissions and
     /// maps one that is set back to wider permissions than the file has.
-    bool copy_access(const Win32Source& from) {
+    bool copy_access(const Win32Source& from, std::string& lost) {
         if (running_under_wine()) return true;
         PACL dacl = nullptr;
         PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -444,7 +441,7 @@ class Win32Copy : public NewCopy {
         }
         // A volume without access lists has none to keep.
         if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) return true;
-        add_note("not kept: its access list (error " + std::to_string(error) + ")");
+        add_words(lost, "not kept: its access list (error " + std::to_string(error) + ")");
         return false;
     }
 
@@ -475,9 +472,7 @@ class Win32Held : public HeldEntry {
                info_.nFileIndexHigh == o.info_.nFileIndexHigh &&
                info_.nFileIndexLow == o.info_.nFileIndexLow;
     }
-    FsResult remove_on_close() override {
-        return result_of(delete_on_close(handle_), FsOp::REMOVE);
-    }
+    FsResult remove_on_close() override { return result_of(delete_on_close(handle_)); }
 
    private:
     HANDLE handle_;
@@ -530,13 +525,14 @@ class Win32Directory : public Directory {
     /// typed: the directory as typed, for the listing; prefix: the long path that reaches it,
     /// with its separator.
     Win32Directory(HANDLE held, std::wstring typed, std::wstring prefix, std::string pattern)
-        : held_(held),
+        : Directory(std::move(pattern)),
+          held_(held),
           typed_(std::move(typed)),
-          pattern_(std::move(pattern)),
           prefix_(std::move(prefix)),
           name_in_volume_(name_in_volume(held)) {
         if (!name_in_volume_.empty() && name_in_volume_.back() != L'\\') name_in_volume_ += L'\\';
         traits_.rename_may_replace = rename_may_replace_here();
+        traits_.match = NameMatch::ANY_CASE;
         traits_.path_length = reached_length();
         DWORD longest = 0;
         traits_.longest_name = GetVolumeInformationByHandleW(held_, nullptr, 0, nullptr, &longest,
@@ -577,15 +573,18 @@ class Win32Directory : public Directory {
     FsResult look(const char* name, EntryInfo& info) override {
         const std::wstring path = at(name);
         HANDLE h = open_to_look(path);
-        if (h == INVALID_HANDLE_VALUE) return failed(FsOp::LOOK);
+        if (h == INVALID_HANDLE_VALUE) return failed();
         FILE_BASIC_INFO basic;
         FILE_STANDARD_INFO standard;
         const bool known =
             GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) &&
             GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard);
-        FsResult r = known ? FsResult() : failed(FsOp::LOOK);
+        FsResult r = known ? FsResult() : failed();
         uint64_t volume = 0, index = 0;
-        info.id = known && identity_of(h, volume, index) ? index : 0;
+        if (known && identity_of(h, volume, index)) {
+            info.id = index;
+            info.device = volume;
+        }
         info.reachable = reachable_name(name);
         if (known && running_under_wine()) {
             const std::wstring own = path.substr(prefix_.size());
@@ -608,15 +607,11 @@ class Win32Directory : public Directory {
         return r;
     }
 
-    bool matches(const char* name) override {
-        return wildcard_match_nocase(pattern_.c_str(), name);
-    }
-
     /// MoveFile, in its wide form: the ANSI one cuts a path of MAX_PATH characters or more,
     /// which a long path of a name near the limit is. It never replaces a name, but under
     /// Wine may (rename_may_replace).
     FsResult rename_noreplace(const char* from, const char* to) override {
-        return result_of(MoveFileW(at(from).c_str(), at(to).c_str()), FsOp::RENAME);
+        return result_of(MoveFileW(at(from).c_str(), at(to).c_str()));
     }
 
     FsResult rename(const char* from, const char* to) override {
@@ -624,14 +619,14 @@ class Win32Directory : public Directory {
     }
 
     FsResult link(const char* from, const char* to) override {
-        return result_of(CreateHardLinkW(at(to).c_str(), at(from).c_str(), nullptr), FsOp::LINK);
+        return result_of(CreateHardLinkW(at(to).c_str(), at(from).c_str(), nullptr));
     }
 
     /// A read-only file of ours loses its attribute first, as Windows will not remove it.
     FsResult remove(const char* name) override {
         const std::wstring path = at(name);
         if (DeleteFileW(path.c_str())) return FsResult();
-        FsResult refused = failed(FsOp::REMOVE);
+        FsResult refused = failed();
         const DWORD attributes = GetFileAttributesW(path.c_str());
         if (refused.code != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
             !(attributes & FILE_ATTRIBUTE_READONLY)) {
@@ -639,23 +634,9 @@ class Win32Directory : public Directory {
         }
         SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
         if (DeleteFileW(path.c_str())) return FsResult();
-        FsResult again = failed(FsOp::REMOVE);
+        FsResult again = failed();
         SetFileAttributesW(path.c_str(), attributes);
         return again;
-    }
-
-    /// The listing gives no identity here; a look's is the file's index in its volume.
-    bool is_listed(const char* name, uint64_t id) override {
-        EntryInfo info;
-        return id != 0 && look(name, info).ok() && info.id == id;
-    }
-
-    bool same_file(const char* a, const char* b) override {
-        HANDLE x = open_to_look(at(a)), y = open_to_look(at(b));
-        const bool same = one_file(x, y);
-        if (x != INVALID_HANDLE_VALUE) CloseHandle(x);
-        if (y != INVALID_HANDLE_VALUE) CloseHandle(y);
-        return same;
     }
 
     /// Unpredictable bits drawn once for the run, and a count of the names made.
@@ -709,7 +690,7 @@ class Win32Directory : public Directory {
         HANDLE h = CreateFileW(at(name).c_str(), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING,
                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return failed(FsOp::HOLD);
+        if (h == INVALID_HANDLE_VALUE) return failed();
         held.reset(new Win32Held(h));
         return FsResult();
     }
@@ -723,7 +704,7 @@ class Win32Directory : public Directory {
             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (opened->handle == INVALID_HANDLE_VALUE ||
             !GetFileInformationByHandle(opened->handle, &opened->info)) {
-            return failed(FsOp::OPEN_SOURCE);
+            return failed();
         }
         source = std::move(opened);
         return FsResult();
@@ -737,7 +718,7 @@ class Win32Directory : public Directory {
         if (from.type() == EntryType::LINK) {
             if (!CopyFileExW(from.path.c_str(), at(name.c_str()).c_str(), nullptr, nullptr, nullptr,
                              COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK)) {
-                return failed(FsOp::CREATE_COPY);
+                return failed();
             }
         } else {
             const FsResult r = made->create(from);
@@ -815,8 +796,7 @@ class Win32Directory : public Directory {
     }
 
     HANDLE held_;
-    std::wstring typed_;  // the directory as typed, for the system's search
-    std::string pattern_;
+    std::wstring typed_;           // the directory as typed, for the system's search
     std::wstring prefix_;          // the directory's long path and separator
     std::wstring name_in_volume_;  // the directory's path in its volume, and a separator
     std::vector<FindEntry> entries_;
@@ -827,14 +807,36 @@ class Win32Directory : public Directory {
     std::vector<char> buffer_;  // one for every copy of the run
 };
 
+/// What a call that gives a path back into a buffer (its length; the size it needs when the
+/// buffer is short; 0 when it fails) gives, whatever its length.
+template <typename Call>
+FsResult given_back(std::string& out, Call call) {
+    std::vector<char> buffer(MAX_PATH + 1);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const DWORD n = call(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (n == 0) return failed();
+        if (n < buffer.size()) {
+            out.assign(buffer.data(), n);
+            return FsResult();
+        }
+        buffer.resize(n + 1);
+    }
+    return failed(ERROR_BUFFER_OVERFLOW);
+}
+
 class Win32FileSystem : public FileSystem {
    public:
-    size_t full_path(const char* path, char* out, size_t out_size) override {
-        return GetFullPathNameA(path, static_cast<DWORD>(out_size), out, nullptr);
+    /// The calls answer the size they need when the buffer is short: asked again with it,
+    /// for a path that may have changed meanwhile.
+    FsResult full_path(const char* path, std::string& out) override {
+        return given_back(out, [path](DWORD size, char* buffer) {
+            return GetFullPathNameA(path, size, buffer, nullptr);
+        });
     }
 
-    size_t current_directory(char* out, size_t out_size) override {
-        return GetCurrentDirectoryA(static_cast<DWORD>(out_size), out);
+    FsResult current_directory(std::string& out) override {
+        return given_back(
+            out, [](DWORD size, char* buffer) { return GetCurrentDirectoryA(size, buffer); });
     }
 
     /// The offset of the local time that Windows' time zone gives the moment, in its own
@@ -868,7 +870,7 @@ class Win32FileSystem : public FileSystem {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (held == INVALID_HANDLE_VALUE) {
-            FsResult r = failed(FsOp::OPEN_DIRECTORY);
+            FsResult r = failed();
             if (r.code == ERROR_FILE_NOT_FOUND || r.code == ERROR_PATH_NOT_FOUND ||
                 r.code == ERROR_DIRECTORY || r.code == ERROR_INVALID_NAME)
                 r.status = FsStatus::MISSING;
@@ -877,7 +879,7 @@ class Win32FileSystem : public FileSystem {
         std::wstring prefix = directory_prefix(held, *dir ? typed : L".");
         if (prefix.empty()) {
             CloseHandle(held);
-            FsResult r = failed(FsOp::OPEN_DIRECTORY, ERROR_PATH_NOT_FOUND);
+            FsResult r = failed(ERROR_PATH_NOT_FOUND);
             r.status = FsStatus::MISSING;
             return r;
         }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/wildcard.h"
+
 /// One entry of a directory listing: its name without a directory, and whether it is a
 /// directory (a link to a directory counts as one).
 struct FindEntry {
@@ -27,34 +29,10 @@ struct FindEntry {
 /// directory, or one on its path, does not exist or is no directory. FAILED: anything else.
 enum class FsStatus { OK, TAKEN, UNSUPPORTED, MISSING, FAILED };
 
-/// The operations of this interface, as a failure names them.
-enum class FsOp {
-    NONE,
-    OPEN_DIRECTORY,
-    LIST,
-    LOOK,
-    RENAME,
-    LINK,
-    REMOVE,
-    OPEN_SOURCE,
-    CREATE_COPY,
-    COPY_DATA,
-    KEEP_OWNER,
-    KEEP_PERMISSIONS,
-    KEEP_EXTENDED,
-    OWNER_ALONE,
-    KEEP_TIMES,
-    FLUSH,
-    NAME,
-    FLUSH_DIRECTORY,
-    HOLD
-};
-
-/// How one operation went: its status, and when it failed, the operation, the system's code
-/// (errno, or a Windows error) and the system's words for it.
+/// How one operation went: its status, and when it failed, the system's code (errno, or a
+/// Windows error) and the system's words for it. The step that failed is the caller's to name.
 struct FsResult {
     FsStatus status = FsStatus::OK;
-    FsOp op = FsOp::NONE;
     int code = 0;
     std::string words;
     bool ok() const { return status == FsStatus::OK; }
@@ -83,11 +61,15 @@ struct FileTime {
 struct EntryInfo {
     EntryType type = EntryType::MISSING;
     uint64_t size = 0;
-    FileTime modified;      // when its data last changed
-    FileTime changed;       // when its name or attributes last changed (its change time, ctime)
-    uint64_t id = 0;        // its identity in its file system, 0 where not known
-    bool reachable = true;  // false where the name does not reach the entry itself (Wine: a
-                            // symbolic link, which it follows; a name it shows otherwise)
+    FileTime modified;        // when its data last changed
+    FileTime changed;         // when its name or attributes last changed (its change time, ctime)
+    uint64_t id = 0;          // its identity in its file system, 0 where not known
+    uint64_t device = 0;      // the file system's, where the system tells it
+    FileTime born;            // when it was made (POSIX: its birth time, else its modification
+    bool born_known = false;  // time); not known on Windows, which gives a new file the
+                              // creation time of one just removed under its name
+    bool reachable = true;    // false where the name does not reach the entry itself (Wine: a
+                              // symbolic link, which it follows; a name it shows otherwise)
 };
 
 /// A file opened for reading by open_source.
@@ -121,13 +103,14 @@ class NewCopy {
     /// The source's group alone; FAILED where the process may not give it.
     virtual FsResult keep_group(SourceFile& source) = 0;
     /// The source's permission bits: the set-user-ID bit only with owner_kept, the
-    /// set-group-ID bit and the group's bits only with group_kept. A set-ID bit not kept goes
-    /// to the note.
-    virtual FsResult keep_permissions(SourceFile& source, bool owner_kept, bool group_kept) = 0;
+    /// set-group-ID bit and the group's bits only with group_kept. A set-ID bit not kept is
+    /// added to lost, in words.
+    virtual FsResult keep_permissions(SourceFile& source, bool owner_kept, bool group_kept,
+                                      std::string& lost) = 0;
     /// Every extended attribute, access list and stream of the source that the process can
-    /// read and set; what it could not keep goes to note, and narrowing is set when something
-    /// that narrows who may read the file is not kept.
-    virtual FsResult keep_extended(SourceFile& source, bool& narrowing) = 0;
+    /// read and set; what it could not keep is added to lost, in words, and narrowing is set
+    /// when something that narrows who may read the file is not kept.
+    virtual FsResult keep_extended(SourceFile& source, bool& narrowing, std::string& lost) = 0;
     /// Makes the copy readable by its owner alone, without its set-ID bits.
     virtual FsResult owner_alone(SourceFile& source) = 0;
     /// The source's times (and on Windows its attributes).
@@ -139,15 +122,19 @@ class NewCopy {
         (void)to;
         return false;
     }
-    /// Gives an unnamed copy the name to, never replacing: TAKEN when it exists.
-    virtual FsResult link_unnamed(const char* to) {
+    /// Gives an unnamed copy the name to, never replacing: TAKEN when it exists. What went
+    /// otherwise once it was named (its close) is added to note, in words.
+    virtual FsResult link_unnamed(const char* to, std::string& note) {
         (void)to;
-        return FsResult{FsStatus::UNSUPPORTED, FsOp::NAME, 0, "not supported"};
+        (void)note;
+        return FsResult{FsStatus::UNSUPPORTED, 0, "not supported"};
     }
-    /// What of the source the copy could not keep, in words; empty when it kept everything.
-    std::string note;
-    void add_note(const std::string& what) { note += (note.empty() ? "" : "; ") + what; }
 };
+
+/// Adds what to the words of a note, after a "; " where it has some already.
+inline void add_words(std::string& note, const std::string& what) {
+    if (!what.empty()) note += (note.empty() ? "" : "; ") + what;
+}
 
 /// An entry held open, so that its name can be removed through it (Windows).
 class HeldEntry {
@@ -175,6 +162,30 @@ struct DirectoryTraits {
     size_t longest_name = 255;
     /// How many copies may wait, open, to be flushed together.
     size_t copies_together = 1;
+    /// When the directory was opened, by the clock that stamps files: an entry born later
+    /// was made since.
+    FileTime opened;
+    /// How the listing matches names against the directory's pattern.
+    NameMatch match = NameMatch::BYTES;
+};
+
+/// The step at which a foreseen refusal would stop.
+enum class Foreseen { NOTHING, RENAME, OPEN, CREATE_COPY, COPY_DATA };
+
+/// A refusal foreseen: the step, and the system's code and words.
+struct Refusal {
+    Foreseen at = Foreseen::NOTHING;
+    FsResult why;
+};
+
+/// What a platform can tell, without trying, of what its system would refuse in a directory
+/// (POSIX: platform/foresight-posix.cpp); /L tells it as the run would meet it.
+class Foresight {
+   public:
+    virtual ~Foresight() = default;
+    /// Why renaming or removing the entry name (or, with copy, copying it) would be refused,
+    /// as far as that can be known without trying; NOTHING when nothing says it would.
+    virtual Refusal refusal(const char* name, bool copy) = 0;
 };
 
 /// A directory opened once for a run. Its entries are listed, looked at and renamed by their
@@ -185,6 +196,11 @@ class Directory {
     virtual ~Directory() = default;
     /// What the directory's platform and file system are like.
     const DirectoryTraits& traits() const { return traits_; }
+    /// True when name matches the pattern the directory was opened with, as the listing
+    /// matches names.
+    bool matches(const char* name) const {
+        return wildcard_match(pattern_.c_str(), name, traits_.match);
+    }
 
     /// Fills e with the next entry, in the order the system gives them, flagged whether it
     /// matches the pattern the directory was opened with; false when none is left, with
@@ -194,9 +210,6 @@ class Directory {
     virtual EntryType type_of(const char* name) = 0;
     /// What the entry name is, its size and its times, not following a link.
     virtual FsResult look(const char* name, EntryInfo& info) = 0;
-    /// True when name matches the pattern the directory was opened with, as the listing
-    /// matches names.
-    virtual bool matches(const char* name) = 0;
     /// Renames from to to in one step that never replaces: TAKEN when to exists; UNSUPPORTED
     /// when the file system cannot promise that (then nothing was tried).
     virtual FsResult rename_noreplace(const char* from, const char* to) = 0;
@@ -205,7 +218,7 @@ class Directory {
     virtual FsResult exchange(const char* a, const char* b) {
         (void)a;
         (void)b;
-        return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, "not supported"};
+        return FsResult{FsStatus::UNSUPPORTED, 0, "not supported"};
     }
     /// Renames from to to as the system's plain rename does, which replaces a file named to:
     /// only for a name that no other process knows, or one just seen missing.
@@ -214,12 +227,6 @@ class Directory {
     virtual FsResult link(const char* from, const char* to) = 0;
     /// Removes the name of a file, a link or a FIFO (never a directory).
     virtual FsResult remove(const char* name) = 0;
-    /// True when the entry name is the file that the listing gave the identity id; false too
-    /// when it may be a file made since, which the system gave the identity of one removed.
-    virtual bool is_listed(const char* name, uint64_t id) = 0;
-    /// True when the names a and b are known to be one file; false when they are not, or when
-    /// the file system cannot tell (one that gives each name an inode number of its own).
-    virtual bool same_file(const char* a, const char* b) = 0;
     /// A new name, ".tavrix-PID-RANDOM.tmp", whose random part is drawn from the system's
     /// unpredictable bits.
     virtual std::string private_name() = 0;
@@ -234,7 +241,7 @@ class Directory {
     virtual FsResult hold_entry(const char* name, std::unique_ptr<HeldEntry>& held) {
         (void)name;
         (void)held;
-        return FsResult{FsStatus::UNSUPPORTED, FsOp::HOLD, 0, "not supported"};
+        return FsResult{FsStatus::UNSUPPORTED, 0, "not supported"};
     }
 
     /// Opens the entry for copying, never through a link.
@@ -255,29 +262,24 @@ class Directory {
     /// Puts the directory's entries, the new names, on the disk.
     virtual FsResult flush_directory() { return FsResult(); }
 
-    /// Why renaming the entry name (or, with copy, copying it) would be refused, as far as
-    /// that can be known without trying: the operation that would fail and the system's
-    /// words; OK when nothing says it would.
-    virtual FsResult foresee_refusal(const char* name, bool copy) {
-        (void)name;
-        (void)copy;
-        return FsResult();
-    }
+    /// What foresees the directory's refusals; null where nothing does.
+    Foresight* foresight() const { return foresight_.get(); }
 
    protected:
-    DirectoryTraits traits_;  // filled by the platform when it opens the directory
+    explicit Directory(std::string pattern) : pattern_(std::move(pattern)) {}
+    const std::string pattern_;  // of the names the listing matches
+    DirectoryTraits traits_;     // filled by the platform when it opens the directory
+    std::unique_ptr<Foresight> foresight_;
 };
 
 /// The file system's side that is not a directory of a run: paths and opening directories.
 class FileSystem {
    public:
     virtual ~FileSystem() = default;
-    /// Writes the absolute form of path into out (out_size bytes with the terminator); returns
-    /// its length, the size it needs (terminator included) when that exceeds out_size, or 0
-    /// when it fails.
-    virtual size_t full_path(const char* path, char* out, size_t out_size) = 0;
-    /// Same convention as full_path, for the current directory.
-    virtual size_t current_directory(char* out, size_t out_size) = 0;
+    /// The absolute form of path, whatever its length.
+    virtual FsResult full_path(const char* path, std::string& out) = 0;
+    /// The current directory's absolute path, whatever its length.
+    virtual FsResult current_directory(std::string& out) = 0;
     /// False when a command-line argument reached the program as another text than the one
     /// typed (a character its code page cannot hold).
     virtual bool argument_exact(const char*) { return true; }
@@ -289,7 +291,3 @@ class FileSystem {
     virtual FsResult open_directory(const char* dir, const char* pattern,
                                     std::unique_ptr<Directory>& opened) = 0;
 };
-
-/// Copies s into out (out_size bytes) the way the Windows calls give a path back: returns its
-/// length, or, when it does not fit, the size it needs with the terminator (out unchanged).
-size_t platform_give_back(const std::string& s, char* out, size_t out_size);

@@ -7,6 +7,7 @@
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -81,14 +82,32 @@ int system_fixed_file(int dir, const char* name) {
            (found & STATX_ATTR_APPEND ? FIXED_APPEND_ONLY : 0);
 }
 
-bool system_made(int dir, const char* name, uint64_t& id, struct timespec& made) {
-    struct statx st;
-    if (statx(dir, name, AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME | STATX_MTIME, &st) != 0)
-        return false;
-    const struct statx_timestamp& t = st.stx_mask & STATX_BTIME ? st.stx_btime : st.stx_mtime;
-    id = st.stx_ino;
-    made.tv_sec = static_cast<time_t>(t.tv_sec);
-    made.tv_nsec = static_cast<long>(t.tv_nsec);
+bool system_look(int dir, const char* name, struct stat& st, struct timespec& made) {
+    struct statx x;
+    if (statx(dir, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &x) != 0) {
+        if (errno != ENOSYS) return false;
+        if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+        made = st.st_mtim;
+        return true;
+    }
+    st = {};
+    st.st_dev = makedev(x.stx_dev_major, x.stx_dev_minor);
+    st.st_ino = static_cast<ino_t>(x.stx_ino);
+    st.st_mode = static_cast<mode_t>(x.stx_mode);
+    st.st_nlink = static_cast<nlink_t>(x.stx_nlink);
+    st.st_uid = static_cast<uid_t>(x.stx_uid);
+    st.st_gid = static_cast<gid_t>(x.stx_gid);
+    st.st_size = static_cast<off_t>(x.stx_size);
+    const auto moment = [](const struct statx_timestamp& t) {
+        struct timespec ts {};
+        ts.tv_sec = static_cast<time_t>(t.tv_sec);
+        ts.tv_nsec = static_cast<long>(t.tv_nsec);
+        return ts;
+    };
+    st.st_mtim = moment(x.stx_mtime);
+    st.st_ctim = moment(x.stx_ctime);
+    st.st_atim = moment(x.stx_atime);
+    made = moment(x.stx_mask & STATX_BTIME ? x.stx_btime : x.stx_mtime);
     return true;
 }
 

@@ -71,10 +71,8 @@ int system_fixed_file(int dir, const char* name) {
 #endif
 }
 
-bool system_made(int dir, const char* name, uint64_t& id, struct timespec& made) {
-    struct stat st;
+bool system_look(int dir, const char* name, struct stat& st, struct timespec& made) {
     if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    id = static_cast<uint64_t>(st.st_ino);
     made = st.st_mtim;
     return true;
 }

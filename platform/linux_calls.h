@@ -43,9 +43,10 @@ constexpr int FIXED_APPEND_ONLY = 2;
 /// Whether the entry name of dir (dir itself for "") is immutable or append-only, as
 /// FIXED_ bits; 0 where the system cannot tell.
 int system_fixed_file(int dir, const char* name);
-/// The inode number of the entry name of dir and when the file was made: its birth time where
-/// the file system keeps one, else its modification time; false when it cannot be looked at.
-bool system_made(int dir, const char* name, uint64_t& id, struct timespec& made);
+/// The status of the entry name of dir, not following a link, and when the file was made: its
+/// birth time where the file system keeps one, else its modification time; false (errno set)
+/// when it cannot be looked at. One call where the system has statx.
+bool system_look(int dir, const char* name, struct stat& st, struct timespec& made);
 /// True when the entry name of dir is the root of a mount, which no rename moves; false where
 /// the system cannot tell.
 bool system_mount_root(int dir, const char* name);

@@ -21,9 +21,3 @@ Signals& signals() {
 void platform_install(Platform* p) {
     installed = p;
 }
-
-size_t platform_give_back(const std::string& s, char* out, size_t out_size) {
-    if (s.size() + 1 > out_size) return s.size() + 1;
-    std::memcpy(out, s.c_str(), s.size() + 1);
-    return s.size();
-}

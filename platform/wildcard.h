@@ -7,3 +7,12 @@
 bool wildcard_match(const char* pattern, const char* name, bool utf8 = false);
 /// The same with the letters A to Z matching either case, as Windows matches.
 bool wildcard_match_nocase(const char* pattern, const char* name);
+
+/// How a directory's listing matches names against a pattern.
+enum class NameMatch { BYTES, UTF8, ANY_CASE };
+
+/// wildcard_match or wildcard_match_nocase, as how says.
+inline bool wildcard_match(const char* pattern, const char* name, NameMatch how) {
+    return how == NameMatch::ANY_CASE ? wildcard_match_nocase(pattern, name)
+                                      : wildcard_match(pattern, name, how == NameMatch::UTF8);
+}

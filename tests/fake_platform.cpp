@@ -16,16 +16,16 @@ std::string slashes(std::string s) {
     return s;
 }
 
-/// A fault of the test's, named for the operation.
-FsResult refused(FsOp op, FsStatus status = FsStatus::FAILED) {
-    return FsResult{status, op, 5, "refused by the test"};
+/// A fault of the test's.
+FsResult refused(FsStatus status = FsStatus::FAILED) {
+    return FsResult{status, 5, "refused by the test"};
 }
 
 /// The answer of an operation that acted and then failed, as fs.lie_as says.
-FsResult lied(const FakePlatform& fs, FsOp op) {
-    if (fs.lie_as == 1) return FsResult{FsStatus::TAKEN, op, 17, "File exists"};
-    if (fs.lie_as == 2) return FsResult{FsStatus::FAILED, op, 2, "No such file or directory"};
-    return refused(op);
+FsResult lied(const FakePlatform& fs) {
+    if (fs.lie_as == 1) return FsResult{FsStatus::TAKEN, 17, "File exists"};
+    if (fs.lie_as == 2) return FsResult{FsStatus::FAILED, 2, "No such file or directory"};
+    return refused();
 }
 
 struct FakeSource : SourceFile {
@@ -43,7 +43,7 @@ class FakeCopy : public NewCopy {
     const std::string& private_name() const override { return name_; }
     FsResult copy_range(SourceFile& source, uint64_t& copied) override {
         copied = 0;
-        if (fs_.fault("copy_range")) return refused(FsOp::COPY_DATA);
+        if (fs_.fault(Call::COPY_RANGE)) return refused();
         if (parts_++ == 0) {  // the whole content in one part
             data_ = fs_.content[static_cast<FakeSource&>(source).path];
             copied = 2;
@@ -55,34 +55,34 @@ class FakeCopy : public NewCopy {
         int& left = fs_.changing[static_cast<FakeSource&>(source).path];
         return left > 0 && left-- > 0;
     }
-    FsResult keep_owner(SourceFile&) override { return step("keep_owner", FsOp::KEEP_OWNER); }
-    FsResult keep_group(SourceFile&) override { return step("keep_group", FsOp::KEEP_OWNER); }
-    FsResult keep_permissions(SourceFile&, bool, bool) override {
-        return step("keep_permissions", FsOp::KEEP_PERMISSIONS);
+    FsResult keep_owner(SourceFile&) override { return step(Call::KEEP_OWNER); }
+    FsResult keep_group(SourceFile&) override { return step(Call::KEEP_GROUP); }
+    FsResult keep_permissions(SourceFile&, bool, bool, std::string&) override {
+        return step(Call::KEEP_PERMISSIONS);
     }
-    FsResult keep_extended(SourceFile&, bool& narrowing) override {
-        narrowing = fs_.fault("keep_extended");
+    FsResult keep_extended(SourceFile&, bool& narrowing, std::string&) override {
+        narrowing = fs_.fault(Call::KEEP_EXTENDED);
         return FsResult();
     }
-    FsResult owner_alone(SourceFile&) override { return step("owner_alone", FsOp::OWNER_ALONE); }
-    FsResult keep_times(SourceFile&) override { return step("keep_times", FsOp::KEEP_TIMES); }
-    FsResult flush() override { return step("flush", FsOp::FLUSH); }
+    FsResult owner_alone(SourceFile&) override { return step(Call::OWNER_ALONE); }
+    FsResult keep_times(SourceFile&) override { return step(Call::KEEP_TIMES); }
+    FsResult flush() override { return step(Call::FLUSH); }
     bool is(const char* to) override {
         const std::string t = prefix_ + to;
         return fs_.has(t) && !fs_.entries[t] && fs_.content[t] == data_;
     }
-    FsResult link_unnamed(const char* to) override {
+    FsResult link_unnamed(const char* to, std::string&) override {
         const std::string t = prefix_ + to;
-        const bool fails = fs_.fault("link_unnamed");
-        if (fails && !fs_.lie) return refused(FsOp::NAME);
-        if (fs_.has(t) || fs_.move_refused.count(t)) return refused(FsOp::NAME, FsStatus::TAKEN);
+        const bool fails = fs_.fault(Call::LINK_UNNAMED);
+        if (fails && !fs_.lie) return refused();
+        if (fs_.has(t) || fs_.move_refused.count(t)) return refused(FsStatus::TAKEN);
         fs_.entries[t] = false;
         fs_.content[t] = data_;
-        return fails ? lied(fs_, FsOp::NAME) : FsResult();
+        return fails ? lied(fs_) : FsResult();
     }
 
    private:
-    FsResult step(const char* op, FsOp what) { return fs_.fault(op) ? refused(what) : FsResult(); }
+    FsResult step(Call call) { return fs_.fault(call) ? refused() : FsResult(); }
 
     FakePlatform& fs_;
     std::string prefix_;
@@ -91,22 +91,67 @@ class FakeCopy : public NewCopy {
     int parts_ = 0;
 };
 
+/// A name held for its removal, which goes when the hold ends; the file is the content the
+/// name had when it was held.
+class FakeHeld : public HeldEntry {
+   public:
+    FakeHeld(FakePlatform& fs, std::string path)
+        : fs_(fs), path_(std::move(path)), content_(fs.content[path_]) {}
+    ~FakeHeld() override {
+        if (!removing_ || !fs_.has(path_) || fs_.content[path_] != content_) return;
+        fs_.entries.erase(path_);
+        fs_.content.erase(path_);
+    }
+    bool ordinary() override { return !fs_.entries[path_]; }
+    bool same_file(HeldEntry& other) override {
+        return content_ == static_cast<FakeHeld&>(other).content_;
+    }
+    FsResult remove_on_close() override {
+        removing_ = true;
+        return FsResult();
+    }
+
+   private:
+    FakePlatform& fs_;
+    std::string path_;
+    std::string content_;
+    bool removing_ = false;
+};
+
+/// The refusals foreseen: each time the test's fault comes, a rename (with a copy, an
+/// opening) that would be refused.
+class FakeForesight : public Foresight {
+   public:
+    FakeForesight(FakePlatform& fs, std::string prefix) : fs_(fs), prefix_(std::move(prefix)) {}
+    Refusal refusal(const char* name, bool copy) override {
+        if (!fs_.fault(Call::FORESEE) || !fs_.has(prefix_ + name)) return Refusal();
+        return Refusal{copy ? Foreseen::OPEN : Foreseen::RENAME, refused()};
+    }
+
+   private:
+    FakePlatform& fs_;
+    std::string prefix_;
+};
+
 /// The directory's operations over the fake tree, each of which may be made to fail.
 class FakeDirectory : public Directory {
    public:
     FakeDirectory(FakePlatform& fs, std::string dir, std::vector<FindEntry> found,
                   std::string pattern)
-        : fs_(fs),
+        : Directory(std::move(pattern)),
+          fs_(fs),
           prefix_(dir == "/" ? "/" : dir + "/"),
-          found_(std::move(found)),
-          pattern_(std::move(pattern)) {
+          found_(std::move(found)) {
         traits_.copies_together = 3;
         traits_.longest_name = fs.longest_name;
+        traits_.match = NameMatch::UTF8;
+        traits_.rename_may_replace = fs.may_replace;
+        foresight_.reset(new FakeForesight(fs, prefix_));
     }
     bool next(FindEntry& e, FsResult& failure) override {
         if (at_ >= found_.size()) return false;
-        if (fs_.fault("next")) {
-            failure = refused(FsOp::LIST);
+        if (fs_.fault(Call::NEXT)) {
+            failure = refused();
             return false;
         }
         e = found_[at_++];
@@ -114,79 +159,66 @@ class FakeDirectory : public Directory {
     }
     EntryType type_of(const char* name) override {
         const std::string p = prefix_ + name;
-        if (fs_.fault("type_of") || !fs_.has(p)) return EntryType::MISSING;
+        if (fs_.fault(Call::TYPE_OF) || !fs_.has(p)) return EntryType::MISSING;
         return fs_.entries[p] ? EntryType::DIRECTORY : EntryType::FILE;
     }
     FsResult look(const char* name, EntryInfo& info) override {
         const std::string p = prefix_ + name;
-        if (fs_.fault("look") || !fs_.has(p)) return refused(FsOp::LOOK);
+        if (fs_.fault(Call::LOOK) || !fs_.has(p)) return refused();
         info.type = fs_.entries[p] ? EntryType::DIRECTORY : EntryType::FILE;
         info.size = fs_.content[p].size();
         info.modified = {fs_.modified[p], 0};
         info.changed = {fs_.changed[p], 0};
-        // Without the listing's identities, as FUSE without use_ino: each name has its own.
-        info.id = std::hash<std::string>()(fs_.listing_ids ? fs_.content[p] : p);
+        // A file's identity is its content, which is its own; a directory's its path.
+        info.id = std::hash<std::string>()(fs_.entries[p] ? p : fs_.content[p]);
         return FsResult();
     }
-    bool matches(const char* name) override { return reference_match(pattern_, name); }
     FsResult rename_noreplace(const char* from, const char* to) override {
-        if (fs_.no_noreplace) return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, ""};
+        if (fs_.no_noreplace) return FsResult{FsStatus::UNSUPPORTED, 0, ""};
         const std::string f = prefix_ + from, t = prefix_ + to;
-        const bool fails = fs_.fault("rename_noreplace");
-        if ((fails && !fs_.lie) || !fs_.has(f) || fs_.move_failing.count(t))
-            return refused(FsOp::RENAME);
-        if (taken(t)) return refused(FsOp::RENAME, FsStatus::TAKEN);
+        const bool fails = fs_.fault(Call::RENAME_NO_REPLACE);
+        if ((fails && !fs_.lie) || !fs_.has(f) || fs_.move_failing.count(t)) return refused();
+        if (taken(t)) return refused(FsStatus::TAKEN);
         move(f, t);
         if (!is_private(from)) ++fs_.moves;
-        return fails ? lied(fs_, FsOp::RENAME) : FsResult();
+        return fails ? lied(fs_) : FsResult();
     }
     FsResult exchange(const char* a, const char* b) override {
-        if (fs_.no_noreplace) return FsResult{FsStatus::UNSUPPORTED, FsOp::RENAME, 0, ""};
+        if (fs_.no_noreplace) return FsResult{FsStatus::UNSUPPORTED, 0, ""};
         const std::string x = prefix_ + a, y = prefix_ + b;
-        const bool fails = fs_.fault("exchange");
-        if ((fails && !fs_.lie) || !fs_.has(x) || !fs_.has(y)) return refused(FsOp::RENAME);
+        const bool fails = fs_.fault(Call::EXCHANGE);
+        if ((fails && !fs_.lie) || !fs_.has(x) || !fs_.has(y)) return refused();
         std::swap(fs_.entries[x], fs_.entries[y]);
         std::swap(fs_.content[x], fs_.content[y]);
-        return fails ? lied(fs_, FsOp::RENAME) : FsResult();
+        return fails ? lied(fs_) : FsResult();
     }
     FsResult rename(const char* from, const char* to) override {
         const std::string f = prefix_ + from, t = prefix_ + to;
-        const bool fails = fs_.fault("rename");
-        if ((fails && !fs_.lie) || !fs_.has(f)) return refused(FsOp::RENAME);
+        const bool fails = fs_.fault(Call::RENAME);
+        if ((fails && !fs_.lie) || !fs_.has(f)) return refused();
         fs_.entries.erase(t);
         fs_.content.erase(t);
         move(f, t);
-        return fails ? lied(fs_, FsOp::RENAME) : FsResult();
+        return fails ? lied(fs_) : FsResult();
     }
     FsResult link(const char* from, const char* to) override {
         const std::string f = prefix_ + from, t = prefix_ + to;
-        const bool fails = fs_.fault("link");
+        const bool fails = fs_.fault(Call::LINK);
         if ((fails && !fs_.lie) || !fs_.has(f) || fs_.entries[f] || fs_.move_failing.count(t))
-            return refused(FsOp::LINK);
-        if (taken(t)) return refused(FsOp::LINK, FsStatus::TAKEN);
+            return refused();
+        if (taken(t)) return refused(FsStatus::TAKEN);
         fs_.entries[t] = false;
         fs_.content[t] = fs_.content[f];
         if (is_private(from) && !is_private(to) && !copying_) ++fs_.moves;
-        return fails ? lied(fs_, FsOp::LINK) : FsResult();
+        return fails ? lied(fs_) : FsResult();
     }
     FsResult remove(const char* name) override {
         const std::string p = prefix_ + name;
-        const bool fails = fs_.fault("remove");
-        if ((fails && !fs_.lie) || !fs_.has(p) || fs_.entries[p]) return refused(FsOp::REMOVE);
+        const bool fails = fs_.fault(Call::REMOVE);
+        if ((fails && !fs_.lie) || !fs_.has(p) || fs_.entries[p]) return refused();
         fs_.entries.erase(p);
         fs_.content.erase(p);
-        return fails ? lied(fs_, FsOp::REMOVE) : FsResult();
-    }
-    /// Two names of the tree hold one file when they hold one content: each file's content is
-    /// its own.
-    bool is_listed(const char* name, uint64_t id) override {
-        const std::string p = prefix_ + name;
-        return fs_.has(p) && std::hash<std::string>()(fs_.content[p]) == id;
-    }
-    bool same_file(const char* a, const char* b) override {
-        const std::string x = prefix_ + a, y = prefix_ + b;
-        return fs_.has(x) && fs_.has(y) && !fs_.entries[x] && !fs_.entries[y] &&
-               fs_.content[x] == fs_.content[y];
+        return fails ? lied(fs_) : FsResult();
     }
     std::string private_name() override {
         const unsigned r[4] = {0, 0, 0, static_cast<unsigned>(++names_)};
@@ -195,9 +227,15 @@ class FakeDirectory : public Directory {
         return name;
     }
 
+    FsResult hold_entry(const char* name, std::unique_ptr<HeldEntry>& held) override {
+        const std::string p = prefix_ + name;
+        if (fs_.fault(Call::HOLD_ENTRY) || !fs_.has(p)) return refused();
+        held.reset(new FakeHeld(fs_, p));
+        return FsResult();
+    }
     FsResult open_source(const char* name, std::unique_ptr<SourceFile>& source) override {
         const std::string p = prefix_ + name;
-        if (fs_.fault("open_source") || !fs_.has(p)) return refused(FsOp::OPEN_SOURCE);
+        if (fs_.fault(Call::OPEN_SOURCE) || !fs_.has(p)) return refused();
         std::unique_ptr<FakeSource> s(new FakeSource);
         s->path = p;
         if (fs_.entries[p]) s->kind = EntryType::DIRECTORY;
@@ -205,7 +243,7 @@ class FakeDirectory : public Directory {
         return FsResult();
     }
     FsResult create_copy(SourceFile&, std::unique_ptr<NewCopy>& copy) override {
-        if (fs_.fault("create_copy")) return refused(FsOp::CREATE_COPY);
+        if (fs_.fault(Call::CREATE_COPY)) return refused();
         std::string name;
         if (!fs_.unnamed_files) {
             name = private_name();
@@ -217,7 +255,7 @@ class FakeDirectory : public Directory {
         return FsResult();
     }
     FsResult flush_together(const std::vector<NewCopy*>&) override {
-        return fs_.fault("flush_together") ? refused(FsOp::FLUSH) : FsResult();
+        return fs_.fault(Call::FLUSH_TOGETHER) ? refused() : FsResult();
     }
     std::string name_key(const char* name) override {
         std::string key = name;
@@ -236,7 +274,7 @@ class FakeDirectory : public Directory {
         return key;
     }
     FsResult flush_directory() override {
-        return fs_.fault("flush_directory") ? refused(FsOp::FLUSH_DIRECTORY) : FsResult();
+        return fs_.fault(Call::FLUSH_DIRECTORY) ? refused() : FsResult();
     }
 
    private:
@@ -254,7 +292,6 @@ class FakeDirectory : public Directory {
     FakePlatform& fs_;
     std::string prefix_;
     std::vector<FindEntry> found_;
-    std::string pattern_;
     size_t at_ = 0;
     int names_ = 0;
     bool copying_ = false;  // a link now names a copy, not a file moved
@@ -290,9 +327,41 @@ FakePlatform::~FakePlatform() {
     console_reset_keys();
 }
 
-bool FakePlatform::fault(const std::string& op) {
-    int n = ++calls[op];
-    auto at = fail_at.find(op);
+const char* call_name(Call call) {
+    static const char* const names[] = {"full_path",
+                                        "current_directory",
+                                        "open_directory",
+                                        "next",
+                                        "type_of",
+                                        "look",
+                                        "rename_noreplace",
+                                        "exchange",
+                                        "rename",
+                                        "link",
+                                        "remove",
+                                        "hold_entry",
+                                        "open_source",
+                                        "create_copy",
+                                        "flush_together",
+                                        "flush_directory",
+                                        "foresee",
+                                        "copy_range",
+                                        "keep_owner",
+                                        "keep_group",
+                                        "keep_permissions",
+                                        "keep_extended",
+                                        "owner_alone",
+                                        "keep_times",
+                                        "flush",
+                                        "link_unnamed"};
+    static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(Call::COUNT),
+                  "a name for each call");
+    return names[static_cast<size_t>(call)];
+}
+
+bool FakePlatform::fault(Call call) {
+    int n = ++calls[call];
+    auto at = fail_at.find(call);
     if (at == fail_at.end()) return false;
     return fail_on ? n >= at->second : n == at->second;
 }
@@ -308,11 +377,11 @@ std::vector<std::string> FakePlatform::list(const std::string& dir) const {
     return names;
 }
 
-size_t FakePlatform::full_path(const char* path, char* buf, size_t size) {
-    if (fault("full_path")) return 0;
+FsResult FakePlatform::full_path(const char* path, std::string& out) {
+    if (fault(Call::FULL_PATH)) return refused();
     std::string p = slashes(path);
     if (p.empty() || p[0] != '/') {
-        if (cwd_fails) return 0;
+        if (cwd_fails) return refused();
         p = cwd + "/" + p;
     }
     std::string clean;  // repeated separators fold into one; full paths use the platform's
@@ -320,25 +389,26 @@ size_t FakePlatform::full_path(const char* path, char* buf, size_t size) {
         if (c == '/' && !clean.empty() && clean.back() == PLATFORM_SEPARATOR) continue;
         clean += c == '/' ? PLATFORM_SEPARATOR : c;
     }
-    return platform_give_back(clean, buf, size);
+    out = clean;
+    return FsResult();
 }
 
-size_t FakePlatform::current_directory(char* buf, size_t size) {
-    if (cwd_fails || fault("current_directory")) return 0;
-    return platform_give_back(cwd, buf, size);
+FsResult FakePlatform::current_directory(std::string& out) {
+    if (cwd_fails || fault(Call::CURRENT_DIRECTORY)) return refused();
+    out = cwd;
+    return FsResult();
 }
 
 FsResult FakePlatform::open_directory(const char* dir_typed, const char* pattern,
                                       std::unique_ptr<Directory>& opened) {
-    if (fault("open_directory")) return refused(FsOp::OPEN_DIRECTORY);
+    if (fault(Call::OPEN_DIRECTORY)) return refused();
     if (!*pattern) return FsResult();
     std::string dir = slashes(dir_typed);
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     while (dir.size() > 1 && dir.find("//") == 0) dir.erase(0, 1);
     if (dir.empty()) dir = cwd;
     if (dir[0] != '/') dir = cwd + "/" + dir;
-    if (dir != "/" && (!has(dir) || !entries.at(dir)))
-        return refused(FsOp::OPEN_DIRECTORY, FsStatus::MISSING);
+    if (dir != "/" && (!has(dir) || !entries.at(dir))) return refused(FsStatus::MISSING);
     std::vector<FindEntry> found;
     for (const std::string& n : list(dir)) {
         FindEntry e;

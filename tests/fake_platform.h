@@ -11,6 +11,41 @@
 
 #include "platform/platform.h"
 
+/// The fake's calls, by which a test makes them fail (FakePlatform::fail_at): the paths',
+/// the directory's and a copy's.
+enum class Call {
+    FULL_PATH,
+    CURRENT_DIRECTORY,
+    OPEN_DIRECTORY,
+    NEXT,
+    TYPE_OF,
+    LOOK,
+    RENAME_NO_REPLACE,
+    EXCHANGE,
+    RENAME,
+    LINK,
+    REMOVE,
+    HOLD_ENTRY,
+    OPEN_SOURCE,
+    CREATE_COPY,
+    FLUSH_TOGETHER,
+    FLUSH_DIRECTORY,
+    FORESEE,
+    COPY_RANGE,
+    KEEP_OWNER,
+    KEEP_GROUP,
+    KEEP_PERMISSIONS,
+    KEEP_EXTENDED,
+    OWNER_ALONE,
+    KEEP_TIMES,
+    FLUSH,
+    LINK_UNNAMED,
+    COUNT
+};
+
+/// The call's name, as a failing test names it: "rename_noreplace".
+const char* call_name(Call call);
+
 class FakePlatform : public Platform {
    public:
     FakePlatform();
@@ -42,24 +77,23 @@ class FakePlatform : public Platform {
     int held = 0;                         // nesting of the held-back signals
     std::map<std::string, int> changing;  // path -> how many of its copies see it change
 
-    // Faults: the call of an operation ("full_path", "current_directory", "open_directory",
-    // one of the directory's: "next", "type_of", "rename_noreplace", "rename", "link",
-    // "remove", "open_source", "create_copy", "flush_together", "flush_directory", or one of a
-    // copy's: "copy_range", "keep_owner", "keep_permissions", "keep_extended", "owner_alone",
-    // "keep_times", "flush", "link_unnamed") whose number is fail_at[op] fails, and so does
-    // every later one when fail_on is set. A failed type_of reports the name missing; a
-    // failed keep_extended reports a narrowing attribute not kept.
-    std::map<std::string, int> fail_at;
+    // Faults: the call whose number is fail_at[call] fails, and so does every later one when
+    // fail_on is set. A failed type_of reports the name missing; a failed keep_extended
+    // reports a narrowing attribute not kept; a failed foresight foresees a refused rename
+    // (or with a copy, a refused opening).
+    std::map<Call, int> fail_at;
     bool fail_on = false;
     bool lie = false;         // a failing operation that changes the tree acts first, then fails
     int lie_as = 0;           // what such a lie answers: 0 an error, 1 "taken", 2 "no such file"
-    bool listing_ids = true;  // false: the listing gives every entry one made-up identity, and
-                              // a look gives each name an identity of its own (FUSE)
+    bool listing_ids = true;  // false: the listing gives every entry one made-up identity,
+                              // which no look agrees with (FUSE without use_ino)
     bool listing_reversed = false;  // the listing gives the names last first
     size_t longest_name = 4096;     // of a name in a directory
     bool fold_case = false;         // name_key folds ASCII, Ä, Ö, Ü and Σ, as Windows would
-    std::map<std::string, int> calls;
-    bool fault(const std::string& op);
+    bool may_replace = false;       // rename_noreplace may replace, as Wine's may: the Windows
+                                    // rename through a link and held names
+    std::map<Call, int> calls;
+    bool fault(Call call);
 
     // The console.
     bool console = true;
@@ -77,8 +111,8 @@ class FakePlatform : public Platform {
     std::deque<KeyPress> later;  // pressed one at a time while the program sleeps
     int sleeps = 0;
 
-    size_t full_path(const char* path, char* buf, size_t size) override;
-    size_t current_directory(char* buf, size_t size) override;
+    FsResult full_path(const char* path, std::string& out) override;
+    FsResult current_directory(std::string& out) override;
     FsResult open_directory(const char* dir, const char* pattern,
                             std::unique_ptr<Directory>& opened) override;
     int utc_offset(int64_t) override { return offset; }
