@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/limits.h"
+#include "platform/traits.h"
 
 namespace {
 

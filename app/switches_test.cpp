@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/limits.h"
+#include "platform/traits.h"
 #include "tests/command_line.h"
 
 TEST(Switches, DashSlashAndCaseAllWork) {

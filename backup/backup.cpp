@@ -8,7 +8,7 @@
 #include "backup/rename.h"
 #include "pathstr/pathstr.h"
 #include "platform/filesys.h"
-#include "platform/limits.h"
+#include "platform/traits.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/limits.h"
+#include "platform/traits.h"
 
 namespace {
 

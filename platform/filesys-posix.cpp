@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/foresight-posix.h"
-#include "platform/limits.h"
+#include "platform/traits.h"
 #include "platform/linux_calls.h"
 #include "platform/path-posix.h"
 #include "platform/platform.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/limits.h"
+#include "platform/traits.h"
 #include "platform/platform.h"
 #include "platform/private_name.h"
 #include "platform/wildcard.h"

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "platform/filesys.h"
-#include "platform/limits.h"
+#include "platform/traits.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
 

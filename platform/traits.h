@@ -1,5 +1,6 @@
-// What the program's logic needs to know of the platform it is built for, without its
-// interface: the longest path, and how paths and names behave.
+// The traits of the platform a build is for, which the program's logic needs without its
+// interface: the longest path, and how paths and names behave. A directory's own traits, found
+// when it is opened, are DirectoryTraits (filesys.h).
 #pragma once
 
 /// Longest path buffer: MAX_PATH characters and a terminator. A path fits when it is shorter
