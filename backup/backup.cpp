@@ -53,7 +53,7 @@ Outcome take_name(BackupPlace& place, EntryMove& move, const char* name, const c
         result.reason = "no copy was made";
         return Outcome::REFUSED;
     }
-    const Outcome r = name_copy(place.dir, place.signals, *prepared, candidate, result.reason);
+    const Outcome r = name_copy(place.into(), place.signals, *prepared, candidate, result.reason);
     result.step = prepared->step;
     result.note = prepared->note;
     return r;
@@ -92,12 +92,12 @@ Outcome try_candidates(BackupPlace& place, const char* name, const char* shape,
     for (int i = 0; i < limit && last == Outcome::TAKEN; ++i) {
         if (!format_candidate(candidate, place.dir_length, request.format, request.hex, base, i,
                               ext) ||
-            !place.dir.name_fits(candidate)) {
+            !place.into().name_fits(candidate)) {
             result.outcome = Outcome::TOO_LONG;
             return Outcome::REFUSED;
         }
         if (listed ? place.view->taken(candidate)
-                   : place.dir.type_of(candidate) != EntryType::MISSING)
+                   : place.into().type_of(candidate) != EntryType::MISSING)
             continue;
         last = take_name(place, move, name, candidate, request, prepared, result);
         if (last == Outcome::TAKEN && listed) {
@@ -142,11 +142,11 @@ BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
     if (!shape) shape = name;
     BackupResult result;
     if (place.dir_length == NO_DIRECTORY_PATH) {
-        if (prepared) result.reason = told(discard_copy(place.dir, place.signals, *prepared));
+        if (prepared) result.reason = told(discard_copy(place.into(), place.signals, *prepared));
         return result;
     }
     char candidate[MAX_PATH + 1] = {0};
-    EntryMove move(place.dir, place.signals, name, id);
+    EntryMove move(place.dir, place.into(), place.signals, name, id);
     Outcome last = Outcome::REFUSED;
     if (place.dir_length + std::strlen(shape) >= static_cast<size_t>(MAX_PATH)) {
         result.outcome = Outcome::TOO_LONG;
@@ -156,10 +156,10 @@ BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
     if (last == Outcome::DONE) {
         result.backup = candidate;
         // A rename frees the name, for /L too; the backup name is taken from now on.
-        if (place.view && !request.copy) place.view->forget(name);
+        if (place.view && !request.copy && &place.into() == &place.dir) place.view->forget(name);
         if (place.view && !request.look_ahead) place.view->add(candidate);
     }
-    if (prepared) result.reason += told(discard_copy(place.dir, place.signals, *prepared));
+    if (prepared) result.reason += told(discard_copy(place.into(), place.signals, *prepared));
     const std::optional<Leftover> kept = move.finish();
     if (kept) {
         result.outcome = Outcome::REFUSED;

@@ -51,14 +51,19 @@ std::string backup_reason(const BackupResult& r);
 /// The length of a directory's full path that cannot be had.
 constexpr size_t NO_DIRECTORY_PATH = static_cast<size_t>(-1);
 
-/// Where the backups of a run are made: the directory opened for it, the length of its full
-/// path with its separator (NO_DIRECTORY_PATH when it cannot be had), the listing's view of
-/// it (null for none), and the process's signals.
+/// Where the backups of a run are made: the files' directory opened for it, the length of
+/// the backups' directory's full path with its separator (NO_DIRECTORY_PATH when it cannot be
+/// had), the listing's view of the backups' directory (null for none), the process's
+/// signals, and the backups' directory, when it is another than the files' (on the same
+/// file system, for a rename).
 struct BackupPlace {
     Directory& dir;
     Signals& signals;
     size_t dir_length;
     DirectoryView* view;
+    Directory* backups = nullptr;
+    /// The directory the backups are in.
+    Directory& into() const { return backups ? *backups : dir; }
 };
 
 /// Renames the entry name of the place's directory to its lowest free backup name, or gives

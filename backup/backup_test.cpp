@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "backup/catalog.h"
+#include "backup/copy.h"
+#include "backup/restore.h"
 #include "pathstr/pathstr.h"
 #include "tests/fake_platform.h"
 
@@ -375,4 +377,52 @@ TEST(Catalog, ExactShapesOnlyAndNewestByTime) {
     EXPECT_EQ("r.doc.000.bak", got[1].backups[0].name);
     EXPECT_EQ("r.doc.002.bak", got[1].backups[1].name);
     EXPECT_EQ("r.doc.001.bak", got[1].backups[2].name);
+}
+
+TEST(OtherDirectory, BackupsGoThereAndRestoresComeBack) {
+    // A rename in one call, in steps, a copy, and a copy without a name while it is made:
+    // the backup is made in the other directory, and restored from it under the file's name.
+    struct Quiet : CopyWatcher {
+        bool keep_going(uint64_t, uint64_t) override { return true; }
+    } quiet;
+    for (int mode = 0; mode < 4; ++mode) {
+        FakePlatform fs;
+        fs.add_dir("/d");
+        fs.add_dir("/d/.bak");
+        fs.add_file("/d/x", "NEW");
+        fs.add_file("/d/.bak/x.000.bak", "OLD");
+        fs.no_noreplace = mode == 1;
+        fs.unnamed_files = mode != 3;
+        std::unique_ptr<Directory> d, b;
+        file_system().open_directory("/d", "x", d);
+        file_system().open_directory("/d/.bak", "*", b);
+        BackupPlace place{*d, signals(), 3, nullptr, b.get()};
+        BackupRequest request;
+        request.copy = mode >= 2;
+        PreparedCopy made;
+        if (request.copy) {
+            made = prepare_copy(*d, *b, signals(), "x", quiet);
+            flush_copies(*b, signals(), {&made});
+        }
+        const BackupResult r = backup_file(place, "x", 0, request, request.copy ? &made : nullptr);
+        EXPECT_EQ(Outcome::DONE, r.outcome) << mode << r.reason;
+        EXPECT_EQ("NEW", fs.content["/d/.bak/x.001.bak"]) << mode;
+        EXPECT_EQ(request.copy, fs.has("/d/x")) << mode;
+        // The older backup back; the current file, if any, to the other directory.
+        Original o;
+        o.name = "x";
+        o.exists = fs.has("/d/x");
+        if (o.exists) d->look("x", o.info);
+        BackupEntry old;
+        old.name = "x.000.bak";
+        b->look("x.000.bak", old.info);
+        o.backups.push_back(old);
+        const RestoreResult back = restore_file(place, o, 0, request, quiet);
+        EXPECT_EQ(Outcome::DONE, back.outcome) << mode << back.reason;
+        EXPECT_EQ("OLD", fs.content["/d/x"]) << mode;
+        EXPECT_EQ(request.copy ? "NEW" : "", o.exists ? fs.content["/d/.bak/x.002.bak"] : "")
+            << mode;
+        for (const std::string& n : fs.list("/d")) EXPECT_FALSE(is_private_name(n.c_str())) << n;
+        for (const std::string& n : fs.list("/d/.bak")) EXPECT_FALSE(is_private_name(n.c_str()));
+    }
 }

@@ -9,13 +9,13 @@ BackupBatch::BackupBatch(const BackupPlace& place, const BackupRequest& request,
       request_(request),
       report_(report),
       copying_(request.copy && !request.dry_run),
-      together_(copying_ ? std::max<size_t>(1, place.dir.traits().copies_together) : 1) {}
+      together_(copying_ ? std::max<size_t>(1, place.into().traits().copies_together) : 1) {}
 
 BackupBatch::~BackupBatch() {
     // Only where the run ended before finish(): no copy gets its name, and what is left of
     // one is told.
     for (Waiting& w : waiting_) {
-        const std::optional<Leftover> left = discard_copy(place_.dir, place_.signals, w.copy);
+        const std::optional<Leftover> left = discard_copy(place_.into(), place_.signals, w.copy);
         if (!left || !w.prepared) continue;
         BackupResult r = w.known;
         r.outcome = Outcome::CANCELLED;
@@ -37,7 +37,8 @@ bool BackupBatch::add(size_t index, const char* name, uint64_t id, CopyWatcher& 
         choose.look_ahead = true;
         w.known = backup_file(place_, name, id, choose);
         w.prepared = w.known.outcome == Outcome::DONE;
-        if (w.prepared) w.copy = prepare_copy(place_.dir, place_.signals, name, watcher);
+        if (w.prepared)
+            w.copy = prepare_copy(place_.dir, place_.into(), place_.signals, name, watcher);
     } else {
         w.known = backup_file(place_, name, id, request_);
     }
@@ -59,7 +60,7 @@ void BackupBatch::settle() {
         if (w.prepared) ready.push_back(&w.copy);
     }
     if (!ready.empty()) report_.waiting(ready.size(), waiting_bytes_);
-    flush_copies(place_.dir, place_.signals, ready);
+    flush_copies(place_.into(), place_.signals, ready);
     if (!ready.empty()) report_.waited();
     for (Waiting& w : waiting_) {
         BackupResult r = w.known;
@@ -81,5 +82,5 @@ FsResult BackupBatch::finish() {
     settle();
     if (!named_) return FsResult();
     named_ = false;
-    return place_.dir.flush_directory();
+    return place_.into().flush_directory();
 }

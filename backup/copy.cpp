@@ -101,12 +101,13 @@ Outcome open_for_copy(Directory& dir, const char* name, std::unique_ptr<SourceFi
 }
 
 /// One copy, from opening the file to its attributes.
-PreparedCopy copy_once(Directory& dir, Signals& signals, const char* name, CopyWatcher& watcher) {
+PreparedCopy copy_once(Directory& dir, Directory& into, Signals& signals, const char* name,
+                       CopyWatcher& watcher) {
     PreparedCopy made;
     std::unique_ptr<SourceFile> source;
     made.result = open_for_copy(dir, name, source, made);
     if (made.result != Outcome::DONE) return made;
-    const FsResult created = dir.create_copy(*source, made.copy);
+    const FsResult created = into.create_copy(*source, made.copy);
     if (!created.ok()) {
         made.reason = step_failed(made.step = Step::CREATE_COPY, created);
         made.result = Outcome::REFUSED;
@@ -119,18 +120,18 @@ PreparedCopy copy_once(Directory& dir, Signals& signals, const char* name, CopyW
             made.result = Outcome::CHANGED;
     }
     if (made.result == Outcome::DONE) made.result = keep_attributes(*source, made);
-    if (made.result != Outcome::DONE) made.reason += told(discard_copy(dir, signals, made));
+    if (made.result != Outcome::DONE) made.reason += told(discard_copy(into, signals, made));
     return made;
 }
 
 }  // namespace
 
-PreparedCopy prepare_copy(Directory& dir, Signals& signals, const char* name,
+PreparedCopy prepare_copy(Directory& dir, Directory& into, Signals& signals, const char* name,
                           CopyWatcher& watcher) {
     PreparedCopy made;
     made.result = Outcome::CHANGED;
     for (int attempt = 0; attempt < COPY_ATTEMPTS && made.result == Outcome::CHANGED; ++attempt) {
-        made = copy_once(dir, signals, name, watcher);
+        made = copy_once(dir, into, signals, name, watcher);
     }
     watcher.copied();
     return made;
@@ -164,10 +165,10 @@ namespace {
 /// seen to be the copy.
 FsResult name_private_copy(Directory& dir, const std::string& hidden, const char* backup,
                            std::string& note) {
-    FsResult r = dir.rename_noreplace(hidden.c_str(), backup);
+    FsResult r = dir.rename_noreplace(hidden.c_str(), dir, backup);
     if (r.status == FsStatus::UNSUPPORTED) {
-        r = dir.link(hidden.c_str(), backup);
-        if (!r.ok() && linked_all_the_same(dir, hidden.c_str(), backup)) {
+        r = dir.link(hidden.c_str(), dir, backup);
+        if (!r.ok() && linked_all_the_same(dir, hidden.c_str(), dir, backup)) {
             note = "linked, though the system answered: " + r.words;
             r = FsResult();
         }
@@ -177,7 +178,7 @@ FsResult name_private_copy(Directory& dir, const std::string& hidden, const char
                 note = "its private name " + hidden + " could not be removed: " + removed.words;
         }
     } else if (r.status == FsStatus::FAILED &&
-               renamed_all_the_same(dir, hidden.c_str(), backup, 0)) {
+               renamed_all_the_same(dir, hidden.c_str(), dir, backup, 0)) {
         note = "named, though the system answered: " + r.words;
         r = FsResult();
     }

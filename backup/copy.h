@@ -38,10 +38,12 @@ struct PreparedCopy {
     std::string note;        // what the copy could not keep of the file
 };
 
-/// Copies the entry name up to, not including, its flush and its name. A copy during which
-/// the file changed is made again, COPY_ATTEMPTS times in all, then CHANGED; a copy that is
-/// not DONE has left nothing.
-PreparedCopy prepare_copy(Directory& dir, Signals& signals, const char* name, CopyWatcher& watcher);
+/// Copies the entry name of dir into a new file of into (dir itself, or another directory),
+/// up to, not including, its flush and its name. A copy during which the file changed is made
+/// again, COPY_ATTEMPTS times in all, then CHANGED; a copy that is not DONE has left nothing.
+/// Every later step of the copy is given into.
+PreparedCopy prepare_copy(Directory& dir, Directory& into, Signals& signals, const char* name,
+                          CopyWatcher& watcher);
 /// Puts the data of the ready copies on the disk, together where the system can; a copy whose
 /// data cannot be said to be there is discarded, REFUSED.
 void flush_copies(Directory& dir, Signals& signals, const std::vector<PreparedCopy*>& copies);

@@ -8,13 +8,14 @@ bool is_listed(Directory& dir, const char* name, uint64_t id) {
     return !info.born_known || !(dir.traits().opened < info.born);
 }
 
-bool same_file(Directory& dir, const char* a, const char* b) {
+bool same_file(Directory& a_dir, const char* a, Directory& b_dir, const char* b) {
     EntryInfo x, y;
-    return dir.look(a, x).ok() && dir.look(b, y).ok() && x.id != 0 && x.id == y.id &&
+    return a_dir.look(a, x).ok() && b_dir.look(b, y).ok() && x.id != 0 && x.id == y.id &&
            x.device == y.device;
 }
 
-bool renamed_all_the_same(Directory& dir, const char* from, const char* to, uint64_t id) {
+bool renamed_all_the_same(Directory& dir, const char* from, Directory& into, const char* to,
+                          uint64_t id) {
     if (dir.type_of(from) != EntryType::MISSING) return false;
-    return id != 0 ? is_listed(dir, to, id) : dir.type_of(to) != EntryType::MISSING;
+    return id != 0 ? is_listed(into, to, id) : into.type_of(to) != EntryType::MISSING;
 }

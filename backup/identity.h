@@ -14,16 +14,19 @@
 /// identity of one removed meanwhile.
 bool is_listed(Directory& dir, const char* name, uint64_t id);
 
-/// True when the names a and b are known to be one file; false when they are not, or when
-/// the file system cannot tell (one that gives each name an identity of its own).
-bool same_file(Directory& dir, const char* a, const char* b);
+/// True when the names a (of a_dir) and b (of b_dir) are known to be one file; false when they
+/// are not, or when the file system cannot tell (one that gives each name an identity of its
+/// own).
+bool same_file(Directory& a_dir, const char* a, Directory& b_dir, const char* b);
 
-/// After a rename of from to to that answered an error: true when the directory shows it
-/// done, from free and to the file the listing gave the identity id. With id 0, to need only
-/// be there: for a private name alone, which no other process knows.
-bool renamed_all_the_same(Directory& dir, const char* from, const char* to, uint64_t id);
+/// After a rename of from to the name to of into that answered an error: true when the
+/// directories show it done, from free and to the file the listing gave the identity id.
+/// With id 0, to need only be there: for a private name alone, which no other process knows.
+bool renamed_all_the_same(Directory& dir, const char* from, Directory& into, const char* to,
+                          uint64_t id);
 
-/// After a link of from to to that answered an error: true when to is seen to be from's file.
-inline bool linked_all_the_same(Directory& dir, const char* from, const char* to) {
-    return same_file(dir, from, to);
+/// After a link of from to the name to of into that answered an error: true when to is seen
+/// to be from's file.
+inline bool linked_all_the_same(Directory& dir, const char* from, Directory& into, const char* to) {
+    return same_file(dir, from, into, to);
 }

@@ -14,7 +14,7 @@ EntryMove::~EntryMove() {
 
 std::optional<Leftover> EntryMove::finish() {
     if (aside_.empty() || put_back()) return std::nullopt;
-    if (same_file(dir_, aside_.c_str(), name_.c_str()))
+    if (same_file(dir_, aside_.c_str(), dir_, name_.c_str()))
         return Leftover{aside_, "it is back under its name, and also under " + aside_};
     return Leftover{aside_, "its name was taken meanwhile, and it is kept as " + aside_};
 }
@@ -37,11 +37,11 @@ Outcome EntryMove::to(const char* backup) {
 }
 
 Outcome EntryMove::in_one_call(const char* backup) {
-    const FsResult r = dir_.rename_noreplace(name_.c_str(), backup);
+    const FsResult r = dir_.rename_noreplace(name_.c_str(), into_, backup);
     // Taken, unless the rename was made all the same: the entry's name is free and the backup
     // name is the file the listing gave.
     const auto made_all_the_same = [&] {
-        return id_ != 0 && renamed_all_the_same(dir_, name_.c_str(), backup, id_);
+        return id_ != 0 && renamed_all_the_same(dir_, name_.c_str(), into_, backup, id_);
     };
     if (r.status == FsStatus::TAKEN && !made_all_the_same()) return Outcome::TAKEN;
     if (r.status == FsStatus::UNSUPPORTED) {
@@ -57,9 +57,9 @@ Outcome EntryMove::in_one_call(const char* backup) {
         note_ = "renamed, though the system answered: " + r.words;
     }
     // Whatever had the name at that instant was renamed: a directory goes back.
-    if (dir_.type_of(backup) != EntryType::DIRECTORY) return Outcome::DONE;
+    if (into_.type_of(backup) != EntryType::DIRECTORY) return Outcome::DONE;
     note_.clear();
-    dir_.rename_noreplace(backup, name_.c_str());  // refused: it stays, nothing is lost
+    into_.rename_noreplace(backup, dir_, name_.c_str());  // refused: it stays, nothing is lost
     return refused(Step::RENAME, std::string(step_words(Step::RENAME)) + ": " + IS_A_DIRECTORY);
 }
 
@@ -73,14 +73,14 @@ Outcome EntryMove::through_link(const char* backup) {
         old.reset();
         return in_one_call(backup);
     }
-    const FsResult linked = dir_.link(name_.c_str(), backup);
+    const FsResult linked = dir_.link(name_.c_str(), into_, backup);
     if (linked.status == FsStatus::TAKEN) return Outcome::TAKEN;
     if (!linked.ok()) {
         old.reset();
         return in_one_call(backup);
     }
     std::unique_ptr<HeldEntry> made;
-    const FsResult opened = dir_.hold_entry(backup, made);
+    const FsResult opened = into_.hold_entry(backup, made);
     if (!opened.ok()) {
         // Both names stay, the one file's: nothing is lost.
         return refused(Step::HOLD_BACKUP_NAME, step_failed(Step::HOLD_BACKUP_NAME, opened));
@@ -99,16 +99,16 @@ Outcome EntryMove::through_link(const char* backup) {
 
 Outcome EntryMove::in_steps(const char* backup) {
     const char* aside = aside_.c_str();
-    const FsResult linked = dir_.link(aside, backup);
+    const FsResult linked = dir_.link(aside, into_, backup);
     // Still aside, for the next name, unless the link was made all the same.
-    if (linked.status == FsStatus::TAKEN && !linked_all_the_same(dir_, aside, backup))
+    if (linked.status == FsStatus::TAKEN && !linked_all_the_same(dir_, aside, into_, backup))
         return Outcome::TAKEN;
     if (!linked.ok()) {
         // A link made all the same is used only when the backup name is seen to be the entry;
         // a name that cannot be told apart from another file's counts as taken.
-        if (dir_.type_of(backup) == EntryType::MISSING)
+        if (into_.type_of(backup) == EntryType::MISSING)
             return refused(Step::LINK, step_failed(Step::LINK, linked));
-        if (!linked_all_the_same(dir_, aside, backup)) return Outcome::TAKEN;
+        if (!linked_all_the_same(dir_, aside, into_, backup)) return Outcome::TAKEN;
         note_ = "linked, though the system answered: " + linked.words;
     }
     const FsResult removed = remove_private_name(dir_, aside);
@@ -150,7 +150,7 @@ bool EntryMove::put_back() {
     const char* name = name_.c_str();
     bool back = false;
     if (dir_.type_of(aside) != EntryType::DIRECTORY) {
-        back = dir_.link(aside, name).ok() || linked_all_the_same(dir_, aside, name);
+        back = dir_.link(aside, dir_, name).ok() || linked_all_the_same(dir_, aside, dir_, name);
         // Back under its name; the private name then goes, or stays one more name of it.
         if (back && !remove_private_name(dir_, aside).ok()) back = false;
     }

@@ -25,9 +25,10 @@
 /// that is a directory by the time it is moved goes back to its name.
 class EntryMove {
    public:
-    /// id: the identity the listing gave the entry, 0 when it gave none.
-    EntryMove(Directory& dir, Signals& signals, const char* name, uint64_t id = 0)
-        : dir_(dir), signals_(signals), name_(name), id_(id) {}
+    /// The entry name of dir, to backup names in into (dir itself, or another directory on
+    /// its file system). id: the identity the listing gave the entry, 0 when it gave none.
+    EntryMove(Directory& dir, Directory& into, Signals& signals, const char* name, uint64_t id = 0)
+        : dir_(dir), into_(into), signals_(signals), name_(name), id_(id) {}
     /// Puts the entry back when it is still under its private name.
     ~EntryMove();
     EntryMove(const EntryMove&) = delete;
@@ -56,7 +57,8 @@ class EntryMove {
     /// Lets the signals held back while the entry was aside through.
     void release();
 
-    Directory& dir_;
+    Directory& dir_;   // the entry's, where its private name is too
+    Directory& into_;  // the backup names'
     Signals& signals_;
     std::string name_;
     uint64_t id_;

@@ -39,12 +39,14 @@ void tell_kept(EntryMove& move, RestoreResult& r) {
     r.reason += told(move.finish());
 }
 
-/// The current file, which now has the name moved, to the first free backup name of
-/// original (a rename, whatever the request).
-void move_current(BackupPlace& place, const std::string& moved, const std::string& original,
-                  uint64_t id, const BackupRequest& request, RestoreResult& r) {
+/// The current file, which now has the name moved in at (the backups' directory, or the
+/// files'), to the first free backup name of original (a rename, whatever the request).
+void move_current(BackupPlace& place, Directory& at, const std::string& moved,
+                  const std::string& original, uint64_t id, const BackupRequest& request,
+                  RestoreResult& r) {
+    BackupPlace from{at, place.signals, place.dir_length, place.view, &place.into()};
     const BackupResult b =
-        backup_file(place, moved.c_str(), id, renaming(request), nullptr, original.c_str());
+        backup_file(from, moved.c_str(), id, renaming(request), nullptr, original.c_str());
     if (b.outcome == Outcome::DONE) {
         r.current = b.backup;
         add_note(r, b.note);
@@ -55,11 +57,11 @@ void move_current(BackupPlace& place, const std::string& moved, const std::strin
     }
 }
 
-/// The entry source, of identity id, to the free name, never replacing: restored, or refused
-/// with the reason.
-void move_into(BackupPlace& place, const std::string& source, uint64_t id, const std::string& name,
-               RestoreResult& r) {
-    EntryMove move(place.dir, place.signals, source.c_str(), id);
+/// The entry source of at, of identity id, to the free name of the files' directory, never
+/// replacing: restored, or refused with the reason.
+void move_into(BackupPlace& place, Directory& at, const std::string& source, uint64_t id,
+               const std::string& name, RestoreResult& r) {
+    EntryMove move(at, place.dir, place.signals, source.c_str(), id);
     const Outcome moved = move.to(name.c_str());
     if (moved == Outcome::DONE) {
         r.outcome = Outcome::DONE;
@@ -73,8 +75,8 @@ void move_into(BackupPlace& place, const std::string& source, uint64_t id, const
 }
 
 /// Where the system has no exchange: the current file, of identity id, to its backup name,
-/// then source into the free name; should that fail, the current file goes back.
-void in_two_steps(BackupPlace& place, const std::string& source, uint64_t source_id,
+/// then source (of at) into the free name; should that fail, the current file goes back.
+void in_two_steps(BackupPlace& place, Directory& at, const std::string& source, uint64_t source_id,
                   const std::string& name, uint64_t id, const BackupRequest& request,
                   RestoreResult& r) {
     const BackupResult current = backup_file(place, name.c_str(), id, renaming(request));
@@ -84,9 +86,9 @@ void in_two_steps(BackupPlace& place, const std::string& source, uint64_t source
         return;
     }
     r.current = current.backup;
-    move_into(place, source, source_id, name, r);
+    move_into(place, at, source, source_id, name, r);
     if (r.outcome == Outcome::DONE) return;
-    EntryMove back(place.dir, place.signals, current.backup.c_str(), id);
+    EntryMove back(place.into(), place.dir, place.signals, current.backup.c_str(), id);
     if (back.to(name.c_str()) == Outcome::DONE) {
         r.current.clear();
         r.reason += "; the current file is back under its name";
@@ -95,10 +97,11 @@ void in_two_steps(BackupPlace& place, const std::string& source, uint64_t source
     }
 }
 
-/// The entry source (the backup, or a named copy of it), of identity source_id, into the
-/// name of original: exchanged with the current file where the system can, else after the
-/// current file was backed up. A directory that took the name meanwhile is never moved.
-void into_existing(BackupPlace& place, const std::string& source, uint64_t source_id,
+/// The entry source of at (the backup, or a named copy of it in the files' directory), of
+/// identity source_id, into the name of original: exchanged with the current file where the system
+/// can, else after the current file was backed up. A directory that took the name meanwhile is
+/// never moved.
+void into_existing(BackupPlace& place, Directory& at, const std::string& source, uint64_t source_id,
                    const Original& original, const BackupRequest& request, RestoreResult& r) {
     Directory& dir = place.dir;
     const std::string& name = original.name;
@@ -106,7 +109,7 @@ void into_existing(BackupPlace& place, const std::string& source, uint64_t sourc
     const FsResult looked = dir.look(name.c_str(), now);
     if (!looked.ok()) {
         if (dir.type_of(name.c_str()) == EntryType::MISSING)
-            return move_into(place, source, source_id, name, r);  // gone meanwhile
+            return move_into(place, at, source, source_id, name, r);  // gone meanwhile
         r.reason = step_failed(r.step = Step::LOOK_CURRENT, looked);
         return;
     }
@@ -119,21 +122,21 @@ void into_existing(BackupPlace& place, const std::string& source, uint64_t sourc
     if (now.id != original.info.id)
         add_note(r, "the file under its name had changed since it was listed");
     const uint64_t id = now.id;
-    const FsResult swapped = dir.exchange(source.c_str(), name.c_str());
+    const FsResult swapped = at.exchange(source.c_str(), dir, name.c_str());
     if (swapped.status == FsStatus::UNSUPPORTED)
-        return in_two_steps(place, source, source_id, name, id, request, r);
+        return in_two_steps(place, at, source, source_id, name, id, request, r);
     if (!swapped.ok()) {
         // Identities tell what a name holds only where the listing and a look agree on them:
         // a file system that gives each name a number of its own (FUSE without use_ino)
         // keeps the numbers with the names whatever the exchange did.
         const bool known = id != 0 && id == original.listed_id;
         const Holds in = known ? holds(dir, name, source_id) : Holds::UNKNOWN;
-        const Holds out = known ? holds(dir, source, id) : Holds::UNKNOWN;
+        const Holds out = known ? holds(at, source, id) : Holds::UNKNOWN;
         if (in == Holds::YES && out == Holds::YES) {
             add_note(r, "exchanged, though the system answered: " + swapped.words);
         } else {
             r.reason = step_failed(r.step = Step::EXCHANGE, swapped);
-            const bool unchanged = known && holds(dir, source, source_id) == Holds::YES &&
+            const bool unchanged = known && holds(at, source, source_id) == Holds::YES &&
                                    holds(dir, name, id) == Holds::YES;
             if (!unchanged) {
                 r.uncertain = true;
@@ -144,20 +147,21 @@ void into_existing(BackupPlace& place, const std::string& source, uint64_t sourc
         }
     }
     // Whatever had the name at that instant came out: a directory goes back.
-    if (dir.type_of(source.c_str()) == EntryType::DIRECTORY) {
-        dir.exchange(source.c_str(), name.c_str());
+    if (at.type_of(source.c_str()) == EntryType::DIRECTORY) {
+        at.exchange(source.c_str(), dir, name.c_str());
         r.reason = std::string(step_words(r.step = Step::EXCHANGE)) + ": " + IS_A_DIRECTORY;
         return;
     }
     r.outcome = Outcome::DONE;
-    move_current(place, source, name, id, request, r);
+    move_current(place, at, source, name, id, request, r);
 }
 
 /// With /COPY: a copy of the backup, flushed, takes the original's name; the backup stays.
 void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original& original,
                   const BackupRequest& request, CopyWatcher& watcher, RestoreResult& r) {
     Directory& dir = place.dir;
-    PreparedCopy made = prepare_copy(dir, place.signals, backup.name.c_str(), watcher);
+    PreparedCopy made =
+        prepare_copy(place.into(), dir, place.signals, backup.name.c_str(), watcher);
     std::vector<PreparedCopy*> one = {&made};
     if (made.result == Outcome::DONE) flush_copies(dir, place.signals, one);
     if (made.result != Outcome::DONE) {
@@ -183,7 +187,7 @@ void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original&
     }
     EntryInfo copy;
     const uint64_t copy_id = dir.look(target.c_str(), copy).ok() ? copy.id : 0;
-    into_existing(place, target, copy_id, original, request, r);
+    into_existing(place, dir, target, copy_id, original, request, r);
     if (r.outcome == Outcome::DONE) return;
     // The copy goes only while its private name is seen to hold it: the backup is there.
     const bool ours = !r.uncertain && holds(dir, target, copy_id) == Holds::YES;
@@ -197,7 +201,7 @@ void restore_copy(BackupPlace& place, const BackupEntry& backup, const Original&
 void foresee_restore(BackupPlace& place, const BackupEntry& chosen, const Original& original,
                      const BackupRequest& request, RestoreResult& r) {
     const Refusal moved =
-        request.foresee ? foresee(place.dir, chosen.name.c_str(), request.copy) : Refusal();
+        request.foresee ? foresee(place.into(), chosen.name.c_str(), request.copy) : Refusal();
     if (moved.at != Foreseen::NOTHING) {
         r.step = request.copy ? Step::OPEN : Step::RENAME;
         r.reason = std::string(request.copy ? "the backup could not be copied"
@@ -240,7 +244,7 @@ RestoreResult restore_file(BackupPlace& place, const Original& original, int num
         return r;
     }
     // The backup restored is the one listed.
-    const Holds listed = holds(place.dir, chosen->name, chosen->info.id);
+    const Holds listed = holds(place.into(), chosen->name, chosen->info.id);
     if (listed != Holds::YES) {
         if (listed == Holds::UNKNOWN) r.step = Step::LOOK;
         r.reason = listed == Holds::NO ? "the backup changed or went since it was listed"
@@ -250,9 +254,9 @@ RestoreResult restore_file(BackupPlace& place, const Original& original, int num
     if (request.copy) {
         restore_copy(place, *chosen, original, request, watcher, r);
     } else if (original.exists) {
-        into_existing(place, chosen->name, chosen->info.id, original, request, r);
+        into_existing(place, place.into(), chosen->name, chosen->info.id, original, request, r);
     } else {
-        move_into(place, chosen->name, chosen->info.id, original.name, r);
+        move_into(place, place.into(), chosen->name, chosen->info.id, original.name, r);
     }
     return r;
 }

@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "platform/foresight-posix.h"
-#include "platform/traits.h"
 #include "platform/linux_calls.h"
 #include "platform/path-posix.h"
 #include "platform/platform.h"
 #include "platform/private_name.h"
 #include "platform/signals-posix.h"
+#include "platform/traits.h"
 #include "platform/wildcard.h"
 
 namespace {
@@ -69,8 +69,8 @@ EntryType type_of_mode(mode_t mode) {
 
 class PosixSource : public SourceFile {
    public:
-    PosixSource(int fd, const struct stat& st, std::string name)
-        : fd_(fd), st_(st), name_(std::move(name)) {}
+    PosixSource(int fd, const struct stat& st, int dir, std::string name)
+        : fd_(fd), st_(st), dir_(dir), name_(std::move(name)) {}
     ~PosixSource() override {
         if (fd_ >= 0) close(fd_);
     }
@@ -79,6 +79,7 @@ class PosixSource : public SourceFile {
 
     int fd_;  // -1 for a link, which is not opened
     struct stat st_;
+    int dir_;  // the descriptor of the directory it was opened in, which outlives it
     std::string name_;
 };
 
@@ -374,9 +375,9 @@ class PosixDirectory : public Directory {
         return FsResult();
     }
 
-    FsResult rename_noreplace(const char* from, const char* to) override {
+    FsResult rename_noreplace(const char* from, Directory& into, const char* to) override {
         if (no_noreplace_) return FsResult{FsStatus::UNSUPPORTED, 0, ""};
-        if (system_rename_noreplace(fd_, from, to) == 0) return FsResult();
+        if (system_rename_noreplace(fd_, from, fd_of(into), to) == 0) return FsResult();
         if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || unsupported(errno)) {
             no_noreplace_ = true;  // the file system's answer for every name
             return FsResult{FsStatus::UNSUPPORTED, errno, std::strerror(errno)};
@@ -384,8 +385,8 @@ class PosixDirectory : public Directory {
         return failed();
     }
 
-    FsResult exchange(const char* a, const char* b) override {
-        if (system_rename_exchange(fd_, a, b) == 0) return FsResult();
+    FsResult exchange(const char* a, Directory& b_dir, const char* b) override {
+        if (system_rename_exchange(fd_, a, fd_of(b_dir), b) == 0) return FsResult();
         if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || unsupported(errno))
             return FsResult{FsStatus::UNSUPPORTED, errno, std::strerror(errno)};
         return failed();
@@ -395,8 +396,8 @@ class PosixDirectory : public Directory {
         return result_of(renameat(fd_, from, fd_, to));
     }
 
-    FsResult link(const char* from, const char* to) override {
-        return result_of(linkat(fd_, from, fd_, to, 0));
+    FsResult link(const char* from, Directory& into, const char* to) override {
+        return result_of(linkat(fd_, from, fd_of(into), to, 0));
     }
 
     FsResult remove(const char* name) override { return result_of(unlinkat(fd_, name, 0)); }
@@ -415,7 +416,7 @@ class PosixDirectory : public Directory {
             const int error = errno;
             if (fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode) &&
                 !S_ISDIR(st.st_mode)) {
-                source.reset(new PosixSource(-1, st, name));
+                source.reset(new PosixSource(-1, st, fd_, name));
                 return FsResult();
             }
             return failed(error);
@@ -425,7 +426,7 @@ class PosixDirectory : public Directory {
             close(in);
             return r;
         }
-        source.reset(new PosixSource(in, st, name));
+        source.reset(new PosixSource(in, st, fd_, name));
         return FsResult();
     }
 
@@ -480,6 +481,9 @@ class PosixDirectory : public Directory {
     FsResult flush_directory() override { return result_of(fsync(fd_)); }
 
    private:
+    /// The descriptor of another directory of the run, which is this platform's too.
+    static int fd_of(Directory& other) { return static_cast<PosixDirectory&>(other).fd_; }
+
     /// What a copy needs to know of the directory, looked at once.
     CopyPlace place() {
         if (gives_group_ < 0) {
@@ -510,7 +514,7 @@ class PosixDirectory : public Directory {
     FsResult copy_link(PosixSource& from, std::unique_ptr<NewCopy>& copy) {
         const struct stat& st = from.st_;
         std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
-        ssize_t n = readlinkat(fd_, from.name_.c_str(), &target[0], target.size());
+        ssize_t n = readlinkat(from.dir_, from.name_.c_str(), &target[0], target.size());
         if (n < 0) return failed();
         if (static_cast<size_t>(n) >= target.size())
             return failed(ENAMETOOLONG);  // it grew since it was looked at

@@ -47,7 +47,7 @@ TEST_F(PosixLayer, RenameNeverReplaces) {
     auto d = open(dir, "*");
     ASSERT_NE(nullptr, d);
     auto rename = [&](const char* from, const char* to) {
-        return EntryMove(*d, signals_native(), from).to(to);
+        return EntryMove(*d, *d, signals_native(), from).to(to);
     };
     EXPECT_EQ(Outcome::TAKEN, rename("a", "b"));
     EXPECT_EQ("first", read("a"));
@@ -59,7 +59,18 @@ TEST_F(PosixLayer, RenameNeverReplaces) {
     ASSERT_EQ(0, symlink("nowhere", (dir + "/dangling").c_str()));
     EXPECT_EQ(EntryType::LINK, d->type_of("dangling"));  // a dangling link still takes its name
     EXPECT_EQ(Outcome::TAKEN, rename("c", "dangling"));
-    EXPECT_EQ(FsStatus::TAKEN, d->link("c", "b").status);
+    EXPECT_EQ(FsStatus::TAKEN, d->link("c", *d, "b").status);
+    // Into another directory of the same file system, never replacing there either.
+    ASSERT_EQ(0, mkdir((dir + "/other").c_str(), 0755));
+    write("other/b", "theirs");
+    auto other = open(dir + "/other", "*");
+    ASSERT_NE(nullptr, other);
+    EXPECT_EQ(Outcome::TAKEN, EntryMove(*d, *other, signals_native(), "c").to("b"));
+    EXPECT_EQ(Outcome::DONE, EntryMove(*d, *other, signals_native(), "c").to("c.000.bak"));
+    EXPECT_EQ("first", read("other/c.000.bak"));
+    EXPECT_EQ("theirs", read("other/b"));
+    EXPECT_EQ(EntryType::MISSING, d->type_of("c"));
+    ASSERT_EQ(0, ::rename((dir + "/other/c.000.bak").c_str(), (dir + "/c").c_str()));
     ASSERT_EQ(0, mkdir((dir + "/sub").c_str(), 0755));
     EXPECT_EQ(Outcome::REFUSED, rename("sub", "e"));  // a directory keeps its name
     EXPECT_EQ(EntryType::DIRECTORY, d->type_of("sub"));
@@ -70,7 +81,7 @@ TEST_F(PosixLayer, RenameNeverReplaces) {
     std::vector<std::string> names;
     while (d->next(e, failure)) names.push_back(e.name);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{".", "..", "b", "c", "dangling", "sub"}), names);
+    EXPECT_EQ((std::vector<std::string>{".", "..", "b", "c", "dangling", "other", "sub"}), names);
 }
 
 TEST_F(PosixLayer, ListingClassifiesEntries) {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/traits.h"
 #include "platform/platform.h"
 #include "platform/private_name.h"
+#include "platform/traits.h"
 #include "platform/wildcard.h"
 #include "platform/win32_common.h"
 
@@ -607,19 +607,20 @@ class Win32Directory : public Directory {
         return r;
     }
 
-    /// MoveFile, in its wide form: the ANSI one cuts a path of MAX_PATH characters or more,
-    /// which a long path of a name near the limit is. It never replaces a name, but under
-    /// Wine may (rename_may_replace).
-    FsResult rename_noreplace(const char* from, const char* to) override {
-        return result_of(MoveFileW(at(from).c_str(), at(to).c_str()));
+    /// MoveFileEx, in its wide form (the ANSI one cuts a path of MAX_PATH characters or more,
+    /// which a long path of a name near the limit is), without MOVEFILE_COPY_ALLOWED: MoveFile
+    /// moves a file to another volume by copying it and removing the original. It never
+    /// replaces a name, but under Wine may (rename_may_replace).
+    FsResult rename_noreplace(const char* from, Directory& into, const char* to) override {
+        return result_of(MoveFileExW(at(from).c_str(), other(into).at(to).c_str(), 0));
     }
 
     FsResult rename(const char* from, const char* to) override {
-        return rename_noreplace(from, to);
+        return rename_noreplace(from, *this, to);
     }
 
-    FsResult link(const char* from, const char* to) override {
-        return result_of(CreateHardLinkW(at(to).c_str(), at(from).c_str(), nullptr));
+    FsResult link(const char* from, Directory& into, const char* to) override {
+        return result_of(CreateHardLinkW(other(into).at(to).c_str(), at(from).c_str(), nullptr));
     }
 
     /// A read-only file of ours loses its attribute first, as Windows will not remove it.
@@ -791,6 +792,9 @@ class Win32Directory : public Directory {
     }
 
     /// The entry name's long path, in UTF-16: reached exactly, and past MAX_PATH characters.
+    /// Another directory of the run, which is this platform's too.
+    static const Win32Directory& other(Directory& d) { return static_cast<Win32Directory&>(d); }
+
     std::wstring at(const char* name) const {
         return prefix_ + widen(name, std::strlen(name), CP_ACP);
     }

@@ -210,21 +210,26 @@ class Directory {
     virtual EntryType type_of(const char* name) = 0;
     /// What the entry name is, its size and its times, not following a link.
     virtual FsResult look(const char* name, EntryInfo& info) = 0;
-    /// Renames from to to in one step that never replaces: TAKEN when to exists; UNSUPPORTED
-    /// when the file system cannot promise that (then nothing was tried).
-    virtual FsResult rename_noreplace(const char* from, const char* to) = 0;
-    /// Exchanges the names a and b in one step: each entry takes the other's name, and no
-    /// moment shows either name missing; UNSUPPORTED where the system has no such call.
-    virtual FsResult exchange(const char* a, const char* b) {
+    // A step that gives an entry a name takes the directory of that name, into: this one, or
+    // another directory of the run (of this platform, on the same file system).
+
+    /// Renames from to the name to of into in one step that never replaces: TAKEN when to
+    /// exists; UNSUPPORTED when the file system cannot promise that (then nothing was tried).
+    virtual FsResult rename_noreplace(const char* from, Directory& into, const char* to) = 0;
+    /// Exchanges the names a and b (of b_dir) in one step: each entry takes the other's name,
+    /// and no moment shows either name missing; UNSUPPORTED where the system has no such call.
+    virtual FsResult exchange(const char* a, Directory& b_dir, const char* b) {
         (void)a;
+        (void)b_dir;
         (void)b;
         return FsResult{FsStatus::UNSUPPORTED, 0, "not supported"};
     }
     /// Renames from to to as the system's plain rename does, which replaces a file named to:
     /// only for a name that no other process knows, or one just seen missing.
     virtual FsResult rename(const char* from, const char* to) = 0;
-    /// Gives the entry from (a link as itself) the new name to as well; TAKEN when it exists.
-    virtual FsResult link(const char* from, const char* to) = 0;
+    /// Gives the entry from (a link as itself) the new name to of into as well; TAKEN when it
+    /// exists.
+    virtual FsResult link(const char* from, Directory& into, const char* to) = 0;
     /// Removes the name of a file, a link or a FIFO (never a directory).
     virtual FsResult remove(const char* name) = 0;
     /// A new name, ".tavrix-PID-RANDOM.tmp", whose random part is drawn from the system's
@@ -246,7 +251,8 @@ class Directory {
 
     /// Opens the entry for copying, never through a link.
     virtual FsResult open_source(const char* name, std::unique_ptr<SourceFile>& source) = 0;
-    /// Starts the copy of source: an empty file without a name where
+    /// Starts the copy of source (opened in this directory or another) in this directory: an
+    /// empty file without a name where
     /// the system can make one, else under a private name (a link: the finished copy of the
     /// link, under a private name).
     virtual FsResult create_copy(SourceFile& source, std::unique_ptr<NewCopy>& copy) = 0;

@@ -19,12 +19,12 @@
 
 #include "platform/linux_calls.h"
 
-int system_rename_noreplace(int dir, const char* from, const char* to) {
-    return renameat2(dir, from, dir, to, RENAME_NOREPLACE);
+int system_rename_noreplace(int from_dir, const char* from, int to_dir, const char* to) {
+    return renameat2(from_dir, from, to_dir, to, RENAME_NOREPLACE);
 }
 
-int system_rename_exchange(int dir, const char* a, const char* b) {
-    return renameat2(dir, a, dir, b, RENAME_EXCHANGE);
+int system_rename_exchange(int a_dir, const char* a, int b_dir, const char* b) {
+    return renameat2(a_dir, a, b_dir, b, RENAME_EXCHANGE);
 }
 
 int system_open_unnamed(int dir) {

@@ -15,10 +15,10 @@ int cannot() {
 }
 }  // namespace
 
-int system_rename_noreplace(int, const char*, const char*) {
+int system_rename_noreplace(int, const char*, int, const char*) {
     return cannot();
 }
-int system_rename_exchange(int, const char*, const char*) {
+int system_rename_exchange(int, const char*, int, const char*) {
     return cannot();
 }
 int system_open_unnamed(int) {

@@ -10,10 +10,12 @@
 #include <ctime>
 #include <string>
 
-/// Renames from to to relative to dir, never replacing; -1 with errno as the system gives it.
-int system_rename_noreplace(int dir, const char* from, const char* to);
-/// Exchanges the names a and b in dir in one step; -1 with errno.
-int system_rename_exchange(int dir, const char* a, const char* b);
+/// Renames from (relative to from_dir) to to (relative to to_dir), never replacing; -1 with
+/// errno as the system gives it.
+int system_rename_noreplace(int from_dir, const char* from, int to_dir, const char* to);
+/// Exchanges the names a (relative to a_dir) and b (relative to b_dir) in one step; -1 with
+/// errno.
+int system_rename_exchange(int a_dir, const char* a, int b_dir, const char* b);
 /// Opens a new file without a name in dir, for writing; -1 with errno.
 int system_open_unnamed(int dir);
 /// Gives the unnamed file fd the name to in dir, never replacing; -1 with errno.

@@ -6,9 +6,9 @@
 #pragma once
 
 #include "platform/filesys.h"
-#include "platform/traits.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
+#include "platform/traits.h"
 
 /// The three interfaces in one object, as a test installs them.
 class Platform : public FileSystem, public Terminal, public Signals {};

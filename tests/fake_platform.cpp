@@ -173,9 +173,9 @@ class FakeDirectory : public Directory {
         info.id = std::hash<std::string>()(fs_.entries[p] ? p : fs_.content[p]);
         return FsResult();
     }
-    FsResult rename_noreplace(const char* from, const char* to) override {
+    FsResult rename_noreplace(const char* from, Directory& into, const char* to) override {
         if (fs_.no_noreplace) return FsResult{FsStatus::UNSUPPORTED, 0, ""};
-        const std::string f = prefix_ + from, t = prefix_ + to;
+        const std::string f = prefix_ + from, t = other(into).prefix_ + to;
         const bool fails = fs_.fault(Call::RENAME_NO_REPLACE);
         if ((fails && !fs_.lie) || !fs_.has(f) || fs_.move_failing.count(t)) return refused();
         if (taken(t)) return refused(FsStatus::TAKEN);
@@ -183,9 +183,9 @@ class FakeDirectory : public Directory {
         if (!is_private(from)) ++fs_.moves;
         return fails ? lied(fs_) : FsResult();
     }
-    FsResult exchange(const char* a, const char* b) override {
+    FsResult exchange(const char* a, Directory& b_dir, const char* b) override {
         if (fs_.no_noreplace) return FsResult{FsStatus::UNSUPPORTED, 0, ""};
-        const std::string x = prefix_ + a, y = prefix_ + b;
+        const std::string x = prefix_ + a, y = other(b_dir).prefix_ + b;
         const bool fails = fs_.fault(Call::EXCHANGE);
         if ((fails && !fs_.lie) || !fs_.has(x) || !fs_.has(y)) return refused();
         std::swap(fs_.entries[x], fs_.entries[y]);
@@ -201,8 +201,8 @@ class FakeDirectory : public Directory {
         move(f, t);
         return fails ? lied(fs_) : FsResult();
     }
-    FsResult link(const char* from, const char* to) override {
-        const std::string f = prefix_ + from, t = prefix_ + to;
+    FsResult link(const char* from, Directory& into, const char* to) override {
+        const std::string f = prefix_ + from, t = other(into).prefix_ + to;
         const bool fails = fs_.fault(Call::LINK);
         if ((fails && !fs_.lie) || !fs_.has(f) || fs_.entries[f] || fs_.move_failing.count(t))
             return refused();
@@ -278,6 +278,7 @@ class FakeDirectory : public Directory {
     }
 
    private:
+    static FakeDirectory& other(Directory& d) { return static_cast<FakeDirectory&>(d); }
     bool taken(const std::string& path) {
         return fs_.has(path) || fs_.move_refused.count(path) != 0;
     }
