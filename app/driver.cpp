@@ -60,6 +60,9 @@ int run_status(const RunPlan& plan, const RunCount& count, const RunOptions& opt
     if (!directory.empty())
         console_error("Tavrix: the directory could not be %s\n",
                       console_safe_error(directory.c_str()).c_str());
+    if (!plan.to_failure.empty())
+        console_error("Tavrix: the backup directory could not be opened: %s\n",
+                      console_safe_error(plan.to_failure.c_str()).c_str());
     const char* action = options.restore ? "restored" : "backed up";
     if (count.failed > 0) {
         console_error(dry ? "Tavrix: %i file(s) would not be %s; /L tells why\n"
@@ -77,8 +80,8 @@ int run_status(const RunPlan& plan, const RunCount& count, const RunOptions& opt
                       options.list_backups ? "/LIST"
                       : dry                ? "/L"
                                            : "/DEBUG");
-    const bool failed =
-        !directory.empty() || count.failed > 0 || count.not_removed > 0 || count.not_looked_at > 0;
+    const bool failed = !directory.empty() || !plan.to_failure.empty() || count.failed > 0 ||
+                        count.not_removed > 0 || count.not_looked_at > 0;
     return failed ? RUN_FAILED : EXIT_DONE;
 }
 
@@ -95,6 +98,9 @@ int run_backup(const RunOptions& given) {
     const Mode& mode = choose_mode(options);
     RunPlan plan = plan_run(options);
     if (options.verbose) report->announce(options.list_only ? mode.would : mode.verb, plan.pattern);
+    if (options.debug || options.list_only) {
+        for (const std::string& made : plan.to.made) report->made(made);
+    }
     bool cancelled = false;
     const RunCount count = mode.run(plan, options, *report, cancelled);
     if (cancelled) report->cancelled();

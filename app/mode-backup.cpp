@@ -32,14 +32,16 @@ bool failed(Outcome outcome) {
 /// wait for the disk, a row that says so.
 class BackupTally : public BackupReport {
    public:
-    BackupTally(const Listing& listing, const RunOptions& options, Report& report, bool show)
-        : listing_(listing), options_(options), report_(report), show_(show) {}
-    void told(size_t index, const BackupResult& r) override {
+    BackupTally(const RunPlan& plan, const RunOptions& options, Report& report, bool show)
+        : listing_(plan.listing), plan_(plan), options_(options), report_(report), show_(show) {}
+    void told(size_t index, const BackupResult& done) override {
+        BackupResult r = done;
+        r.backup = plan_.shown(done.backup);
         if (r.outcome == Outcome::DONE) {
             ++count.done;
             if (options_.keep > 0) {  // what /KEEP must leave; no cost without it
                 backed_up.push_back(index);
-                touched.insert(r.backup);
+                touched.insert(done.backup);
                 if (!options_.copy) touched.insert(listing_.names[index]);
             }
         }
@@ -68,6 +70,7 @@ class BackupTally : public BackupReport {
     /// Less data than this is on the disk at once: no row to show.
     static constexpr uint64_t SHOWN_WAIT = 16 << 20;
     const Listing& listing_;
+    const RunPlan& plan_;
     const RunOptions& options_;
     Report& report_;
     bool show_;
@@ -109,7 +112,7 @@ std::vector<BackupEntry> beyond_the_newest(const RunPlan& plan, const RunOptions
 /// a backup goes only while a look shows that its name still holds the file listed.
 void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<Original>& listed,
                  const BackupTally& tally, Report& report, RunCount& count) {
-    Directory& dir = *plan.dir;
+    Directory& dir = plan.to.dir ? *plan.to.dir : *plan.dir;
     const bool trace_all = options.debug || options.list_only;
     const std::vector<BackupEntry> going = beyond_the_newest(plan, options, listed, tally);
     if (going.empty()) return;
@@ -142,10 +145,10 @@ void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<Ori
         if (removed == Removal::REMOVED) ++count.removed;
         if (removed == Removal::REFUSED) {
             ++count.not_removed;
-            tell_failure(b.name, options.list_only ? ": would not be removed, " : ": not removed, ",
-                         why);
+            tell_failure(plan.shown(b.name),
+                         options.list_only ? ": would not be removed, " : ": not removed, ", why);
         }
-        if (trace_all) report.kept(b.name, removed, why, step);
+        if (trace_all) report.kept(plan.shown(b.name), removed, why, step);
     }
 }
 
@@ -160,10 +163,13 @@ RunCount backup_mode(RunPlan& plan, const RunOptions& options, Report& report, b
     }
     const BackupRequest request = request_for(options);
     const Listing& listing = plan.listing;
-    // A view that misses a name only costs a refused rename and the tests on the disk.
-    DirectoryView view(listing.names, PLATFORM_CASE_INSENSITIVE ? plan.dir.get() : nullptr);
+    // A view that misses a name only costs a refused rename and the tests on the disk. With
+    // /TO it is the backups' directory's (empty while a dry run has yet to make it).
+    Directory& backups = plan.to.dir ? *plan.to.dir : *plan.dir;
+    DirectoryView view(plan.elsewhere ? plan.backup_listing.names : listing.names,
+                       PLATFORM_CASE_INSENSITIVE ? &backups : nullptr);
     const bool show_progress = options.verbose && terminal().output_is_terminal();
-    BackupTally tally(listing, options, report, show_progress);
+    BackupTally tally(plan, options, report, show_progress);
     // What /KEEP may remove is what the listing held, looked at before any name changes.
     std::vector<Original> listed;
     if (options.keep > 0) {
@@ -173,8 +179,7 @@ RunCount backup_mode(RunPlan& plan, const RunOptions& options, Report& report, b
     }
     FsResult flushed;
     {
-        BackupBatch batch(BackupPlace{*plan.dir, signals(), plan.dir_length, &view}, request,
-                          tally);
+        BackupBatch batch(backup_place(plan, &view), request, tally);
         for (size_t i = 0; i < listing.names.size() && !cancelled; ++i) {
             const std::string& name = listing.names[i];
             if (listing.kind[i] == NOT_MATCHED ||

@@ -10,7 +10,8 @@ RunCount list_mode(RunPlan& plan, const RunOptions& options, Report& report, boo
     std::vector<PassedOver> passed;
     const std::vector<Original> originals = catalog(plan, options, passed);
     count.not_looked_at += tell_passed(plan, passed, report, true, false);
-    for (const Original& o : originals) {
+    for (Original o : originals) {
+        for (BackupEntry& b : o.backups) b.name = plan.shown(b.name);
         report.listed(o);
         count.done += static_cast<int>(o.backups.size());
         ++count.files;

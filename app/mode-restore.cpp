@@ -27,11 +27,13 @@ bool restore_one(RunPlan& plan, const Original& o, const RunOptions& options,
     if (o.incomplete) {
         r.reason = "a backup of it could not be looked at";
     } else {
-        BackupPlace place{*plan.dir, signals(), plan.dir_length, nullptr};
+        BackupPlace place = backup_place(plan, nullptr);
         CopyProgress progress(o.name, options.verbose && terminal().output_is_terminal());
         r = restore_file(place, o, options.restore_at, request, progress);
     }
     if (r.outcome == Outcome::DONE) ++count.done;
+    r.from = plan.shown(r.from);
+    r.current = plan.shown(r.current);
     const bool failure = r.outcome == Outcome::REFUSED ||
                          (r.outcome == Outcome::NO_BACKUP && (named || options.restore_at >= 0));
     // Each file restored is told, which backup came back and where the current file went.
@@ -63,8 +65,11 @@ RunCount restore_mode(RunPlan& plan, const RunOptions& options, Report& report, 
     for (const Original& o : originals) {
         cancelled = cancel_requested();
         if (cancelled) break;
-        // Its name is one the restore of the other moves: restoring both would do one.
-        if (const std::string* other = backup_of_another(o, originals, options)) {
+        // Its name is one the restore of the other moves: restoring both would do one. With
+        // /TO no file of the directory is a backup.
+        const std::string* other =
+            plan.elsewhere ? nullptr : backup_of_another(o, originals, options);
+        if (other) {
             if (trace_all)
                 report.passed_over(o.name, "a backup of " + *other + ", which this run restores",
                                    Step::NONE);

@@ -42,6 +42,24 @@ Listing list_entries(Directory& dir) {
     return listing;
 }
 
+/// The backups' own directory (/TO), opened once the files' listing is read (so that a
+/// directory made for them is not in it), and listed; made where it is missing by a run that
+/// changes names. The files' directory itself is no other directory.
+void open_backups(RunPlan& plan, const RunOptions& options) {
+    const bool make = !options.list_only && !options.list_backups;
+    BackupsDirectory to;
+    const FsResult r = file_system().open_backups(*plan.dir, options.to, make, to);
+    if (!r.ok()) {
+        plan.to_failure = r.words.empty() ? std::string("it cannot be had") : r.words;
+        plan.dir.reset();  // nothing is done
+        return;
+    }
+    if (to.same) return;
+    plan.elsewhere = true;
+    plan.to = std::move(to);
+    if (plan.to.dir) plan.backup_listing = list_entries(*plan.to.dir);
+}
+
 }  // namespace
 
 RunPlan plan_run(const RunOptions& options) {
@@ -81,7 +99,15 @@ RunPlan plan_run(const RunOptions& options) {
         if (!dir_full.empty()) plan.dir_length = dir_full.size();
     }
     plan.listing = list_entries(*plan.dir);
+    if (options.to) open_backups(plan, options);
     return plan;
+}
+
+BackupPlace backup_place(RunPlan& plan, DirectoryView* view) {
+    BackupPlace place{*plan.dir, signals(), plan.dir_length, view, plan.to.dir.get()};
+    place.elsewhere = plan.elsewhere;
+    place.across = plan.to.across;
+    return place;
 }
 
 BackupRequest request_for(const RunOptions& options) {
@@ -120,7 +146,20 @@ std::vector<Original> catalog(const RunPlan& plan, const RunOptions& options,
         entries[i].passed = own ? nullptr : passed_words(listing.kind[i]);
         entries[i].id = listing.ids[i];
     }
-    return gather_originals(*plan.dir, entries, options.format, options.hex, passed);
+    if (!plan.elsewhere)
+        return gather_originals(*plan.dir, entries, options.format, options.hex, passed);
+    // A backups' directory yet to be made holds no backup.
+    Directory& there = plan.to.dir ? *plan.to.dir : *plan.dir;
+    // The backups are the backups' directory's; in the files' directory every name is a file.
+    const Listing& other = plan.backup_listing;
+    std::vector<CatalogEntry> backups;
+    for (size_t i = 0; i < other.names.size(); ++i) {
+        const std::string& name = other.names[i];
+        if (name == "." || name == ".." || other.kind[i] == NOT_MATCHED) continue;
+        backups.push_back({name, false, nullptr, other.ids[i]});  // the look decides
+    }
+    return gather_originals(*plan.dir, entries, options.format, options.hex, passed, &there,
+                            &backups);
 }
 
 int tell_passed(const RunPlan& plan, const std::vector<PassedOver>& passed, Report& report,

@@ -40,10 +40,23 @@ struct RunPlan {
     std::unique_ptr<Directory> dir;         // opened once; null when the pattern finds nothing
     Listing listing;                        // every entry of dir; the files among them are renamed
     FsResult opened;                        // why dir could not be opened, when it was tried
+    // With /TO, where it is not dir itself: the backups' own directory (its dir null while a
+    // dry run has yet to make it), and every entry of it.
+    bool elsewhere = false;
+    BackupsDirectory to;
+    Listing backup_listing;
+    std::string to_failure;  // why the backups' directory could not be had, when it could not
+    /// A backup's name as the user finds it: with /TO, after the backups' directory.
+    std::string shown(const std::string& backup) const {
+        return backup.empty() || !elsewhere ? backup : to.shown + backup;
+    }
 };
 
 /// The pattern, its directory opened, and the listing.
 RunPlan plan_run(const RunOptions& options);
+
+/// Where the run's backups are made, with the view of their names and the process's signals.
+BackupPlace backup_place(RunPlan& plan, DirectoryView* view);
 
 /// How each file is backed up, as the switches say (with /L, only chosen, and what would be
 /// refused foreseen).
@@ -53,7 +66,8 @@ BackupRequest request_for(const RunOptions& options);
 /// file, or for a name the pattern did not match.
 const char* passed_words(char kind);
 
-/// The originals of the listing and their backups, each looked at. The entries the listing
+/// The originals of the listing and their backups (with /TO, those of the backups' own
+/// directory), each looked at. The entries the listing
 /// passes over are passed over here too, with the same words.
 std::vector<Original> catalog(const RunPlan& plan, const RunOptions& options,
                               std::vector<PassedOver>& passed);

@@ -125,6 +125,12 @@ class JsonReport : public Report {
             line.flag("newest", i == 0).write();
         }
     }
+    void made(const std::string& directory) override {
+        JsonLine()
+            .text("directory", directory)
+            .text("result", options_.list_only ? "would be made" : "made")
+            .write();
+    }
     void directory(const char* what, const std::string& words) override {
         JsonLine()
             .text("directory", std::string("could not be ") + what)

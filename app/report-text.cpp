@@ -91,6 +91,9 @@ class TextReport : public Report {
                            i == 0 ? "  newest" : "");
         }
     }
+    void made(const std::string& directory) override {
+        trace(directory, options_.list_only ? ": would be made" : ": made");
+    }
     void directory(const char* what, const std::string& words) override {
         console_printf("  the directory could not be %s: %s\n", what,
                        console_safe(words.c_str()).c_str());

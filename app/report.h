@@ -32,6 +32,9 @@ class Report {
     virtual void restored(const std::string& name, const RestoreResult& r) = 0;
     /// /LIST: a file, or that it is gone, and its backups, newest first.
     virtual void listed(const Original& o) = 0;
+    /// A directory made for the backups (/TO), or with /L one that would be, as the user finds
+    /// it.
+    virtual void made(const std::string& directory) = 0;
     /// What could not be done to the directory itself ("opened", "read to its end"), and why.
     virtual void directory(const char* what, const std::string& words) = 0;
     /// Esc ended the run.

@@ -63,6 +63,7 @@ struct ValueSwitch {
 
 const ValueSwitch value_table[] = {
     {"/KEEP:", "--keep=", [](RunOptions& o, const char* v) { o.keep_text = v; }},
+    {"/TO:", "--to=", [](RunOptions& o, const char* v) { o.to = v; }},
     {"/RESTORE:", "--restore=",
      [](RunOptions& o, const char* v) {
          o.restore = true;
@@ -126,6 +127,7 @@ const char* refusal_of(RunOptions& o) {
                          : "/RESTORE: takes a backup's number, 000 to 998";
     }
     if (o.list_backups && o.restore) return "/LIST and /RESTORE do not go together";
+    if (o.to && !*o.to) return "/TO: takes the directory of the backups";
     return nullptr;
 }
 

@@ -18,6 +18,7 @@ struct RunOptions {
     const char* keep_text = nullptr;       // as typed after /KEEP: or --keep=
     int keep = 0;                          // /KEEP:N: each file's N newest backups stay; 0 all
     bool json = false;                     // /JSON: JSON Lines instead of the text
+    const char* to = nullptr;              // /TO:DIR: the backups in DIR, as typed
     const char* refusal = nullptr;         // why the switches are refused, when they are
     const char* unknown = nullptr;         // a switch beginning with "--" that is not known
 };

@@ -90,8 +90,8 @@ Outcome try_candidates(BackupPlace& place, const char* name, const char* shape,
     bool listed = place.view != nullptr;  // whether the listing still answers for the names
     Outcome last = Outcome::TAKEN;
     for (int i = 0; i < limit && last == Outcome::TAKEN; ++i) {
-        if (!format_candidate(candidate, place.dir_length, request.format, request.hex, base, i,
-                              ext) ||
+        if (!format_candidate(candidate, place.elsewhere ? 0 : place.dir_length, request.format,
+                              request.hex, base, i, ext) ||
             !place.into().name_fits(candidate)) {
             result.outcome = Outcome::TOO_LONG;
             return Outcome::REFUSED;
@@ -143,6 +143,12 @@ BackupResult backup_file(BackupPlace& place, const char* name, uint64_t id,
     BackupResult result;
     if (place.dir_length == NO_DIRECTORY_PATH) {
         if (prepared) result.reason = told(discard_copy(place.into(), place.signals, *prepared));
+        return result;
+    }
+    if (place.across && !request.copy) {
+        result.outcome = Outcome::REFUSED;
+        result.step = Step::RENAME;
+        result.reason = ACROSS_FILE_SYSTEMS;
         return result;
     }
     char candidate[MAX_PATH + 1] = {0};

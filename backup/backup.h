@@ -62,11 +62,20 @@ struct BackupPlace {
     size_t dir_length;
     DirectoryView* view;
     Directory* backups = nullptr;
+    bool elsewhere = false;  // the backups have a directory of their own (/TO), reached through
+                             // its handle: only their names must fit (backups is null while
+                             // a dry run has yet to make it)
+    bool across = false;     // that directory is on another file system: no rename reaches it
     /// The directory the backups are in.
     Directory& into() const { return backups ? *backups : dir; }
 };
 
-/// Renames the entry name of the place's directory to its lowest free backup name, or gives
+/// Why a rename into a backups' directory on another file system is refused.
+constexpr const char* ACROSS_FILE_SYSTEMS =
+    "the backup directory is on another file system (use /COPY)";
+
+/// Renames the entry name of the place's directory to its lowest free backup name (in the
+/// backups' directory), or gives
 /// that name to the copy prepared of it, or, for a dry run, only chooses the name, as request
 /// says. The full path of the file and of its backup must each be shorter than MAX_PATH.
 /// Candidates are tested against the view, when there is one, without a call to the file

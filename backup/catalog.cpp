@@ -96,7 +96,8 @@ Looked look_at(Directory& dir, const std::string& name, EntryInfo& info,
 
 std::vector<Original> gather_originals(Directory& dir, const std::vector<CatalogEntry>& entries,
                                        BackupFormat format, bool hex,
-                                       std::vector<PassedOver>& passed) {
+                                       std::vector<PassedOver>& passed, Directory* backups_dir,
+                                       const std::vector<CatalogEntry>* backup_entries) {
     std::map<std::string, Original> found;  // in the order of their names
     std::set<std::string> passed_names;     // matched names the listing passes over
     for (const CatalogEntry& e : entries) {
@@ -110,21 +111,32 @@ std::vector<Original> gather_originals(Directory& dir, const std::vector<Catalog
         o.name = name;
         return o;
     };
-    for (const CatalogEntry& e : entries) {
-        const std::string& name = e.name;
+    // A backup of an original the pattern names, looked at in where; false for a name of
+    // another shape.
+    auto add_backup = [&](Directory& where, const CatalogEntry& e) {
         std::string of;
         int number = 0;
-        if (e.passed || name == "." || name == ".." || is_private_name(name.c_str())) continue;
-        if (parse_backup_name(name, format, hex, of, number) && dir.matches(of.c_str()) &&
-            !passed_names.count(of)) {
-            BackupEntry b;
-            b.name = name;
-            b.number = number;
-            const Looked looked = look_at(dir, name, b.info, passed);
-            if (looked == Looked::USABLE) original(of).backups.push_back(b);
-            if (looked == Looked::FAILED) original(of).incomplete = true;
-        } else if (e.matched) {
-            original(name).listed_id = e.id;
+        if (!parse_backup_name(e.name, format, hex, of, number) || !dir.matches(of.c_str()) ||
+            passed_names.count(of))
+            return false;
+        BackupEntry b;
+        b.name = e.name;
+        b.number = number;
+        const Looked looked = look_at(where, e.name, b.info, passed);
+        if (looked == Looked::USABLE) original(of).backups.push_back(b);
+        if (looked == Looked::FAILED) original(of).incomplete = true;
+        return true;
+    };
+    auto skipped = [](const CatalogEntry& e) {
+        return e.passed || e.name == "." || e.name == ".." || is_private_name(e.name.c_str());
+    };
+    for (const CatalogEntry& e : entries) {
+        if (skipped(e)) continue;
+        if ((backups_dir || !add_backup(dir, e)) && e.matched) original(e.name).listed_id = e.id;
+    }
+    if (backups_dir && backup_entries) {
+        for (const CatalogEntry& e : *backup_entries) {
+            if (!skipped(e)) add_backup(*backups_dir, e);
         }
     }
     std::vector<Original> originals;

@@ -65,10 +65,14 @@ struct CatalogEntry {
 /// looked at. A matched entry that the listing passes over is told in passed, and is neither
 /// original nor backup; so is a backup or original that a look finds to be something else
 /// than a file or link its name reaches, and one that cannot be looked at (failed). Private
-/// names of this program are never originals.
+/// names of this program are never originals. With backups_dir, the backups are those of
+/// backup_entries (every entry of that directory), looked at there, and every entry of dir
+/// that the pattern matches is an original, whatever its name.
 std::vector<Original> gather_originals(Directory& dir, const std::vector<CatalogEntry>& entries,
                                        BackupFormat format, bool hex,
-                                       std::vector<PassedOver>& passed);
+                                       std::vector<PassedOver>& passed,
+                                       Directory* backups_dir = nullptr,
+                                       const std::vector<CatalogEntry>* backup_entries = nullptr);
 
 /// Of backups, newest first, those beyond the keep newest, the backup made just now counted
 /// as the newest.

@@ -239,6 +239,12 @@ RestoreResult restore_file(BackupPlace& place, const Original& original, int num
         return r;
     }
     r.from = chosen->name;
+    // A rename cannot reach the files' directory, nor the current file's backup the other.
+    if (place.across && (!request.copy || original.exists)) {
+        r.step = Step::RENAME;
+        r.reason = ACROSS_FILE_SYSTEMS;
+        return r;
+    }
     if (request.dry_run) {
         foresee_restore(place, *chosen, original, request, r);
         return r;

@@ -1,6 +1,8 @@
 // The file system on POSIX: paths, a directory opened once for a run and the operations on
 // its entries, relative to its descriptor, and the copy in the making. The calls only Linux has
 // come from linux_calls.h, which answers that it cannot where the build has none of them.
+#include "platform/filesys-posix.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -316,6 +318,9 @@ class PosixDirectory : public Directory {
         traits_.copies_together = copies_together();
         foresight_ = posix_foresight(fd_);
     }
+    /// The descriptor of a directory of the run, which is this platform's.
+    static int fd_of(Directory& other) { return static_cast<PosixDirectory&>(other).fd_; }
+
     ~PosixDirectory() override {
         if (list_) closedir(list_);
         close(fd_);
@@ -481,9 +486,6 @@ class PosixDirectory : public Directory {
     FsResult flush_directory() override { return result_of(fsync(fd_)); }
 
    private:
-    /// The descriptor of another directory of the run, which is this platform's too.
-    static int fd_of(Directory& other) { return static_cast<PosixDirectory&>(other).fd_; }
-
     /// What a copy needs to know of the directory, looked at once.
     CopyPlace place() {
         if (gives_group_ < 0) {
@@ -635,9 +637,22 @@ class PosixFileSystem : public FileSystem {
         opened.reset(new PosixDirectory(fd, pattern, locale_utf8()));
         return FsResult();
     }
+
+    FsResult open_backups(Directory& files, const char* to, bool make,
+                          BackupsDirectory& out) override {
+        return posix_open_backups(files, to, make, out);
+    }
 };
 
 }  // namespace
+
+int posix_directory_fd(Directory& dir) {
+    return PosixDirectory::fd_of(dir);
+}
+
+std::unique_ptr<Directory> posix_directory(int fd) {
+    return std::unique_ptr<Directory>(new PosixDirectory(fd, "*", locale_utf8()));
+}
 
 FileSystem& file_system_native() {
     static PosixFileSystem fs;

@@ -542,6 +542,9 @@ class Win32Directory : public Directory {
                                    : 255;
     }
     ~Win32Directory() override { CloseHandle(held_); }
+    /// The directory's handle, and the long path that reaches its entries, with a separator.
+    HANDLE held() const { return held_; }
+    const std::wstring& prefix() const { return prefix_; }
 
     bool next(FindEntry& e, FsResult&) override {
         if (!listed_) {
@@ -828,6 +831,142 @@ FsResult given_back(std::string& out, Call call) {
     return failed(ERROR_BUFFER_OVERFLOW);
 }
 
+/// A directory held open, as a run's directory is, so that it stays where it is while held;
+/// with follow false, a link of the file system (a reparse point) is refused.
+HANDLE hold_directory(const std::wstring& path, bool follow) {
+    HANDLE h = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return h;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool directory = GetFileInformationByHandle(h, &info) &&
+                           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                           (follow || !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT));
+    if (directory) return h;
+    CloseHandle(h);
+    SetLastError(ERROR_DIRECTORY);
+    return INVALID_HANDLE_VALUE;
+}
+
+/// A refusal that names the directory it is about.
+FsResult refused_at(const std::wstring& shown, DWORD error, const char* why = nullptr) {
+    FsResult r = failed(error);
+    r.words = utf8_of(shown) + ": " + (why ? std::string(why) : r.words);
+    return r;
+}
+
+/// The components of the long path of a directory below which an absolute /TO mirrors it:
+/// "\\?\C:\work" gives C and work, "\\?\UNC\server\share\x" server, share and x.
+std::vector<std::wstring> mirrored_components(const std::wstring& full) {
+    std::wstring rest = full.compare(0, 8, LR"(\\?\UNC\)") == 0 ? full.substr(8)
+                        : full.compare(0, 4, LR"(\\?\)") == 0   ? full.substr(4)
+                                                                : full;
+    if (rest.size() >= 2 && rest[1] == L':') rest.erase(1, 1);  // the drive's letter alone
+    std::vector<std::wstring> parts;
+    std::wstring part;
+    for (size_t i = 0; i <= rest.size(); ++i) {
+        if (i == rest.size() || rest[i] == L'\\') {
+            if (!part.empty()) parts.push_back(part);
+            part.clear();
+        } else {
+            part += rest[i];
+        }
+    }
+    return parts;
+}
+
+/// FileSystem::open_backups on Windows: each directory on the way held open while the walk
+/// goes on, so that none is renamed or replaced meanwhile; a directory made takes the access
+/// list its parent passes on.
+FsResult win32_open_backups(Win32Directory& files, const char* to_typed, bool make,
+                            BackupsDirectory& out) {
+    std::wstring to = widen(to_typed, std::strlen(to_typed), CP_ACP);
+    for (wchar_t& c : to) {
+        if (c == L'/') c = L'\\';
+    }
+    while (to.size() > 1 && to.back() == L'\\' && !(to.size() == 3 && to[1] == L':')) to.pop_back();
+    const bool absolute = to.size() >= 2 && (to[1] == L':' || (to[0] == L'\\' && to[1] == L'\\'));
+    std::vector<HANDLE> held;
+    struct Release {
+        std::vector<HANDLE>& handles;
+        ~Release() {
+            for (HANDLE h : handles) CloseHandle(h);
+        }
+    } release{held};
+    std::wstring path, shown;
+    std::vector<std::wstring> parts;
+    if (absolute) {
+        std::wstring full(32768, L'\0');
+        const DWORD n = GetFullPathNameW(to.c_str(), 32768, &full[0], nullptr);
+        if (n == 0 || n >= 32768) return refused_at(to, GetLastError());
+        path = long_path(full.substr(0, n));
+        HANDLE root = hold_directory(path, true);
+        if (root == INVALID_HANDLE_VALUE) return refused_at(to, GetLastError());
+        held.push_back(root);
+        const std::wstring canonical = final_path(files.held());
+        if (canonical.empty()) return refused_at(L"the files' directory", GetLastError());
+        parts = mirrored_components(canonical);
+        shown = to;
+    } else {
+        path = files.prefix();
+        for (size_t i = 0, from = 0; i <= to.size(); ++i) {
+            if (i < to.size() && to[i] != L'\\') continue;
+            const std::wstring part = to.substr(from, i - from);
+            if (!part.empty() && part != L".") parts.push_back(part);
+            from = i + 1;
+        }
+    }
+    bool pending = false;
+    for (const std::wstring& part : parts) {
+        if (!path.empty() && path.back() != L'\\') path += L'\\';
+        path += part;
+        shown += (shown.empty() || shown.back() == L'\\' ? L"" : L"\\") + part;
+        if (pending) {
+            out.made.push_back(utf8_of(shown));
+            continue;
+        }
+        DWORD attributes = GetFileAttributesW(path.c_str());
+        bool made_now = false;
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD e = GetLastError();
+            if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) return refused_at(shown, e);
+            if (!make) {
+                pending = true;
+                out.made.push_back(utf8_of(shown));
+                continue;
+            }
+            made_now = CreateDirectoryW(path.c_str(), nullptr) != 0;
+            if (!made_now && GetLastError() != ERROR_ALREADY_EXISTS)
+                return refused_at(shown, GetLastError());
+            if (made_now) out.made.push_back(utf8_of(shown));
+        }
+        // What the user typed may be a link; what the program makes or mirrors never is.
+        HANDLE h = hold_directory(path, !absolute && !made_now);
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD e = GetLastError();
+            return e == ERROR_DIRECTORY ? refused_at(shown, e, "a link or no directory")
+                                        : refused_at(shown, e);
+        }
+        held.push_back(h);
+    }
+    out.shown = shown.empty() ? std::string() : utf8_of(shown) + "\\";
+    if (pending) return FsResult();
+    HANDLE h = hold_directory(path.empty() ? files.prefix() : path, true);
+    if (h == INVALID_HANDLE_VALUE) return refused_at(to, GetLastError());
+    std::wstring prefix = directory_prefix(h, path);
+    if (prefix.empty()) {
+        CloseHandle(h);
+        return refused_at(to, ERROR_PATH_NOT_FOUND);
+    }
+    uint64_t v1 = 0, i1 = 0, v2 = 0, i2 = 0;
+    const bool known = identity_of(h, v1, i1) && identity_of(files.held(), v2, i2);
+    out.same = known && v1 == v2 && i1 == i2;
+    out.across = known && v1 != v2;
+    out.dir.reset(new Win32Directory(h, prefix, prefix, "*"));
+    return FsResult();
+}
+
 class Win32FileSystem : public FileSystem {
    public:
     /// The calls answer the size they need when the buffer is short: asked again with it,
@@ -889,6 +1028,11 @@ class Win32FileSystem : public FileSystem {
         }
         opened.reset(new Win32Directory(held, typed, std::move(prefix), pattern));
         return FsResult();
+    }
+
+    FsResult open_backups(Directory& files, const char* to, bool make,
+                          BackupsDirectory& out) override {
+        return win32_open_backups(static_cast<Win32Directory&>(files), to, make, out);
     }
 
     bool argument_exact(const char* arg) override {

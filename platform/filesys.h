@@ -278,6 +278,15 @@ class Directory {
     std::unique_ptr<Foresight> foresight_;
 };
 
+/// The directory of a run's backups, where the user asked for one of its own (/TO).
+struct BackupsDirectory {
+    std::unique_ptr<Directory> dir;  // opened; null while it is yet to be made (a dry run)
+    std::vector<std::string> made;   // the directories made, or with a dry run to be made
+    std::string shown;    // where the user finds it, with a separator: ".bak/", or a full path
+    bool same = false;    // it is the files' directory itself
+    bool across = false;  // it is on another file system than the files' directory
+};
+
 /// The file system's side that is not a directory of a run: paths and opening directories.
 class FileSystem {
    public:
@@ -296,4 +305,12 @@ class FileSystem {
     /// entries whose names match the wildcard pattern (* and ?); an empty pattern opens none.
     virtual FsResult open_directory(const char* dir, const char* pattern,
                                     std::unique_ptr<Directory>& opened) = 0;
+    /// Opens the directory of the backups of the files' directory files, to as the user typed
+    /// it: a relative one from files, an absolute one with files' canonical path below it,
+    /// each component of that path a directory. With make, what is missing is made, each
+    /// with no more access than the directory it stands for; every component below an
+    /// absolute to, and every one made, is entered without following a link, and one below
+    /// an absolute to that another user (not root) owns is refused.
+    virtual FsResult open_backups(Directory& files, const char* to, bool make,
+                                  BackupsDirectory& out) = 0;
 };

@@ -277,6 +277,8 @@ class FakeDirectory : public Directory {
         return fs_.fault(Call::FLUSH_DIRECTORY) ? refused() : FsResult();
     }
 
+    const std::string& prefix() const { return prefix_; }
+
    private:
     static FakeDirectory& other(Directory& d) { return static_cast<FakeDirectory&>(d); }
     bool taken(const std::string& path) {
@@ -424,6 +426,39 @@ FsResult FakePlatform::open_directory(const char* dir_typed, const char* pattern
     if (listing_reversed) std::reverse(found.begin(), found.end());
     opened.reset(new FakeDirectory(*this, dir, found, pattern));
     return FsResult();
+}
+
+FsResult FakePlatform::open_backups(Directory& files, const char* to, bool make,
+                                    BackupsDirectory& out) {
+    std::string base = static_cast<FakeDirectory&>(files).prefix();
+    base.pop_back();
+    std::string typed = slashes(to);
+    while (typed.size() > 1 && typed.back() == '/') typed.pop_back();
+    const bool absolute = typed[0] == '/';
+    std::string path = absolute ? (typed == "/" ? "" : typed) : base;
+    if (absolute && !path.empty() && (!has(path) || !entries[path])) return refused();
+    const std::string below = absolute ? base : "/" + typed;
+    std::string shown = absolute ? path : std::string();
+    bool pending = false;
+    for (size_t from = 1; from <= below.size();) {
+        size_t end = below.find('/', from);
+        if (end == std::string::npos) end = below.size();
+        const std::string part = below.substr(from, end - from);
+        from = end + 1;
+        if (part.empty() || part == ".") continue;
+        path += "/" + part;
+        shown += (shown.empty() ? "" : "/") + part;
+        if (!has(path)) {
+            out.made.push_back(shown);
+            if (!make) pending = true;
+            if (make) add_dir(path);
+        }
+        if (!pending && !entries[path]) return refused();
+    }
+    out.shown = shown.empty() ? std::string() : shown + "/";
+    if (pending) return FsResult();
+    out.same = path == base;
+    return open_directory(path.empty() ? "/" : path.c_str(), "*", out.dir);
 }
 
 void FakePlatform::write_out(const char* text, size_t len) {

@@ -115,6 +115,8 @@ class FakePlatform : public Platform {
     FsResult current_directory(std::string& out) override;
     FsResult open_directory(const char* dir, const char* pattern,
                             std::unique_ptr<Directory>& opened) override;
+    FsResult open_backups(Directory& files, const char* to, bool make,
+                          BackupsDirectory& out) override;
     int utc_offset(int64_t) override { return offset; }
     void hold_signals() override { ++held; }
     void release_signals() override { --held; }
