@@ -126,7 +126,7 @@ FsResult walk_relative(int files, const std::string& to, mode_t like, Walk& walk
     std::string shown;
     for (const std::string& part : components(to)) {
         shown += (shown.empty() ? "" : "/") + part;
-        const FsResult r = walk.enter(part, shown, true, like, false);
+        FsResult r = walk.enter(part, shown, true, like, false);
         if (!r.ok()) return r;
     }
     walk.out->shown = shown.empty() ? std::string() : shown + "/";
@@ -147,7 +147,7 @@ FsResult walk_absolute(int files, const std::string& to, Walk& walk) {
         shown += "/" + part;
         struct stat source;
         if (lstat(mirrored.c_str(), &source) != 0) return refused(mirrored, errno);
-        const FsResult r = walk.enter(part, shown, false, source.st_mode, true);
+        FsResult r = walk.enter(part, shown, false, source.st_mode, true);
         if (!r.ok()) return r;
     }
     walk.out->shown = shown + "/";
@@ -168,8 +168,8 @@ FsResult posix_open_backups(Directory& files, const char* to_typed, bool make,
     Walk walk;
     walk.make = make;
     walk.out = &out;
-    const FsResult r = to[0] == '/' ? walk_absolute(files_fd, to, walk)
-                                    : walk_relative(files_fd, to, here.st_mode, walk);
+    FsResult r = to[0] == '/' ? walk_absolute(files_fd, to, walk)
+                              : walk_relative(files_fd, to, here.st_mode, walk);
     if (!r.ok() || walk.pending) return r;
     struct stat there;
     if (fstat(walk.fd, &there) != 0) return refused(to, errno);

@@ -876,27 +876,31 @@ std::vector<std::wstring> mirrored_components(const std::wstring& full) {
     return parts;
 }
 
-/// FileSystem::open_backups on Windows: each directory on the way held open while the walk
-/// goes on, so that none is renamed or replaced meanwhile; a directory made takes the access
-/// list its parent passes on.
-FsResult win32_open_backups(Win32Directory& files, const char* to_typed, bool make,
-                            BackupsDirectory& out) {
-    std::wstring to = widen(to_typed, std::strlen(to_typed), CP_ACP);
-    for (wchar_t& c : to) {
-        if (c == L'/') c = L'\\';
-    }
-    while (to.size() > 1 && to.back() == L'\\' && !(to.size() == 3 && to[1] == L':')) to.pop_back();
-    const bool absolute = to.size() >= 2 && (to[1] == L':' || (to[0] == L'\\' && to[1] == L'\\'));
-    std::vector<HANDLE> held;
-    struct Release {
-        std::vector<HANDLE>& handles;
-        ~Release() {
-            for (HANDLE h : handles) CloseHandle(h);
-        }
-    } release{held};
+/// The walk of win32_open_backups: the path reached so far, as the system and as the user
+/// name it, and the directories held on the way.
+struct Win32Walk {
     std::wstring path, shown;
-    std::vector<std::wstring> parts;
-    if (absolute) {
+    std::vector<std::wstring> parts;  // the components still to enter
+    bool absolute = false, make = false, pending = false;
+    std::vector<HANDLE> held;
+    BackupsDirectory* out = nullptr;
+    ~Win32Walk() {
+        for (HANDLE h : held) CloseHandle(h);
+    }
+
+    /// Where the walk starts: an absolute to, which must exist, and the files' canonical
+    /// path's components; else the files' directory and to's own.
+    FsResult start(const Win32Directory& files, const std::wstring& to) {
+        if (!absolute) {
+            path = files.prefix();
+            for (size_t i = 0, from = 0; i <= to.size(); ++i) {
+                if (i < to.size() && to[i] != L'\\') continue;
+                const std::wstring part = to.substr(from, i - from);
+                if (!part.empty() && part != L".") parts.push_back(part);
+                from = i + 1;
+            }
+            return FsResult();
+        }
         std::wstring full(32768, L'\0');
         const DWORD n = GetFullPathNameW(to.c_str(), 32768, &full[0], nullptr);
         if (n == 0 || n >= 32768) return refused_at(to, GetLastError());
@@ -908,40 +912,33 @@ FsResult win32_open_backups(Win32Directory& files, const char* to_typed, bool ma
         if (canonical.empty()) return refused_at(L"the files' directory", GetLastError());
         parts = mirrored_components(canonical);
         shown = to;
-    } else {
-        path = files.prefix();
-        for (size_t i = 0, from = 0; i <= to.size(); ++i) {
-            if (i < to.size() && to[i] != L'\\') continue;
-            const std::wstring part = to.substr(from, i - from);
-            if (!part.empty() && part != L".") parts.push_back(part);
-            from = i + 1;
-        }
+        return FsResult();
     }
-    bool pending = false;
-    for (const std::wstring& part : parts) {
+
+    /// Enters the component part, making it where it is missing; what the user typed may be
+    /// a link, what the program makes or mirrors never is.
+    FsResult enter(const std::wstring& part) {
         if (!path.empty() && path.back() != L'\\') path += L'\\';
         path += part;
         shown += (shown.empty() || shown.back() == L'\\' ? L"" : L"\\") + part;
         if (pending) {
-            out.made.push_back(utf8_of(shown));
-            continue;
+            out->made.push_back(utf8_of(shown));
+            return FsResult();
         }
-        DWORD attributes = GetFileAttributesW(path.c_str());
         bool made_now = false;
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
             const DWORD e = GetLastError();
             if (e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) return refused_at(shown, e);
             if (!make) {
                 pending = true;
-                out.made.push_back(utf8_of(shown));
-                continue;
+                out->made.push_back(utf8_of(shown));
+                return FsResult();
             }
             made_now = CreateDirectoryW(path.c_str(), nullptr) != 0;
             if (!made_now && GetLastError() != ERROR_ALREADY_EXISTS)
                 return refused_at(shown, GetLastError());
-            if (made_now) out.made.push_back(utf8_of(shown));
+            if (made_now) out->made.push_back(utf8_of(shown));
         }
-        // What the user typed may be a link; what the program makes or mirrors never is.
         HANDLE h = hold_directory(path, !absolute && !made_now);
         if (h == INVALID_HANDLE_VALUE) {
             const DWORD e = GetLastError();
@@ -949,12 +946,32 @@ FsResult win32_open_backups(Win32Directory& files, const char* to_typed, bool ma
                                         : refused_at(shown, e);
         }
         held.push_back(h);
+        return FsResult();
     }
-    out.shown = shown.empty() ? std::string() : utf8_of(shown) + "\\";
-    if (pending) return FsResult();
-    HANDLE h = hold_directory(path.empty() ? files.prefix() : path, true);
+};
+
+/// FileSystem::open_backups on Windows: each directory on the way held open while the walk
+/// goes on, so that none is renamed or replaced meanwhile; a directory made takes the access
+/// list its parent passes on.
+FsResult win32_open_backups(Win32Directory& files, const char* to_typed, bool make,
+                            BackupsDirectory& out) {
+    std::wstring to = widen(to_typed, std::strlen(to_typed), CP_ACP);
+    for (wchar_t& c : to) {
+        if (c == L'/') c = L'\\';
+    }
+    while (to.size() > 1 && to.back() == L'\\' && !(to.size() == 3 && to[1] == L':')) to.pop_back();
+    Win32Walk walk;
+    walk.absolute = to.size() >= 2 && (to[1] == L':' || (to[0] == L'\\' && to[1] == L'\\'));
+    walk.make = make;
+    walk.out = &out;
+    FsResult r = walk.start(files, to);
+    for (size_t i = 0; r.ok() && i < walk.parts.size(); ++i) r = walk.enter(walk.parts[i]);
+    if (!r.ok()) return r;
+    out.shown = walk.shown.empty() ? std::string() : utf8_of(walk.shown) + "\\";
+    if (walk.pending) return FsResult();
+    HANDLE h = hold_directory(walk.path, true);
     if (h == INVALID_HANDLE_VALUE) return refused_at(to, GetLastError());
-    std::wstring prefix = directory_prefix(h, path);
+    std::wstring prefix = directory_prefix(h, walk.path);
     if (prefix.empty()) {
         CloseHandle(h);
         return refused_at(to, ERROR_PATH_NOT_FOUND);

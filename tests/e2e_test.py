@@ -539,6 +539,83 @@ class Matching(Case):
         self.assertEqual([b"a:b1.000.bak", b"a:c"], self.names())
 
 
+class BackupsElsewhere(Case):
+    """/TO:DIR: the backups in a directory of their own, for every mode."""
+
+    def read(self, name):
+        with open(os.path.join(self.dir, name), "rb") as f:
+            return f.read()
+
+    def test_a_relative_directory_in_every_mode(self):
+        sep = b"\\" if windows() else b"/"
+        self.make("docs/a.doc", "docs/b.doc", "docs/c.doc.000.bak", content=b"v1")
+        before = self.names("docs")
+        r = self.run_ok("docs/*", "/TO:.bak", "/L")
+        self.assertIn(b"  .bak: would be made", r.out)
+        self.assertIn(b"  a.doc -> .bak" + sep + b"a.doc.000.bak", r.out)
+        self.assertEqual(before, self.names("docs"))  # nothing made
+        r = self.run_ok("docs/*", "-to:.bak", "/DEBUG")
+        self.assertIn(b"  .bak: made", r.out)
+        # A name of the backups' shape beside the files is a file like any other.
+        self.assertIn(b"  c.doc.000.bak -> .bak" + sep + b"c.doc.000.bak.000.bak", r.out)
+        self.assertEqual([b".bak"], self.names("docs"))
+        self.make("docs/a.doc", content=b"v2")
+        self.run_ok("docs/*", "/TO:.bak", "/Q")  # the backups are never met again
+        self.assertEqual([b"a.doc.000.bak", b"a.doc.001.bak", b"b.doc.000.bak",
+                          b"c.doc.000.bak.000.bak"], self.names("docs/.bak"))
+        self.make("docs/a.doc", content=b"v3")
+        self.run_ok("docs/a.doc", "/TO:.bak", "/COPY", "/KEEP:2", "/Q")
+        self.assertEqual([b"a.doc.001.bak", b"a.doc.002.bak"],
+                         [n for n in self.names("docs/.bak") if n.startswith(b"a.")])
+        listed = self.run_ok("docs/a.doc", "/TO:.bak", "/LIST").out
+        self.assertRegex(listed, rb"    \.bak.a\.doc\.002\.bak .*newest")
+        r = self.run_ok("docs/a.doc", "/TO:.bak", "/RESTORE:001", "/JSON")
+        self.assertIn(b'"backup":".bak' + (b"\\\\" if windows() else b"/") + b'a.doc.001.bak"', r.out)
+        self.assertEqual(b"v2", self.read("docs/a.doc"))
+        self.assertEqual(b"v3", self.read("docs/.bak/a.doc.000.bak"))  # the lowest free
+        self.assertEqual(2, tavrix(["docs/a.doc", "/TO:"], self.dir).status)
+
+    @posix_only("modes, owners and links of POSIX directories, and a tmpfs, as root")
+    def test_an_absolute_directory_mirrors_the_path_and_enters_no_link(self):
+        root = os.path.join(self.dir, "backups")
+        os.mkdir(root)
+        self.make("work/r.doc")
+        os.chmod(os.path.join(self.dir, "work"), 0o1777)
+        r = self.run_ok("work/r.doc", "/TO:" + root, "/DEBUG")
+        mirror = root + self.dir + "/work"
+        self.assertIn(b"  r.doc -> " + os.fsencode(mirror) + b"/r.doc.000.bak", r.out)
+        self.assertEqual(0o755, os.stat(mirror).st_mode & 0o7777)  # never 1777 nor 0777
+        self.assertEqual([b"r.doc.000.bak"], self.names(mirror))
+        # A link planted below DIR, and a directory another user owns there, are refused.
+        self.make("other/o.doc", "owned/w.doc")
+        os.symlink("/etc", root + self.dir + "/other")
+        os.mkdir(root + self.dir + "/owned")
+        os.chown(root + self.dir + "/owned", 65534, 65534)
+        for name, why in ((b"other", b"a link or no directory"), (b"owned", b"owned by another user")):
+            r = tavrix([name.decode() + "/*", "/TO:" + root], self.dir)
+            self.assertEqual(4, r.status)
+            self.assertIn(b": the backup directory could not be opened: ", r.err)
+            self.assertIn(os.fsencode(root + self.dir) + b"/" + name + b": " + why, r.err)
+        self.assertTrue(os.path.exists(os.path.join(self.dir, "other/o.doc")))
+        self.assertFalse(os.path.exists("/etc/o.doc.000.bak"))
+        # Another file system: a rename is refused, the file stays; a copy goes there.
+        far = os.path.join(self.dir, "far")
+        os.mkdir(far)
+        if os.geteuid() != 0 or subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", far]).returncode:
+            self.skipTest("needs root to mount a tmpfs")
+        try:
+            self.make("work/f.doc")
+            self.run_failing(1, "work/f.doc", "/TO:" + far)
+            self.assertTrue(os.path.exists(os.path.join(self.dir, "work/f.doc")))
+            r = self.run_ok("work/f.doc", "/TO:" + far, "/COPY", "/DEBUG")
+            self.assertIn(b"/f.doc.000.bak", r.out)
+            r = tavrix(["work/f.doc", "/TO:" + far, "/RESTORE"], self.dir)
+            self.assertEqual(4, r.status)
+            self.assertIn(b"the backup directory is on another file system (use /COPY)", r.err)
+        finally:
+            subprocess.run(["umount", far])
+
+
 class Directories(Case):
     def test_relative_directory_with_either_separator(self):
         self.make("sub/x.txt", "sub/y.doc", "x.txt")
