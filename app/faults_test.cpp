@@ -27,11 +27,18 @@ const std::vector<Call> OPERATIONS = every_call();
 struct Mode {
     const char* name;
     bool copy, no_noreplace, unnamed_files;
+    const char* to;  // /TO, or null
 };
-const Mode MODES[] = {{"rename", false, false, true},
-                      {"two-step rename", false, true, true},
-                      {"copy", true, false, true},
-                      {"copy under a private name", true, true, false}};
+const std::vector<Mode> MODES = {{"rename", false, false, true, nullptr},
+                                 {"two-step rename", false, true, true, nullptr},
+                                 {"copy", true, false, true, nullptr},
+                                 {"copy under a private name", true, true, false, nullptr}};
+/// The same with the backups in a directory of their own, made by the run.
+const std::vector<Mode> ELSEWHERE = {
+    {"rename to .bak", false, false, true, ".bak"},
+    {"two-step rename to .bak", false, true, true, ".bak"},
+    {"copy to .bak", true, false, true, ".bak"},
+    {"copy to .bak under a private name", true, true, false, ".bak"}};
 
 void populate(FakePlatform& fs) {
     fs.add_dir("/work");
@@ -108,7 +115,11 @@ void expect_nothing_lost(const FakePlatform& before, const FakePlatform& fs, int
             if (is_private(n)) continue;
             ++public_names;
             if (n == e.first) continue;
-            EXPECT_TRUE(is_backup_of(n, e.first, format))
+            const std::string beside = mode.to && n.compare(0, 11, "/work/.bak/") == 0
+                                           ? "/work/" + n.substr(11)
+                                       : mode.to ? std::string()
+                                                 : n;
+            EXPECT_TRUE(is_backup_of(beside, e.first, format))
                 << what << ": " << e.first << " also under " << n;
             backed_up = true;
             ++backups;
@@ -142,6 +153,7 @@ RunOptions options_for(const Mode& mode, int format) {
     o.format = format;
     o.copy = mode.copy;
     o.debug = true;  // names what is left under a private name
+    o.to = mode.to;
     return o;
 }
 
@@ -152,9 +164,9 @@ const std::vector<Call> ACTING = {Call::RENAME_NO_REPLACE, Call::RENAME, Call::L
 
 /// Runs every mode with each of ops failing at each of its first 30 calls, once and for good
 /// (with lie, after doing what it was asked); returns the count of runs.
-int sweep(const std::vector<Call>& ops, bool lie) {
+int sweep(const std::vector<Call>& ops, bool lie, const std::vector<Mode>& modes = MODES) {
     int runs = 0;
-    for (const Mode& mode : MODES) {
+    for (const Mode& mode : modes) {
         for (const Call op : ops) {
             for (bool for_good : {false, true}) {
                 for (int n = 1; n <= 30; ++n) {
@@ -182,6 +194,12 @@ int sweep(const std::vector<Call>& ops, bool lie) {
 
 TEST(Faults, EachCallFailingOnceOrForGoodLosesNothing) {
     EXPECT_EQ(static_cast<int>(4 * OPERATIONS.size() * 2 * 30), sweep(OPERATIONS, false));
+}
+
+TEST(Faults, WithTheBackupsElsewhereEachCallFailingLosesNothing) {
+    EXPECT_EQ(static_cast<int>(4 * OPERATIONS.size() * 2 * 30),
+              sweep(OPERATIONS, false, ELSEWHERE));
+    EXPECT_EQ(4 * 5 * 2 * 30, sweep(ACTING, true, ELSEWHERE));
 }
 
 TEST(Faults, EachChangeDoneThenFailedLosesNothing) {
@@ -238,7 +256,8 @@ const char* line_of(const std::string& out, const std::string& name, std::string
 /// what the line says; the status says whether standard error told a failure; no private name
 /// left untold.
 void expect_told_truly(const std::map<std::string, std::string>& before, const FakePlatform& fs,
-                       bool keep, int status, const std::string& label) {
+                       bool keep, int status, const std::string& label,
+                       const std::string& at = std::string()) {
     std::set<std::string> held;
     for (const auto& e : fs.content) {
         held.insert(e.second);
@@ -249,8 +268,8 @@ void expect_told_truly(const std::map<std::string, std::string>& before, const F
     }
     for (const auto& e : before) {
         // /KEEP:2 may remove what is beyond the newest of r.doc's backups, and nothing else.
-        const bool removable =
-            keep && (e.first == "/work/r.doc.000.bak" || e.first == "/work/r.doc.002.bak");
+        const bool removable = keep && (e.first == "/work/" + at + "r.doc.000.bak" ||
+                                        e.first == "/work/" + at + "r.doc.002.bak");
         if (!removable) {
             EXPECT_TRUE(held.count(e.second)) << label << ": lost " << e.first;
         }
@@ -284,20 +303,25 @@ TEST(Faults, EachCallFailingInARestoreOrKeepLosesNothing) {
     // backups, each call failing, or acting and then answering an error, "taken" or "no such
     // file", with a second fault after it; the listing's identities made up in half of the
     // runs, as a FUSE file system without use_ino gives them; for /KEEP, the backups listed
-    // before their files in a third, so that a name freed is taken again by the run.
+    // before their files in a third, so that a name freed is taken again by the run; and
+    // all of it again with the backups in a directory of their own (/TO:.bak).
     const std::vector<Call>& ops = OPERATIONS;
     int runs = 0;
-    for (int what = 0; what < 4; ++what) {  // restore, in two steps, by copying; keep
+    for (int where = 0; where < 8; ++where) {
+        const int what = where % 4;  // restore, in two steps, by copying; keep
+        const std::string at = where < 4 ? "" : ".bak/";
         for (size_t op = 0; op < ops.size(); ++op) {
             for (int n = 1; n <= 6; ++n) {
                 for (int lie = 0; lie < 4; ++lie) {  // none; an error, "taken", "no such file"
                     FakePlatform fs;
                     fs.add_dir("/work");
-                    for (const char* name :
-                         {"r.doc", "r.doc.000.bak", "r.doc.001.bak", "r.doc.002.bak",
-                          "g.doc.000.bak", "t.doc", "t.doc.000.bak"})
+                    if (!at.empty()) fs.add_dir("/work/.bak");
+                    for (const char* name : {"r.doc", "t.doc"})
                         fs.add_file(std::string("/work/") + name);
-                    fs.changed["/work/r.doc.001.bak"] = 5;  // the newest
+                    for (const char* name : {"r.doc.000.bak", "r.doc.001.bak", "r.doc.002.bak",
+                                             "g.doc.000.bak", "t.doc.000.bak"})
+                        fs.add_file("/work/" + at + name);
+                    fs.changed["/work/" + at + "r.doc.001.bak"] = 5;  // the newest
                     const std::map<std::string, std::string> before = fs.content;
                     fs.no_noreplace = what == 1;
                     fs.fail_at[ops[op]] = n;
@@ -312,16 +336,18 @@ TEST(Faults, EachCallFailingInARestoreOrKeepLosesNothing) {
                     o.restore = what < 3;
                     o.copy = what == 2;
                     o.keep = what == 3 ? 2 : 0;
+                    o.to = at.empty() ? nullptr : ".bak";
                     const int status = run_backup(o);
                     expect_told_truly(before, fs, what == 3, status,
-                                      std::to_string(what) + " " + call_name(ops[op]) + " #" +
-                                          std::to_string(n) + " lie " + std::to_string(lie));
+                                      at + std::to_string(what) + " " + call_name(ops[op]) + " #" +
+                                          std::to_string(n) + " lie " + std::to_string(lie),
+                                      at);
                     ++runs;
                 }
             }
         }
     }
-    EXPECT_EQ(static_cast<int>(4 * ops.size() * 6 * 4), runs);
+    EXPECT_EQ(static_cast<int>(8 * ops.size() * 6 * 4), runs);
     // Two steps of one /COPY restore refused: the exchange, then the removal of the copy
     // under its private name; or the name of a gone file taken meanwhile, then the removal
     // of the copy's private name. Every name left is named.

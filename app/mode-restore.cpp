@@ -33,7 +33,7 @@ bool restore_one(RunPlan& plan, const Original& o, const RunOptions& options,
     }
     if (r.outcome == Outcome::DONE) ++count.done;
     r.from = plan.shown(r.from);
-    r.current = plan.shown(r.current);
+    if (!r.current_beside) r.current = plan.shown(r.current);
     const bool failure = r.outcome == Outcome::REFUSED ||
                          (r.outcome == Outcome::NO_BACKUP && (named || options.restore_at >= 0));
     // Each file restored is told, which backup came back and where the current file went.

@@ -57,7 +57,9 @@ void open_backups(RunPlan& plan, const RunOptions& options) {
     if (to.same) return;
     plan.elsewhere = true;
     plan.to = std::move(to);
-    if (plan.to.dir) plan.backup_listing = list_entries(*plan.to.dir);
+    if (!plan.to.dir) return;
+    plan.to.dir->show_as(plan.to.shown);
+    plan.backup_listing = list_entries(*plan.to.dir);
 }
 
 }  // namespace

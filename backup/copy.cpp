@@ -175,7 +175,8 @@ FsResult name_private_copy(Directory& dir, const std::string& hidden, const char
         if (r.ok()) {
             const FsResult removed = remove_private_name(dir, hidden.c_str());
             if (!removed.ok())
-                note = "its private name " + hidden + " could not be removed: " + removed.words;
+                note = "its private name " + dir.shown() + hidden +
+                       " could not be removed: " + removed.words;
         }
     } else if (r.status == FsStatus::FAILED &&
                renamed_all_the_same(dir, hidden.c_str(), dir, backup, 0)) {
@@ -225,5 +226,6 @@ std::optional<Leftover> discard_copy(Directory& dir, Signals& signals, PreparedC
     if (hidden.empty()) return std::nullopt;
     const FsResult removed = remove_private_name(dir, hidden.c_str());
     if (removed.ok()) return std::nullopt;
-    return Leftover{hidden, "its copy is left as " + hidden + " (" + removed.words + ")"};
+    return Leftover{hidden,
+                    "its copy is left as " + dir.shown() + hidden + " (" + removed.words + ")"};
 }

@@ -52,6 +52,7 @@ void move_current(BackupPlace& place, Directory& at, const std::string& moved,
         add_note(r, b.note);
     } else {  // nothing lost: it keeps the name it came out under
         r.current = moved;
+        r.current_beside = &at == &place.dir;
         add_note(r, "the current file stays as " + moved +
                         (b.reason.empty() ? "" : " (" + b.reason + ")"));
     }

@@ -14,6 +14,7 @@ struct RestoreResult {
     Outcome outcome = Outcome::REFUSED;  // DONE, NO_BACKUP, REFUSED or CANCELLED
     std::string from;                    // the backup restored
     std::string current;                 // the name the current file took, when there was one
+    bool current_beside = false;         // current is in the files' directory, not the backups' own
     std::string reason;      // when refused: the step that failed and the system's words
     Step step = Step::NONE;  // the step that failed, when one did
     std::string note;        // what went otherwise than asked

@@ -268,6 +268,11 @@ class Directory {
     /// Puts the directory's entries, the new names, on the disk.
     virtual FsResult flush_directory() { return FsResult(); }
 
+    /// Where the user finds the directory's entries, before their names, as the run tells them:
+    /// empty for the files' directory, ".bak/" or a full path for the backups' own (/TO).
+    const std::string& shown() const { return shown_; }
+    void show_as(std::string shown) { shown_ = std::move(shown); }
+
     /// What foresees the directory's refusals; null where nothing does.
     Foresight* foresight() const { return foresight_.get(); }
 
@@ -276,6 +281,7 @@ class Directory {
     const std::string pattern_;  // of the names the listing matches
     DirectoryTraits traits_;     // filled by the platform when it opens the directory
     std::unique_ptr<Foresight> foresight_;
+    std::string shown_;
 };
 
 /// The directory of a run's backups, where the user asked for one of its own (/TO).
