@@ -834,7 +834,7 @@ FsResult given_back(std::string& out, Call call) {
 /// A directory held open, as a run's directory is, so that it stays where it is while held;
 /// with follow false, a link of the file system (a reparse point) is refused.
 HANDLE hold_directory(const std::wstring& path, bool follow) {
-    HANDLE h = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+    HANDLE h = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
                            nullptr);
@@ -847,6 +847,28 @@ HANDLE hold_directory(const std::wstring& path, bool follow) {
     CloseHandle(h);
     SetLastError(ERROR_DIRECTORY);
     return INVALID_HANDLE_VALUE;
+}
+
+/// Whether the directory held as h is owned by another user than the process's own, the
+/// Administrators or the system; false where the owner cannot be read.
+bool foreign_owner(HANDLE h) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                        nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool foreign = owner && !IsWellKnownSid(owner, WinBuiltinAdministratorsSid) &&
+                   !IsWellKnownSid(owner, WinLocalSystemSid);
+    HANDLE token = nullptr;
+    if (foreign && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        char user[256];
+        DWORD length = 0;
+        if (GetTokenInformation(token, TokenUser, user, sizeof user, &length))
+            foreign = !EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+        CloseHandle(token);
+    }
+    LocalFree(descriptor);
+    return foreign;
 }
 
 /// A refusal that names the directory it is about.
@@ -946,6 +968,9 @@ struct Win32Walk {
                                         : refused_at(shown, e);
         }
         held.push_back(h);
+        // Another user could later remove the backups kept in a directory of theirs.
+        if (absolute && foreign_owner(h))
+            return refused_at(shown, ERROR_ACCESS_DENIED, "owned by another user");
         return FsResult();
     }
 };
