@@ -47,7 +47,7 @@ void summarize(const Mode& mode, const RunCount& count, const RunOptions& option
     }
     std::snprintf(line, sizeof line, "\t\t%i file(s) %s%s", count.done, would, mode.done);
     report.summary(line);
-    if (options.keep <= 0) return;
+    if (!options.keeping()) return;
     std::snprintf(line, sizeof line, "\t\t%i backup(s) %sremoved", count.removed, would);
     report.summary(line);
 }

@@ -1,3 +1,4 @@
+#include <ctime>
 #include <map>
 #include <set>
 #include <string>
@@ -37,10 +38,13 @@ class BackupTally : public BackupReport {
     void told(size_t index, const BackupResult& done) override {
         BackupResult r = done;
         r.backup = plan_.shown(done.backup);
+        const auto compared = compared_.find(index);
+        if (compared != compared_.end()) add_words(r.note, compared->second);
         if (r.outcome == Outcome::DONE) {
             ++count.done;
-            if (options_.keep > 0) {  // what /KEEP must leave; no cost without it
+            if (options_.keeping()) {  // what /KEEP must leave; no cost without it
                 backed_up.push_back(index);
+                made.push_back(done.backup);
                 touched.insert(done.backup);
                 if (!options_.copy) touched.insert(listing_.names[index]);
             }
@@ -64,6 +68,9 @@ class BackupTally : public BackupReport {
     }
     RunCount count;
     std::vector<size_t> backed_up;  // with /KEEP: the listing's indexes of the files backed up
+    std::vector<std::string> made;  // with /KEEP: the backup each of them got
+    /// With /CHANGED: why the file at index was backed up though it could not be compared.
+    void not_compared(size_t index, const std::string& why) { compared_[index] = why; }
     std::set<std::string> touched;  // with /KEEP: the names this run gave or renamed away
 
    private:
@@ -75,7 +82,43 @@ class BackupTally : public BackupReport {
     Report& report_;
     bool show_;
     std::string shown_;  // the row shown, while it is
+    std::map<size_t, std::string> compared_;
 };
+
+/// The newest backup of each original that has one, by the original's name.
+std::map<std::string, std::string> newest_backups(const std::vector<Original>& listed) {
+    std::map<std::string, std::string> newest;
+    for (const Original& o : listed) {
+        if (!o.backups.empty()) newest[o.name] = o.backups.front().name;
+    }
+    return newest;
+}
+
+/// /CHANGED: true when the file at index holds the same bytes as its newest backup, which
+/// the tally is then told of (no failure, not counted); a file that cannot be compared is
+/// backed up, and the tally told why. A newest backup that is the file itself (a link of it)
+/// is never the same.
+bool unchanged(RunPlan& plan, size_t index, const std::map<std::string, std::string>& newest,
+               BackupTally& tally) {
+    const std::string& name = plan.listing.names[index];
+    const auto found = newest.find(name);
+    if (found == newest.end()) return false;
+    Directory& backups = plan.to.dir ? *plan.to.dir : *plan.dir;
+    bool same = false;
+    const FsResult r =
+        file_system().same_content(*plan.dir, name.c_str(), backups, found->second.c_str(), same);
+    if (!r.ok()) {
+        tally.not_compared(index,
+                           "not compared with " + plan.shown(found->second) + ": " + r.words);
+        return false;
+    }
+    if (!same) return false;
+    BackupResult u;
+    u.outcome = Outcome::UNCHANGED;
+    u.backup = found->second;
+    tally.told(index, u);
+    return true;
+}
 
 /// The /DEBUG line of an entry that is passed over; false for an entry to back up.
 bool passed_over(const std::string& name, char kind, const RunOptions& options, Report& report) {
@@ -87,22 +130,52 @@ bool passed_over(const std::string& name, char kind, const RunOptions& options, 
     return true;
 }
 
-/// The backups of the files at indexes beyond the newest options.keep, as listed: never a
-/// name this run gave or renamed away.
+/// By the rules of /KEEP: of older, a file's backups as listed, newest first, those that go
+/// once made (the backup this run made) counts as the newest; each that stays told, with the
+/// rule that keeps it, with /L and /DEBUG.
+std::vector<BackupEntry> judged(const RunPlan& plan, const RunOptions& options,
+                                const std::string& made, const std::vector<BackupEntry>& older,
+                                Report& report) {
+    Directory& backups = plan.to.dir ? *plan.to.dir : *plan.dir;
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    EntryInfo info;
+    std::vector<FileTime> times(1, FileTime{now, 0});
+    if (backups.look(made.c_str(), info).ok()) times[0] = info.modified;
+    for (const BackupEntry& b : older) times.push_back(b.info.modified);
+    const std::vector<Verdict> verdicts = judge_backups(
+        times, options.keep_rules, now, [](int64_t t) { return file_system().utc_offset(t); });
+    const bool trace_all = options.debug || options.list_only;
+    if (trace_all) report.kept_by(plan.shown(made), verdicts[0].why);
+    std::vector<BackupEntry> going;
+    for (size_t i = 0; i < older.size(); ++i) {
+        if (!verdicts[i + 1].kept) {
+            going.push_back(older[i]);
+        } else if (trace_all) {
+            report.kept_by(plan.shown(older[i].name), verdicts[i + 1].why);
+        }
+    }
+    return going;
+}
+
+/// The backups of the files at indexes that /KEEP removes, as listed: never a name this run
+/// gave or renamed away. /KEEP:N alone: those beyond the newest N.
 std::vector<BackupEntry> beyond_the_newest(const RunPlan& plan, const RunOptions& options,
                                            const std::vector<Original>& listed,
-                                           const BackupTally& tally) {
+                                           const BackupTally& tally, Report& report) {
     std::map<std::string, const Original*> by_name;
     for (const Original& o : listed) by_name[o.name] = &o;
     std::vector<BackupEntry> going;
-    for (size_t i : tally.backed_up) {
-        const auto found = by_name.find(plan.listing.names[i]);
+    for (size_t n = 0; n < tally.backed_up.size(); ++n) {
+        const auto found = by_name.find(plan.listing.names[tally.backed_up[n]]);
         if (found == by_name.end()) continue;
         std::vector<BackupEntry> older;
         for (const BackupEntry& b : found->second->backups) {
             if (!tally.touched.count(b.name)) older.push_back(b);
         }
-        for (const BackupEntry& b : beyond_newest(older, options.keep)) going.push_back(b);
+        const std::vector<BackupEntry> gone =
+            options.keep > 0 ? beyond_newest(older, options.keep)
+                             : judged(plan, options, tally.made[n], older, report);
+        going.insert(going.end(), gone.begin(), gone.end());
     }
     return going;
 }
@@ -114,7 +187,7 @@ void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<Ori
                  const BackupTally& tally, Report& report, RunCount& count) {
     Directory& dir = plan.to.dir ? *plan.to.dir : *plan.dir;
     const bool trace_all = options.debug || options.list_only;
-    const std::vector<BackupEntry> going = beyond_the_newest(plan, options, listed, tally);
+    const std::vector<BackupEntry> going = beyond_the_newest(plan, options, listed, tally, report);
     if (going.empty()) return;
     if (!options.list_only) {
         const FsResult flushed = dir.flush_directory();
@@ -172,11 +245,13 @@ RunCount backup_mode(RunPlan& plan, const RunOptions& options, Report& report, b
     BackupTally tally(plan, options, report, show_progress);
     // What /KEEP may remove is what the listing held, looked at before any name changes.
     std::vector<Original> listed;
-    if (options.keep > 0) {
+    if (options.keeping() || options.changed) {
         std::vector<PassedOver> passed;
         listed = catalog(plan, options, passed);
         tally.count.not_removed += tell_passed(plan, passed, report, trace_all, true);
     }
+    const std::map<std::string, std::string> newest =
+        options.changed ? newest_backups(listed) : std::map<std::string, std::string>();
     FsResult flushed;
     {
         BackupBatch batch(backup_place(plan, &view), request, tally);
@@ -187,6 +262,7 @@ RunCount backup_mode(RunPlan& plan, const RunOptions& options, Report& report, b
                 continue;
             cancelled = cancel_requested();
             if (cancelled) break;
+            if (options.changed && unchanged(plan, i, newest, tally)) continue;
             CopyProgress progress(name, show_progress);
             cancelled = !batch.add(i, name.c_str(), listing.ids[i], progress) || cancel_requested();
         }
@@ -194,7 +270,7 @@ RunCount backup_mode(RunPlan& plan, const RunOptions& options, Report& report, b
     }
     if (trace_all && !flushed.ok() && !flushed.words.empty())
         report.directory("flushed", flushed.words);
-    if (options.keep > 0 && !cancelled && !tally.backed_up.empty())
+    if (options.keeping() && !cancelled && !tally.backed_up.empty())
         keep_newest(plan, options, listed, tally, report, tally.count);
     if (trace_all && !listing.error.empty() && !cancelled)
         report.directory("read to its end", listing.error);

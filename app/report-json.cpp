@@ -54,6 +54,8 @@ const char* backup_result(const BackupResult& r, const RunOptions& options) {
                                 : (would ? "would rename" : "renamed");
         case Outcome::NOT_REGULAR:
             return "passed over";
+        case Outcome::UNCHANGED:
+            return "unchanged";
         case Outcome::GONE:
             return "gone";
         case Outcome::CANCELLED:
@@ -94,6 +96,9 @@ class JsonReport : public Report {
         JsonLine line;
         line.text("name", name).text("result", result).text("reason", why);
         step_field(line, step).write();
+    }
+    void kept_by(const std::string& name, const std::string& rule) override {
+        JsonLine().text("name", name).text("result", "kept").text("rule", rule).write();
     }
     void restored(const std::string& name, const RestoreResult& r) override {
         const bool dry = options_.list_only;

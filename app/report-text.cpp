@@ -26,6 +26,10 @@ const char* backup_words(const BackupResult& r, const RunOptions& options, std::
         return " -> ";
     }
     if (r.outcome == Outcome::NOT_REGULAR) return ": passed over, a FIFO, socket or device";
+    if (r.outcome == Outcome::UNCHANGED) {
+        more = r.backup;
+        return ": unchanged since ";
+    }
     // What was left of a copy, if anything, follows the outcome's own words.
     more = backup_reason(r);
     return options.copy ? ": not copied, " : ": not renamed, ";
@@ -75,6 +79,9 @@ class TextReport : public Report {
         if (removed == Removal::GONE) trace(name, ": gone meanwhile");
         if (removed == Removal::REFUSED)
             trace(name, would ? ": would not be removed, " : ": not removed, ", why);
+    }
+    void kept_by(const std::string& name, const std::string& rule) override {
+        trace(name, ": kept: ", rule);
     }
     void restored(const std::string& name, const RestoreResult& r) override {
         std::string more;

@@ -28,6 +28,8 @@ class Report {
     /// the step that failed.
     virtual void kept(const std::string& name, Removal removed, const std::string& why,
                       Step step) = 0;
+    /// A backup that a rule of /KEEP keeps, and the rule's words ("one of the 3 newest").
+    virtual void kept_by(const std::string& name, const std::string& rule) = 0;
     /// What became of a file's restore (with /L, what would).
     virtual void restored(const std::string& name, const RestoreResult& r) = 0;
     /// /LIST: a file, or that it is gone, and its backups, newest first.

@@ -42,6 +42,7 @@ const Switch switch_table[] = {
     {"/LIST", "--list", [](RunOptions& o) { o.list_backups = true; }},
     {"/RESTORE", "--restore", [](RunOptions& o) { o.restore = true; }},
     {"/JSON", "--json", [](RunOptions& o) { o.json = true; }},
+    {"/CHANGED", "--changed", [](RunOptions& o) { o.changed = true; }},
 };
 
 /// The table's entry for arg, by its name or (with long) its long form; null for none.
@@ -111,8 +112,9 @@ long number_of(const char* text, int base, long limit) {
 /// The values are read here, once every switch is known (/HEX may come after /RESTORE:).
 const char* refusal_of(RunOptions& o) {
     if (o.keep_text) {
-        o.keep = static_cast<int>(number_of(o.keep_text, 10, 100000));
-        if (o.keep < 1) return "/KEEP takes a number of backups from 1 on";
+        static std::string why;
+        if (!parse_keep_rules(o.keep_text, o.keep_rules, why)) return why.c_str();
+        o.keep = o.keep_rules.plain() ? o.keep_rules.newest : 0;
         if (o.format == FORMAT_NUMBER || o.format == FORMAT_BEFORE_EXT)
             return "/KEEP removes only .bak backups: it is refused with /FORMAT2 and /FORMAT3";
         if (o.restore || o.list_backups)
@@ -127,6 +129,8 @@ const char* refusal_of(RunOptions& o) {
                          : "/RESTORE: takes a backup's number, 000 to 998";
     }
     if (o.list_backups && o.restore) return "/LIST and /RESTORE do not go together";
+    if (o.changed && (o.restore || o.list_backups))
+        return "/CHANGED goes with a backup run, not with /RESTORE or /LIST";
     if (o.to && !*o.to) return "/TO: takes the directory of the backups";
     return nullptr;
 }

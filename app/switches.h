@@ -2,6 +2,7 @@
 #pragma once
 
 #include "backup/backup.h"
+#include "backup/retention.h"
 
 struct RunOptions {
     const char* spec = nullptr;  // the file specification, if one was given
@@ -16,11 +17,15 @@ struct RunOptions {
     const char* restore_number = nullptr;  // as typed after /RESTORE: or --restore=
     int restore_at = -1;                   // that number, read; -1 for the newest
     const char* keep_text = nullptr;       // as typed after /KEEP: or --keep=
-    int keep = 0;                          // /KEEP:N: each file's N newest backups stay; 0 all
-    bool json = false;                     // /JSON: JSON Lines instead of the text
-    const char* to = nullptr;              // /TO:DIR: the backups in DIR, as typed
-    const char* refusal = nullptr;         // why the switches are refused, when they are
-    const char* unknown = nullptr;         // a switch beginning with "--" that is not known
+    int keep = 0;                          // /KEEP:N alone: each file's N newest backups stay
+    KeepRules keep_rules;                  // /KEEP:RULES, N among them
+    bool changed = false;           // /CHANGED: only files that differ from their newest backup
+    bool json = false;              // /JSON: JSON Lines instead of the text
+    const char* to = nullptr;       // /TO:DIR: the backups in DIR, as typed
+    const char* refusal = nullptr;  // why the switches are refused, when they are
+    const char* unknown = nullptr;  // a switch beginning with "--" that is not known
+    /// Whether /KEEP removes backups in this run.
+    bool keeping() const { return keep > 0 || keep_rules.any(); }
 };
 
 enum class ParseResult { RUN, HELP, USAGE, VERSION, TOO_MANY, UNKNOWN_LONG, REFUSED };

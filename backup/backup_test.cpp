@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "backup/catalog.h"
 #include "backup/copy.h"
 #include "backup/restore.h"
+#include "backup/retention.h"
 #include "pathstr/pathstr.h"
 #include "tests/fake_platform.h"
 
@@ -425,4 +427,58 @@ TEST(OtherDirectory, BackupsGoThereAndRestoresComeBack) {
         for (const std::string& n : fs.list("/d")) EXPECT_FALSE(is_private_name(n.c_str())) << n;
         for (const std::string& n : fs.list("/d/.bak")) EXPECT_FALSE(is_private_name(n.c_str()));
     }
+}
+
+TEST(Retention, EachRuleKeepsWhatItSays) {
+    // Days since 1970 as seconds at noon UTC; each case's backups newest first.
+    auto day = [](int64_t d, int hour = 12) { return FileTime{d * 86400 + hour * 3600, 0}; };
+    const int64_t dec_31_2025 = 20453, jan_1_2026 = 20454;  // a Wednesday and a Thursday
+    struct Case {
+        const char* rules;
+        std::vector<FileTime> times;
+        std::vector<bool> kept;
+    };
+    const Case cases[] = {
+        {"2", {day(10), day(9), day(8)}, {true, true, false}},
+        // daily: the newest of each of the last 2 days that have a backup, from the newest.
+        {"daily=2", {day(10, 20), day(10, 8), day(7), day(6)}, {true, false, true, false}},
+        // hourly at an hour's boundary; 3h from "now" (day 10, 12:00) keeps 09:00:01 on.
+        {"hourly=2",
+         {day(10, 11), FileTime{day(10, 11).sec - 1, 0}, day(10, 9)},
+         {true, true, false}},
+        {"3h", {day(10, 12), FileTime{day(10, 9).sec + 1, 0}, day(10, 9)}, {true, true, false}},
+        // ISO weeks: Wednesday 2025-12-31 and Thursday 2026-01-01 are one week (2026-W01).
+        {"weekly=2",
+         {day(jan_1_2026), day(dec_31_2025), day(dec_31_2025 - 7)},
+         {true, false, true}},
+        {"monthly=2,yearly=1",
+         {day(jan_1_2026), day(dec_31_2025), day(dec_31_2025 - 1)},
+         {true, true, false}},
+        // Rules combined: a backup stays when any rule keeps it; the newest always.
+        {"1,daily=2", {day(3), day(10), day(9)}, {true, true, false}},
+    };
+    for (const Case& c : cases) {
+        KeepRules rules;
+        std::string why;
+        ASSERT_TRUE(parse_keep_rules(c.rules, rules, why)) << c.rules << why;
+        const int64_t now = std::max(day(10).sec, c.times[0].sec);
+        const std::vector<Verdict> v = judge_backups(c.times, rules, now, nullptr);
+        std::vector<bool> kept;
+        for (const Verdict& x : v) kept.push_back(x.kept);
+        EXPECT_EQ(c.kept, kept) << c.rules;
+        EXPECT_EQ("the newest", v[0].why) << c.rules;
+    }
+    // Local time: at +01:00 from that moment on, 23:30 UTC is the next day; its label too.
+    KeepRules daily;
+    std::string why;
+    ASSERT_TRUE(parse_keep_rules("daily=2", daily, why));
+    const int64_t switched = day(9, 23).sec;
+    const auto offset = [switched](int64_t t) { return t >= switched ? 3600 : 0; };
+    const std::vector<Verdict> v = judge_backups(
+        {FileTime{day(9, 23).sec + 1800, 0}, day(9, 10), day(8)}, daily, day(10).sec, offset);
+    EXPECT_EQ("newest of 1970-01-10 (daily 2 of 2)", v[1].why);
+    EXPECT_FALSE(v[2].kept);
+    // Refused: an unknown rule, 0, past the bound, given twice.
+    for (const char* bad : {"0", "daily=0", "100000", "3,4", "7d,2w", "fortnightly=2", "3,", "d"})
+        EXPECT_FALSE(parse_keep_rules(bad, daily, why)) << bad;
 }

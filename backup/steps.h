@@ -19,7 +19,8 @@ enum class Outcome {
     NO_FULL_PATH,  // of a file: its directory's full path cannot be had
     NO_EXTENSION,  // of a file: /FORMAT3 needs an extension its name has not
     TOO_LONG,      // of a file: its backup name would be too long
-    NO_BACKUP      // of a restore: the file has no backup (of the number asked for)
+    NO_BACKUP,     // of a restore: the file has no backup (of the number asked for)
+    UNCHANGED      // of a file (/CHANGED): the same as its newest backup, which is named
 };
 
 /// The steps whose failure a run tells: each has its words, which /DEBUG and standard error

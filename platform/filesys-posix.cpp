@@ -600,6 +600,33 @@ bool read_cwd(std::string& cwd) {
     return true;
 }
 
+/// Whether the open files x and y hold the same bytes, one file never counting as the same.
+FsResult compare_open(int x, int y, bool& same) {
+    struct stat sx, sy;
+    if (fstat(x, &sx) != 0 || fstat(y, &sy) != 0) return failed();
+    if (!S_ISREG(sx.st_mode) || !S_ISREG(sy.st_mode) || sx.st_size != sy.st_size ||
+        (sx.st_dev == sy.st_dev && sx.st_ino == sy.st_ino))
+        return FsResult();
+    std::vector<char> bx(1 << 20), by(1 << 20);
+    for (;;) {
+        const ssize_t n = read(x, bx.data(), bx.size());
+        if (n < 0) return failed();
+        size_t got = 0;
+        while (got < static_cast<size_t>(n)) {
+            const ssize_t m = read(y, by.data() + got, static_cast<size_t>(n) - got);
+            if (m < 0) return failed();
+            if (m == 0) return FsResult();  // it grew shorter meanwhile: it differs
+            got += static_cast<size_t>(m);
+        }
+        if (std::memcmp(bx.data(), by.data(), got) != 0) return FsResult();
+        if (n == 0) {
+            char one;
+            same = read(y, &one, 1) == 0;
+            return FsResult();
+        }
+    }
+}
+
 class PosixFileSystem : public FileSystem {
    public:
     FsResult full_path(const char* path, std::string& out) override {
@@ -641,6 +668,24 @@ class PosixFileSystem : public FileSystem {
     FsResult open_backups(Directory& files, const char* to, bool make,
                           BackupsDirectory& out) override {
         return posix_open_backups(files, to, make, out);
+    }
+
+    FsResult same_content(Directory& a_dir, const char* a, Directory& b_dir, const char* b,
+                          bool& same) override {
+        same = false;
+        const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+        const int x = openat(posix_directory_fd(a_dir), a, flags);
+        if (x < 0) return failed();
+        const int y = openat(posix_directory_fd(b_dir), b, flags);
+        if (y < 0) {
+            const FsResult r = failed();
+            close(x);
+            return r;
+        }
+        const FsResult r = compare_open(x, y, same);
+        close(x);
+        close(y);
+        return r;
     }
 };
 

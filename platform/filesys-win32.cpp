@@ -545,6 +545,8 @@ class Win32Directory : public Directory {
     /// The directory's handle, and the long path that reaches its entries, with a separator.
     HANDLE held() const { return held_; }
     const std::wstring& prefix() const { return prefix_; }
+    /// The long path of the entry name.
+    std::wstring entry_path(const char* name) const { return at(name); }
 
     bool next(FindEntry& e, FsResult&) override {
         if (!listed_) {
@@ -1009,6 +1011,33 @@ FsResult win32_open_backups(Win32Directory& files, const char* to_typed, bool ma
     return FsResult();
 }
 
+/// Whether the open files x and y hold the same bytes, one file never counting as the same.
+FsResult compare_open(HANDLE x, HANDLE y, bool& same) {
+    BY_HANDLE_FILE_INFORMATION ix, iy;
+    if (!GetFileInformationByHandle(x, &ix) || !GetFileInformationByHandle(y, &iy)) return failed();
+    const DWORD odd = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if ((ix.dwFileAttributes & odd) || (iy.dwFileAttributes & odd) ||
+        ix.nFileSizeHigh != iy.nFileSizeHigh || ix.nFileSizeLow != iy.nFileSizeLow ||
+        (ix.dwVolumeSerialNumber == iy.dwVolumeSerialNumber &&
+         ix.nFileIndexHigh == iy.nFileIndexHigh && ix.nFileIndexLow == iy.nFileIndexLow))
+        return FsResult();
+    std::vector<char> bx(1 << 20), by(1 << 20);
+    for (;;) {
+        DWORD n = 0, m = 0;
+        if (!ReadFile(x, bx.data(), static_cast<DWORD>(bx.size()), &n, nullptr)) return failed();
+        for (DWORD got = 0; got < n; got += m) {
+            if (!ReadFile(y, by.data() + got, n - got, &m, nullptr)) return failed();
+            if (m == 0) return FsResult();
+        }
+        if (std::memcmp(bx.data(), by.data(), n) != 0) return FsResult();
+        if (n == 0) {
+            char one;
+            same = ReadFile(y, &one, 1, &m, nullptr) && m == 0;
+            return FsResult();
+        }
+    }
+}
+
 class Win32FileSystem : public FileSystem {
    public:
     /// The calls answer the size they need when the buffer is short: asked again with it,
@@ -1075,6 +1104,29 @@ class Win32FileSystem : public FileSystem {
     FsResult open_backups(Directory& files, const char* to, bool make,
                           BackupsDirectory& out) override {
         return win32_open_backups(static_cast<Win32Directory&>(files), to, make, out);
+    }
+
+    FsResult same_content(Directory& a_dir, const char* a, Directory& b_dir, const char* b,
+                          bool& same) override {
+        same = false;
+        auto open = [](const std::wstring& path) {
+            return CreateFileW(path.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        };
+        HANDLE x = open(static_cast<Win32Directory&>(a_dir).entry_path(a));
+        if (x == INVALID_HANDLE_VALUE) return failed();
+        HANDLE y = open(static_cast<Win32Directory&>(b_dir).entry_path(b));
+        if (y == INVALID_HANDLE_VALUE) {
+            const FsResult r = failed();
+            CloseHandle(x);
+            return r;
+        }
+        const FsResult r = compare_open(x, y, same);
+        CloseHandle(x);
+        CloseHandle(y);
+        return r;
     }
 
     bool argument_exact(const char* arg) override {

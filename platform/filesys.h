@@ -311,6 +311,11 @@ class FileSystem {
     /// entries whose names match the wildcard pattern (* and ?); an empty pattern opens none.
     virtual FsResult open_directory(const char* dir, const char* pattern,
                                     std::unique_ptr<Directory>& opened) = 0;
+    /// Whether the file a of a_dir holds the same bytes as the file b of b_dir: sizes first,
+    /// then the bytes, to the first difference. Never the same when they are one file (a link
+    /// of the other), or when either is no regular file; FAILED when either cannot be read.
+    virtual FsResult same_content(Directory& a_dir, const char* a, Directory& b_dir, const char* b,
+                                  bool& same) = 0;
     /// Opens the directory of the backups of the files' directory files, to as the user typed
     /// it: a relative one from files, an absolute one with files' canonical path below it,
     /// each component of that path a directory. With make, what is missing is made, each

@@ -461,6 +461,16 @@ FsResult FakePlatform::open_backups(Directory& files, const char* to, bool make,
     return open_directory(path.empty() ? "/" : path.c_str(), "*", out.dir);
 }
 
+FsResult FakePlatform::same_content(Directory& a_dir, const char* a, Directory& b_dir,
+                                    const char* b, bool& same) {
+    const std::string x = static_cast<FakeDirectory&>(a_dir).prefix() + a;
+    const std::string y = static_cast<FakeDirectory&>(b_dir).prefix() + b;
+    same = false;
+    if (!has(x) || !has(y)) return refused();
+    same = x != y && !entries[x] && !entries[y] && content[x] == content[y];
+    return FsResult();
+}
+
 void FakePlatform::write_out(const char* text, size_t len) {
     out.append(text, len);
     if (!console) return;

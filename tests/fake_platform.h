@@ -117,6 +117,8 @@ class FakePlatform : public Platform {
                             std::unique_ptr<Directory>& opened) override;
     FsResult open_backups(Directory& files, const char* to, bool make,
                           BackupsDirectory& out) override;
+    FsResult same_content(Directory& a_dir, const char* a, Directory& b_dir, const char* b,
+                          bool& same) override;
     int utc_offset(int64_t) override { return offset; }
     void hold_signals() override { ++held; }
     void release_signals() override { --held; }
