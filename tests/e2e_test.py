@@ -616,6 +616,57 @@ class BackupsElsewhere(Case):
             subprocess.run(["umount", far])
 
 
+class RetentionAndChanges(Case):
+    """/KEEP:RULES over a month of nightly backups with chosen times, and /CHANGED."""
+
+    def test_a_month_of_nightly_backups_kept_by_rules(self):
+        day = 86400
+        start = int(time.time()) - 40 * day
+        path = os.path.join(self.dir, "app.conf")
+        for n in range(40):  # a backup each night, at 03:00 UTC, of a file edited that day
+            self.make("app.conf", content=b"night %d" % n)
+            t = start - start % day + n * day + 3 * 3600
+            os.utime(path, (t, t))
+            self.run_ok("app.conf", "/COPY", "/Q")
+        self.make("app.conf", content=b"today")
+        os.environ["TZ"] = "UTC"
+        try:
+            dry = self.run_ok("app.conf", "/COPY", "/KEEP:3,daily=10,monthly=3", "/L").out
+            run = self.run_ok("app.conf", "/COPY", "/KEEP:3,daily=10,monthly=3", "/DEBUG").out
+        finally:
+            del os.environ["TZ"]
+        def told(out, word):
+            return sorted(l.split(b":")[0].strip() for l in out.splitlines()
+                          if word in l and l.startswith(b"  app.conf."))
+        # /L tells the run's removals, and each kept backup with its rule.
+        self.assertEqual(told(dry, b"would be removed"), told(run, b": removed"))
+        self.assertEqual(told(dry, b": kept: "), told(run, b": kept: "))
+        self.assertIn(b"app.conf.040.bak: kept: the newest", run)
+        self.assertIn(b": kept: one of the 3 newest", run)
+        self.assertRegex(run, rb": kept: newest of \d{4}-\d\d-\d\d \(daily 10 of 10\)")
+        self.assertRegex(run, rb": kept: newest of \d{4}-\d\d \(monthly [23] of 3\)")
+        left = [n for n in self.names() if n != b"app.conf"]
+        self.assertEqual(len(told(run, b": kept: ")), len(left))
+        self.assertIn(b"app.conf", self.names())
+        r = tavrix(["app.conf", "/KEEP:3,daily=0"], self.dir)
+        self.assertEqual(2, r.status)
+        self.assertIn(b'"daily=0" is no rule', r.err)
+
+    def test_changed_backs_up_only_what_differs(self):
+        self.make("same.txt", "other.txt", "gone.txt", content=b"abc")
+        self.run_ok("*.txt", "/COPY", "/Q")
+        self.make("other.txt", content=b"abd")  # the same size, another byte
+        os.remove(os.path.join(self.dir, "gone.txt"))
+        r = self.run_ok("*.txt", "/CHANGED", "/DEBUG")  # by renaming
+        self.assertIn(b"  same.txt: unchanged since same.txt.000.bak", r.out)
+        self.assertIn(b"  other.txt -> other.txt.001.bak", r.out)
+        self.assertIn(b"\t\t1 file(s) renamed", r.out)
+        self.assertIn(b"same.txt", self.names())  # its content is in the backup already
+        r = self.run_ok("*.txt", "/CHANGED", "/COPY", "/JSON")
+        self.assertIn(b'"name":"same.txt","backup":"same.txt.000.bak","result":"unchanged"', r.out)
+        self.assertNotIn(b"same.txt.001.bak", self.names())
+
+
 class Directories(Case):
     def test_relative_directory_with_either_separator(self):
         self.make("sub/x.txt", "sub/y.doc", "x.txt")
