@@ -607,7 +607,7 @@ FsResult compare_open(int x, int y, bool& same) {
     if (!S_ISREG(sx.st_mode) || !S_ISREG(sy.st_mode) || sx.st_size != sy.st_size ||
         (sx.st_dev == sy.st_dev && sx.st_ino == sy.st_ino))
         return FsResult();
-    std::vector<char> bx(1 << 20), by(1 << 20);
+    std::vector<char> bx(256 << 10), by(256 << 10);
     for (;;) {
         const ssize_t n = read(x, bx.data(), bx.size());
         if (n < 0) return failed();
@@ -678,11 +678,11 @@ class PosixFileSystem : public FileSystem {
         if (x < 0) return failed();
         const int y = openat(posix_directory_fd(b_dir), b, flags);
         if (y < 0) {
-            const FsResult r = failed();
+            FsResult r = failed();
             close(x);
             return r;
         }
-        const FsResult r = compare_open(x, y, same);
+        FsResult r = compare_open(x, y, same);
         close(x);
         close(y);
         return r;

@@ -1021,7 +1021,7 @@ FsResult compare_open(HANDLE x, HANDLE y, bool& same) {
         (ix.dwVolumeSerialNumber == iy.dwVolumeSerialNumber &&
          ix.nFileIndexHigh == iy.nFileIndexHigh && ix.nFileIndexLow == iy.nFileIndexLow))
         return FsResult();
-    std::vector<char> bx(1 << 20), by(1 << 20);
+    std::vector<char> bx(256 << 10), by(256 << 10);
     for (;;) {
         DWORD n = 0, m = 0;
         if (!ReadFile(x, bx.data(), static_cast<DWORD>(bx.size()), &n, nullptr)) return failed();
@@ -1119,11 +1119,11 @@ class Win32FileSystem : public FileSystem {
         if (x == INVALID_HANDLE_VALUE) return failed();
         HANDLE y = open(static_cast<Win32Directory&>(b_dir).entry_path(b));
         if (y == INVALID_HANDLE_VALUE) {
-            const FsResult r = failed();
+            FsResult r = failed();
             CloseHandle(x);
             return r;
         }
-        const FsResult r = compare_open(x, y, same);
+        FsResult r = compare_open(x, y, same);
         CloseHandle(x);
         CloseHandle(y);
         return r;
