@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "backup/retention.h"
 #include "platform/platform.h"
 
 std::string human_size(uint64_t bytes) {
@@ -19,26 +20,18 @@ std::string human_size(uint64_t bytes) {
     return text;
 }
 
-// Days to a civil date as in the proleptic Gregorian calendar.
 std::string civil_time(int64_t s) {
     int64_t days = s / 86400, rest = s % 86400;
     if (rest < 0) {
         rest += 86400;
         --days;
     }
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t doe = days - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    int64_t year = 0;
+    int month = 0, day = 0;
+    civil_date(days, year, month, day);
     char text[96];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
-                  static_cast<long long>(year), static_cast<long long>(month),
-                  static_cast<long long>(day), static_cast<long long>(rest / 3600),
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02lld:%02lld:%02lld",
+                  static_cast<long long>(year), month, day, static_cast<long long>(rest / 3600),
                   static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
     return text;
 }

@@ -19,19 +19,6 @@ long count_of(const std::string& text, long limit) {
     return n >= 1 && n < limit ? n : -1;
 }
 
-/// Days since 1970-01-01 as a civil date (the proleptic Gregorian calendar).
-void civil(int64_t days, int64_t& year, int& month, int& day) {
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t doe = days - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-}
-
 int64_t floor_div(int64_t a, int64_t b) {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
 }
@@ -45,7 +32,7 @@ int64_t period_of(Period p, int64_t local, std::string& label) {
     char text[48];
     switch (p) {
         case Period::HOUR: {
-            civil(days, year, month, day);
+            civil_date(days, year, month, day);
             const int hour = static_cast<int>(floor_div(local, 3600) - days * 24);
             std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:00",
                           static_cast<long long>(year), month, day, hour);
@@ -53,7 +40,7 @@ int64_t period_of(Period p, int64_t local, std::string& label) {
             return floor_div(local, 3600);
         }
         case Period::DAY:
-            civil(days, year, month, day);
+            civil_date(days, year, month, day);
             std::snprintf(text, sizeof text, "%04lld-%02d-%02d", static_cast<long long>(year),
                           month, day);
             label = text;
@@ -63,23 +50,23 @@ int64_t period_of(Period p, int64_t local, std::string& label) {
             // year's, numbered from the week that holds that year's first Thursday.
             const int64_t monday = days - (((days + 3) % 7) + 7) % 7;
             const int64_t thursday = monday + 3;
-            civil(thursday, year, month, day);
+            civil_date(thursday, year, month, day);
             int64_t y = 0;
             int m = 0, d = 0;
             int64_t jan1 = thursday;
-            for (civil(jan1, y, m, d); m != 1 || d != 1; civil(jan1, y, m, d)) --jan1;
+            for (civil_date(jan1, y, m, d); m != 1 || d != 1; civil_date(jan1, y, m, d)) --jan1;
             std::snprintf(text, sizeof text, "%04lld-W%02d", static_cast<long long>(year),
                           static_cast<int>((thursday - jan1) / 7 + 1));
             label = text;
             return floor_div(monday, 7);
         }
         case Period::MONTH:
-            civil(days, year, month, day);
+            civil_date(days, year, month, day);
             std::snprintf(text, sizeof text, "%04lld-%02d", static_cast<long long>(year), month);
             label = text;
             return year * 12 + month;
         default:
-            civil(days, year, month, day);
+            civil_date(days, year, month, day);
             std::snprintf(text, sizeof text, "%04lld", static_cast<long long>(year));
             label = text;
             return year;
@@ -91,6 +78,18 @@ const char* unit_words(char unit) {
 }
 
 }  // namespace
+
+void civil_date(int64_t days, int64_t& year, int& month, int& day) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t doe = days - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+}
 
 bool KeepRules::plain() const {
     return newest > 0 && within == 0 && plain_periods() == 0;

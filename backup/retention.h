@@ -34,6 +34,9 @@ struct KeepRules {
 /// unknown, 0, past its bound or given twice.
 bool parse_keep_rules(const char* text, KeepRules& rules, std::string& why);
 
+/// Days since 1970-01-01 as a date of the proleptic Gregorian calendar.
+void civil_date(int64_t days, int64_t& year, int& month, int& day);
+
 /// What a rule said of one backup: kept (and why, in words), or not kept.
 struct Verdict {
     bool kept = false;
