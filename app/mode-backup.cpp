@@ -103,7 +103,7 @@ bool unchanged(RunPlan& plan, size_t index, const std::map<std::string, std::str
     const std::string& name = plan.listing.names[index];
     const auto found = newest.find(name);
     if (found == newest.end()) return false;
-    Directory& backups = plan.to.dir ? *plan.to.dir : *plan.dir;
+    Directory& backups = plan.backups();
     bool same = false;
     const FsResult r =
         file_system().same_content(*plan.dir, name.c_str(), backups, found->second.c_str(), same);
@@ -136,7 +136,7 @@ bool passed_over(const std::string& name, char kind, const RunOptions& options, 
 std::vector<BackupEntry> judged(const RunPlan& plan, const RunOptions& options,
                                 const std::string& made, const std::vector<BackupEntry>& older,
                                 Report& report) {
-    Directory& backups = plan.to.dir ? *plan.to.dir : *plan.dir;
+    Directory& backups = plan.backups();
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     EntryInfo info;
     std::vector<FileTime> times(1, FileTime{now, 0});
@@ -185,7 +185,7 @@ std::vector<BackupEntry> beyond_the_newest(const RunPlan& plan, const RunOptions
 /// a backup goes only while a look shows that its name still holds the file listed.
 void keep_newest(RunPlan& plan, const RunOptions& options, const std::vector<Original>& listed,
                  const BackupTally& tally, Report& report, RunCount& count) {
-    Directory& dir = plan.to.dir ? *plan.to.dir : *plan.dir;
+    Directory& dir = plan.backups();
     const bool trace_all = options.debug || options.list_only;
     const std::vector<BackupEntry> going = beyond_the_newest(plan, options, listed, tally, report);
     if (going.empty()) return;
@@ -238,7 +238,7 @@ RunCount backup_mode(RunPlan& plan, const RunOptions& options, Report& report, b
     const Listing& listing = plan.listing;
     // A view that misses a name only costs a refused rename and the tests on the disk. With
     // /TO it is the backups' directory's (empty while a dry run has yet to make it).
-    Directory& backups = plan.to.dir ? *plan.to.dir : *plan.dir;
+    Directory& backups = plan.backups();
     DirectoryView view(plan.elsewhere ? plan.backup_listing.names : listing.names,
                        PLATFORM_CASE_INSENSITIVE ? &backups : nullptr);
     const bool show_progress = options.verbose && terminal().output_is_terminal();

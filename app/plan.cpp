@@ -151,7 +151,7 @@ std::vector<Original> catalog(const RunPlan& plan, const RunOptions& options,
     if (!plan.elsewhere)
         return gather_originals(*plan.dir, entries, options.format, options.hex, passed);
     // A backups' directory yet to be made holds no backup.
-    Directory& there = plan.to.dir ? *plan.to.dir : *plan.dir;
+    Directory& there = plan.backups();
     // The backups are the backups' directory's; in the files' directory every name is a file.
     const Listing& other = plan.backup_listing;
     std::vector<CatalogEntry> backups;

@@ -46,6 +46,9 @@ struct RunPlan {
     BackupsDirectory to;
     Listing backup_listing;
     std::string to_failure;  // why the backups' directory could not be had, when it could not
+    /// The directory the backups are in: with /TO its own (the files' while a dry run has yet
+    /// to make it, which then holds none of them), else the files'.
+    Directory& backups() const { return to.dir ? *to.dir : *dir; }
     /// A backup's name as the user finds it: with /TO, after the backups' directory.
     std::string shown(const std::string& backup) const {
         return backup.empty() || !elsewhere ? backup : to.shown + backup;
